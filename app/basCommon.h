@@ -1,0 +1,26 @@
+#pragma once
+// Start-up and the settings: the four values kept in Pixmend.ini beside the
+// executable, alive from Main to the end of the run.
+#include <QString>
+
+#include <cstdint>
+
+namespace basCommon {
+
+inline QString IniFile;
+inline QString ImageFront;
+inline int16_t JpegRate = 50;
+inline int16_t JpegPrgrs = 0;
+inline int16_t PngRate = 1;
+
+// Reads the settings, writes them straight back, opens the main window.
+// Returns the program's exit status once the window has closed.
+int Main();
+
+// Reads the settings from Pixmend.ini in folder (the executable's when
+// empty). False when a numeric entry has no integer value: that has been
+// reported, and the file is left exactly as it was.
+bool LoadSettings(const QString& folder = QString());
+void SaveSettings();
+
+} // namespace basCommon

@@ -1,0 +1,223 @@
+#include "frmMain.h"
+
+#include "Dialogs.h"
+#include "LoupeWidget.h"
+#include "PathField.h"
+#include "PictureView.h"
+#include "ViewArea.h"
+#include "basCommon.h"
+#include "basFunc.h"
+#include "clsDialog.h"
+#include "frmJPEG.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent)
+{
+    setWindowTitle(QStringLiteral("Pixmend"));
+    CreateControls();
+    resize(322, 280);
+}
+
+void frmMain::CreateControls()
+{
+    LBL[0] = new QLabel(QStringLiteral("前景の絵"), this);
+    LBL[0]->setGeometry(8, 12, 73, 17);
+    FLD[0] = new PathField(this);
+    FLD[0]->setGeometry(88, 8, 209, 18);
+    DBTN[0] = new QPushButton(QStringLiteral("..."), this);
+    DBTN[0]->setGeometry(296, 8, 17, 17);
+    Loupe = new LoupeWidget(this);
+    Loupe->move(8, 32);
+    AREA[0] = new ViewArea(this);
+    AREA[0]->setGeometry(88, 24, 209, 177);
+    HSCR[0] = new QScrollBar(Qt::Horizontal, this);
+    HSCR[0]->setGeometry(88, 200, 209, 17);
+    VSCR[0] = new QScrollBar(Qt::Vertical, this);
+    VSCR[0]->setGeometry(296, 24, 17, 177);
+    for (QScrollBar* bar : {HSCR[0], VSCR[0]})
+        bar->setFocusPolicy(Qt::StrongFocus);
+
+    const char16_t* modes[3] = {u"V補正", u"H補正", u"X補正"};
+    for (int i = 0; i < 3; ++i) {
+        OPT[i] = new QRadioButton(QString::fromUtf16(modes[i]), this);
+        OPT[i]->setGeometry(8 + 72 * i, 224, 65, 17);
+    }
+    OPT[0]->setChecked(true);
+
+    const char16_t* captions[5] = {u"補正", u"戻す", u"ｵﾌﾟｼｮﾝ", u"保存", u"閉じる"};
+    const int lefts[5] = {8, 64, 64, 120, 264};
+    for (int i = 0; i < 5; ++i) {
+        BTN[i] = new QPushButton(QString::fromUtf16(captions[i]), this);
+        BTN[i]->setGeometry(lefts[i], 248, 49, 25);
+        connect(BTN[i], &QPushButton::clicked, this, [this, i] { BTN_Click(i); });
+    }
+    BTN[1]->hide(); // "戻す" has no action and is never shown
+    BTN[1]->setEnabled(false);
+
+    View = new PictureView(AREA[0], HSCR[0], VSCR[0], Loupe, this);
+    connect(View, &PictureView::pictureLoaded, this, [this](const QString& path) { FLD[0]->setText(path); });
+
+    connect(FLD[0], &PathField::keyDown, this, [this](int key, int shift) { FLD_KeyDown(0, key, shift); });
+    connect(FLD[0], &PathField::leftField, this, [this] { FLD_LostFocus(0); });
+    connect(FLD[0], &PathField::filesDropped, this, [this](const QStringList& f) { FLD_OLEDragDrop(0, f); });
+    connect(AREA[0], &ViewArea::filesDropped, this, [this](const QStringList& f) { AREA_OLEDragDrop(0, f); });
+    connect(DBTN[0], &QPushButton::clicked, this, [this] { DBTN_Click(0); });
+
+    TMC = new QTimer(this);
+    TMC->setInterval(100);
+    connect(TMC, &QTimer::timeout, View, &PictureView::TMC_Timer);
+    TMC->start();
+
+    // The keyboard order of the design; BTN(0) comes first and has the focus.
+    QWidget* order[] = {BTN[0], DBTN[0], BTN[4], BTN[2], FLD[0], AREA[0], VSCR[0], HSCR[0],
+                        OPT[0], OPT[1], OPT[2], BTN[3]};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    BTN[0]->setFocus();
+}
+
+void frmMain::Form_Load() { OpenLastPicture(); }
+
+void frmMain::OpenLastPicture()
+{
+    FLD[0]->setText(basCommon::ImageFront);
+    View->SetupView(FLD[0]->text());
+}
+
+QSize frmMain::FrameExtra() const
+{
+    const QSize extra = frameGeometry().size() - size();
+    return extra.isEmpty() ? kAssumedFrame : extra;
+}
+
+void frmMain::resizeEvent(QResizeEvent*) { Form_Resize(); }
+
+void frmMain::Form_Resize()
+{
+    if (isMinimized())
+        return;
+    const QSize minClient = kMinimumOuter - FrameExtra();
+    if (minimumSize() != minClient)
+        setMinimumSize(minClient);
+    const int cw = std::max(width(), minClient.width());
+    const int ch = std::max(height(), minClient.height());
+    if (cw != width() || ch != height())
+        resize(cw, ch);
+
+    //  +-------------------------------------------+
+    //  | LBL  [FLD .......................][DBTN]  |   FLD and AREA share a width;
+    //  | Loupe +--------------------------+-+      |   the bars overlap the view's
+    //  |       | AREA                      |V|      |   last row and column by 1.
+    //  |       +--------------------------+-+      |
+    //  |       [HSCR......................]        |
+    //  | OPT OPT OPT          (7 below HSCR)        |
+    //  | BTN BTN BTN              BTN(4) (7 below)  |
+    //  +-------------------------------------------+
+    ViewArea* area = AREA[0];
+    area->setGeometry(area->x(), area->y(), cw - 113, ch - 103);
+    HSCR[0]->setGeometry(HSCR[0]->x(), area->height() + area->y() - 1, area->width(), HSCR[0]->height());
+    VSCR[0]->setGeometry(area->width() + area->x() - 1, VSCR[0]->y(), VSCR[0]->width(), area->height());
+    FLD[0]->setGeometry(FLD[0]->x(), FLD[0]->y(), area->width(), FLD[0]->height());
+    DBTN[0]->move(FLD[0]->width() + FLD[0]->x() - 1, DBTN[0]->y());
+    for (QRadioButton* opt : OPT)
+        opt->move(opt->x(), HSCR[0]->height() + HSCR[0]->y() + 7);
+    for (QPushButton* btn : BTN)
+        btn->move(btn->x(), OPT[0]->height() + OPT[0]->y() + 7);
+    // The picture on view stays: it is fitted to the new view size, not read
+    // again from its file (which would throw away unsaved retouching).
+    View->FitView();
+    BTN[4]->move(VSCR[0]->width() + VSCR[0]->x() - BTN[3]->width(), BTN[4]->y());
+}
+
+void frmMain::FLD_KeyDown(int Index, int KeyCode, int)
+{
+    if (KeyCode != 13)
+        return;
+    const QString text = FLD[Index]->text();
+    if (basFunc::IsAcceptedPictureName(text))
+        View->SetupView(text);
+}
+
+void frmMain::FLD_LostFocus(int Index)
+{
+    // Only a name that differs from the picture on view is opened: leaving
+    // the field unchanged must not throw away retouching. Enter still
+    // re-reads the file on purpose.
+    const QString text = FLD[Index]->text();
+    if (text != View->ShownPath && basFunc::IsAcceptedPictureName(text))
+        View->SetupView(text);
+}
+
+void frmMain::FLD_OLEDragDrop(int, const QStringList& files)
+{
+    for (const QString& path : files)
+        if (basFunc::IsAcceptedPictureName(path))
+            View->SetupView(path);
+}
+
+void frmMain::AREA_OLEDragDrop(int Index, const QStringList& files) { FLD_OLEDragDrop(Index, files); }
+
+void frmMain::DBTN_Click(int)
+{
+    clsDialog dialog;
+    dialog.SelectTitle = QStringLiteral("背景の画像");
+    dialog.FilterPattern = QStringLiteral("画像ファイル") + QChar(0) + QStringLiteral("*.bmp;*.gif;*.ico;*.jpg;*.png") + QChar(0);
+    dialog.SelectFlags = QString::number(platform::OFN_FILEMUSTEXIST | platform::OFN_HIDEREADONLY);
+    const QString path = dialog.OpenFile(this);
+    if (!path.isEmpty())
+        View->SetupView(path);
+}
+
+retouch::RetouchResult frmMain::Retouch()
+{
+    const retouch::FillMode mode = OPT[0]->isChecked()   ? retouch::FillMode::Vertical
+                                   : OPT[1]->isChecked() ? retouch::FillMode::Horizontal
+                                                         : retouch::FillMode::Cross;
+    const retouch::RetouchResult result = retouch::Retouch(View->PicImg, View->Committed, mode);
+    if (result == retouch::RetouchResult::Done)
+        View->PaintView();
+    return result;
+}
+
+files::SaveOutcome frmMain::SaveImageFile()
+{
+    const files::SaveOptions options{basCommon::JpegRate, basCommon::JpegPrgrs, basCommon::PngRate};
+    return files::SaveImageFile(this, View->PicImg, options);
+}
+
+void frmMain::BTN_Click(int Index)
+{
+    switch (Index) {
+    case 0: Retouch(); break;
+    case 2: {
+        frmJPEG dialog({&basCommon::JpegRate, &basCommon::JpegPrgrs, &basCommon::PngRate,
+                        basCommon::SaveSettings},
+                       this);
+        platform::Dialogs().ShowModal(dialog);
+        break;
+    }
+    case 3: SaveImageFile(); break;
+    case 4: close(); break;
+    default: break;
+    }
+}
+
+void frmMain::Form_QueryUnload()
+{
+    basCommon::ImageFront = FLD[0]->text();
+    basCommon::SaveSettings();
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    Form_QueryUnload();
+    event->accept();
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The main window: the path field with its browse button, the view with its
+// scroll bars, the loupe, the fill-mode options and the command buttons.
+#include "PictureFiles.h"
+#include "Retouch.h"
+
+#include <QWidget>
+
+#include <array>
+
+class LoupeWidget;
+class PathField;
+class PictureView;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QTimer;
+class ViewArea;
+
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+
+    // Event handlers.
+    void Form_Load();
+    void Form_Resize();
+    void Form_QueryUnload();
+    void FLD_KeyDown(int Index, int KeyCode, int Shift);
+    void FLD_LostFocus(int Index);
+    void FLD_OLEDragDrop(int Index, const QStringList& files);
+    void AREA_OLEDragDrop(int Index, const QStringList& files);
+    void BTN_Click(int Index);
+    void DBTN_Click(int Index);
+
+    // The commands behind the buttons.
+    retouch::RetouchResult Retouch();
+    files::SaveOutcome SaveImageFile();
+
+    // Controls.
+    std::array<QLabel*, 1> LBL{};
+    std::array<PathField*, 1> FLD{};
+    std::array<QPushButton*, 1> DBTN{};
+    LoupeWidget* Loupe = nullptr;
+    std::array<ViewArea*, 1> AREA{};
+    std::array<QScrollBar*, 1> HSCR{};
+    std::array<QScrollBar*, 1> VSCR{};
+    QTimer* TMC = nullptr;
+    std::array<QRadioButton*, 3> OPT{};
+    std::array<QPushButton*, 5> BTN{};
+    // The view, which holds the working picture PicImg(0) and the selection.
+    PictureView* View = nullptr;
+
+    // The smallest outer size, in pixels.
+    static constexpr QSize kMinimumOuter{306, 294};
+    // The decoration assumed where the platform reports none (offscreen,
+    // no window manager), so that the designed client size stays allowed.
+    static constexpr QSize kAssumedFrame{8, 31};
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void OpenLastPicture();
+    QSize FrameExtra() const;
+};

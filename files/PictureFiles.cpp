@@ -1,0 +1,254 @@
+#include "PictureFiles.h"
+
+#include "Codec.h"
+#include "Dialogs.h"
+#include "Limits.h"
+#include "PictureLoader.h"
+#include "RuntimeErrors.h"
+#include "StringRoutines.h"
+#include "clsDialog.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProgressDialog>
+
+#include <cerrno>
+#include <memory>
+#include <sys/stat.h>
+
+namespace files {
+namespace {
+
+const uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+
+// A wait cursor for as long as the object lives.
+class BusyCursor {
+public:
+    BusyCursor()
+    {
+        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+            active_ = true;
+        }
+    }
+    ~BusyCursor()
+    {
+        if (active_)
+            QGuiApplication::restoreOverrideCursor();
+    }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+
+private:
+    bool active_ = false;
+};
+
+// A progress dialog that appears only when a save lasts longer than half a
+// second: a quick save should not flash a window.
+class SaveProgressUi {
+public:
+    explicit SaveProgressUi(QWidget* owner) : owner_(owner) { clock_.start(); }
+
+    void operator()(int done, int total)
+    {
+        if (!dialog_ && clock_.elapsed() < 500)
+            return;
+        if (!dialog_) {
+            dialog_ = std::make_unique<QProgressDialog>(QStringLiteral("画像を保存しています…"),
+                                                        QString(), 0, total, owner_);
+            dialog_->setWindowTitle(QStringLiteral("保存"));
+            dialog_->setWindowModality(Qt::WindowModal);
+            dialog_->setMinimumDuration(0);
+            dialog_->setAutoClose(false);
+            dialog_->show();
+        }
+        dialog_->setValue(done);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    bool shown() const { return dialog_ != nullptr; }
+
+private:
+    QWidget* owner_;
+    QElapsedTimer clock_;
+    std::unique_ptr<QProgressDialog> dialog_;
+};
+
+void ReportSaveError(QWidget* owner, const QString& name, const QString& reason)
+{
+    platform::Dialogs().MessageBox(
+        owner, QStringLiteral("ファイル「%1」を保存できませんでした。\n%2").arg(name, reason),
+        QStringLiteral("保存エラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+}
+
+QString CodecReason(int status, int err)
+{
+    switch (status) {
+    case platform::kCodecBadArguments: return QStringLiteral("保存する画像がありません。");
+    case platform::kCodecEncoderFailed: return QStringLiteral("画像を符号化できませんでした。");
+    default: return platform::SystemErrorReason(err);
+    }
+}
+
+} // namespace
+
+bool ReadPngFile(platform::Surface& picture, const QString& path)
+{
+    picture = platform::Surface();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    uint8_t head[24] = {};
+    const qint64 got = file.read(reinterpret_cast<char*>(head), sizeof head);
+    file.close();
+    if (got < 8)
+        return false;
+    for (int i = 0; i < 8; ++i)
+        if (head[i] != kPngSignature[i])
+            return false;
+    if (got < 24)
+        return false; // no header to size the picture from
+    // The header's full big-endian 32-bit width and height.
+    const uint32_t w = uint32_t(head[16]) << 24 | uint32_t(head[17]) << 16 | uint32_t(head[18]) << 8 | head[19];
+    const uint32_t h = uint32_t(head[20]) << 24 | uint32_t(head[21]) << 16 | uint32_t(head[22]) << 8 | head[23];
+    if (!platform::PictureSizeAllowed(w, h))
+        return false;
+    picture = platform::MakeSurface(w, h);
+    if (picture.isNull())
+        return false;
+    if (platform::DCReadPNG(path, picture) != 0) {
+        picture = platform::Surface();
+        return false;
+    }
+    return true;
+}
+
+int16_t LoadPictureFile(const QString& path, platform::Surface& picture)
+{
+    BusyCursor busy;
+    // The old picture goes first: the new one should not have to share
+    // memory with it.
+    picture = platform::Surface();
+    bool ok;
+    if (basFunc::LastFourUpper(path) == QLatin1String(".PNG"))
+        ok = ReadPngFile(picture, path);
+    else
+        ok = platform::LoadRuntimePicture(path, picture);
+    if (!ok || picture.isNull()) {
+        picture = platform::Surface();
+        return 1;
+    }
+    return 0;
+}
+
+int16_t FileStatus(const QString& path, QWidget* owner)
+{
+    if (basFunc::TrimBlanks(path).isEmpty())
+        return kFileNameEmpty;
+    struct stat st;
+    int err = 0;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR; // a folder has no length to test
+    else
+        return st.st_size == 0 ? kFileEmpty : kFileExists;
+    const int number = platform::RuntimeErrorFromErrno(err);
+    if (number == platform::kErrFileNotFound)
+        return kFileMissing;
+    platform::Dialogs().MessageBox(owner,
+                                   QStringLiteral("%1:%2").arg(number).arg(platform::RuntimeErrorText(number)),
+                                   QStringLiteral("システムエラー"), platform::MB_OK | platform::MB_ICONSTOP);
+    return kFileStateError;
+}
+
+QString SaveFilterPattern()
+{
+    const QChar nul(0);
+    QString s;
+    for (const char16_t* part : {u"画像ファイル", u"*.bmp;*.jpg;*.png", u"ビットマップファイル", u"*.bmp",
+                                 u"ＪＰＥＧファイル", u"*.jpg", u"ＰＮＧファイル", u"*.png"})
+        s += QString::fromUtf16(part) + nul;
+    return s;
+}
+
+QString CompleteName(const QString& name, int32_t filterIndex, QString* extOut)
+{
+    QString result = name;
+    QString ext = basFunc::LastFourUpper(name);
+    auto force = [&](const char* wanted) {
+        if (ext != QLatin1String(wanted)) {
+            result += QLatin1String(wanted);
+            ext = QLatin1String(wanted);
+        }
+    };
+    switch (filterIndex) {
+    case 2: force(".BMP"); break;
+    case 3: force(".JPG"); break;
+    case 4: force(".PNG"); break;
+    default:
+        if (ext != QLatin1String(".BMP") && ext != QLatin1String(".JPG") && ext != QLatin1String(".PNG"))
+            force(".BMP");
+        break;
+    }
+    if (extOut)
+        *extOut = ext;
+    return result;
+}
+
+SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options)
+{
+    if (picture.isNull())
+        return SaveOutcome::NothingToSave;
+    clsDialog dialog;
+    dialog.SelectTitle = QStringLiteral("ファイルの保存");
+    dialog.FilterPattern = SaveFilterPattern();
+    dialog.SelectFlags = QString::number(platform::OFN_CREATEPROMPT | platform::OFN_HIDEREADONLY);
+    const QString typed = basFunc::TrimBlanks(dialog.SaveFile(owner));
+    if (typed.isEmpty())
+        return SaveOutcome::Cancelled;
+
+    QString ext;
+    const QString name = CompleteName(typed, dialog.FilterIndex, &ext);
+    const int16_t state = FileStatus(name, owner);
+    if (state == kFileStateError)
+        return SaveOutcome::SystemError;
+    if (state == kFileExists) {
+        const int answer = platform::Dialogs().MessageBox(
+            owner, QStringLiteral("上書きしますか？\r\n") + name, QStringLiteral("上書き確認"),
+            platform::MB_YESNO | platform::MB_ICONQUESTION);
+        if (answer != platform::IDYES)
+            return SaveOutcome::Declined;
+    }
+
+    // The rates reach the codec as bytes; a stored value outside 0..255
+    // cannot be one.
+    const int16_t rate = ext == QLatin1String(".PNG") ? options.PngRate : options.JpegRate;
+    if (ext != QLatin1String(".BMP") && (rate < 0 || rate > 255)) {
+        ReportSaveError(owner, name,
+                        QStringLiteral("圧縮率 %1 は 0 から 255 の範囲にありません。").arg(rate));
+        return SaveOutcome::Failed;
+    }
+
+    BusyCursor busy;
+    SaveProgressUi progressUi(owner);
+    const platform::SaveProgress progress = [&progressUi](int done, int total) { progressUi(done, total); };
+    int err = 0;
+    int status;
+    if (ext == QLatin1String(".JPG"))
+        status = platform::DCSavetoJPEG(picture, picture.width(), picture.height(), name,
+                                        uint8_t(rate), options.JpegPrgrs != 0, progress, &err);
+    else if (ext == QLatin1String(".PNG"))
+        status = platform::DCSavetoPNG(picture, picture.width(), picture.height(), name,
+                                       uint8_t(rate), progress, &err);
+    else
+        status = platform::SaveBitmapFile(picture, name, progress, &err);
+    if (status != platform::kCodecOk) {
+        ReportSaveError(owner, name, CodecReason(status, err));
+        return SaveOutcome::Failed;
+    }
+    return SaveOutcome::Saved;
+}
+
+} // namespace files

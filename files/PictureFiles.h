@@ -1,0 +1,57 @@
+#pragma once
+// Reading picture files into the working picture, and writing it out.
+#include "Surface.h"
+
+#include <QString>
+
+#include <cstdint>
+
+class QWidget;
+
+namespace files {
+
+// Reads the file into picture: names ending ".PNG" (any case) through
+// ReadPngFile, every other name through the run-time picture loader.
+// 0 when loaded; 1 when not, and picture is then empty.
+int16_t LoadPictureFile(const QString& path, platform::Surface& picture);
+
+// The PNG route: signature check, the size from the header (the full 32-bit
+// width and height), the surface made at that size, DCReadPNG into it.
+// True on success; false leaves picture empty.
+bool ReadPngFile(platform::Surface& picture, const QString& path);
+
+// The options the save command writes with (the settings' values).
+struct SaveOptions {
+    int16_t JpegRate = 50;
+    int16_t JpegPrgrs = 0;
+    int16_t PngRate = 1;
+};
+
+// File-state codes.
+enum FileState : int16_t {
+    kFileExists = 0,
+    kFileNameEmpty = 1,
+    kFileMissing = 2,
+    kFileEmpty = 3,
+    kFileStateError = -1, // an unexpected error, already reported to the user
+};
+
+// 0 exists and is not empty, 1 blank name, 2 no such file, 3 empty file.
+// Any other error is shown in the "システムエラー" box and gives -1.
+int16_t FileStatus(const QString& path, QWidget* owner = nullptr);
+
+enum class SaveOutcome { NothingToSave, Cancelled, Declined, Saved, Failed, SystemError };
+
+// The save command: the Save dialog, the extension completed from the
+// chosen filter, the overwrite question, the write by extension. Failures
+// are told in a "保存エラー" box; the file that was there stays untouched.
+SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options);
+
+// The name completed from the chosen filter (1 all pictures, 2 BMP, 3 JPEG,
+// 4 PNG); ext receives the upper-case extension that decides the format.
+QString CompleteName(const QString& name, int32_t filterIndex, QString* ext);
+
+// The save filter list handed to the dialog.
+QString SaveFilterPattern();
+
+} // namespace files

@@ -1,0 +1,79 @@
+#include "clsDialog.h"
+
+#include "Dialogs.h"
+#include "RuntimeErrors.h"
+#include "StringRoutines.h"
+
+#include <QStringList>
+
+#include <limits>
+
+namespace {
+
+// "desc\0pattern\0desc\0pattern\0" as Qt's "desc (pattern pattern)" list.
+QStringList QtFilters(const QString& pattern)
+{
+    QStringList parts = pattern.split(QChar(0));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty() && parts[i + 1].isEmpty())
+            break;
+        QString globs = parts[i + 1];
+        globs.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], globs);
+    }
+    return filters;
+}
+
+} // namespace
+
+int32_t clsDialog::Flags() const
+{
+    const auto v = basFunc::IntegerValue(SelectFlags, std::numeric_limits<int32_t>::min(),
+                                         std::numeric_limits<int32_t>::max());
+    if (!v)
+        throw DialogError(platform::kErrTypeMismatch, "SelectFlags holds no number");
+    return static_cast<int32_t>(*v);
+}
+
+QString clsDialog::OpenFile(QWidget* hwnd)
+{
+    platform::FileDialogRequest request;
+    request.kind = platform::FileDialogRequest::Open;
+    request.owner = hwnd;
+    request.title = SelectTitle;
+    request.filters = QtFilters(FilterPattern);
+    request.folder = DefaultFolder;
+    request.flags = Flags();
+    return platform::Dialogs().FileDialog(request).path;
+}
+
+QString clsDialog::SaveFile(QWidget* hwnd)
+{
+    platform::FileDialogRequest request;
+    request.kind = platform::FileDialogRequest::Save;
+    request.owner = hwnd;
+    request.title = SelectTitle;
+    request.filters = QtFilters(FilterPattern);
+    request.folder = DefaultFolder;
+    request.flags = Flags();
+    const platform::FileDialogResult result = platform::Dialogs().FileDialog(request);
+    if (result.path.isEmpty()) {
+        FilterIndex = 0;
+        return QString();
+    }
+    FilterIndex = result.filterIndex;
+    return basFunc::CutAtNull(result.path);
+}
+
+int32_t clsDialog::ColorCode(QWidget* hwnd)
+{
+    // Sixteen white custom colours at every call.
+    const QList<QRgb> custom(16, qRgb(255, 255, 255));
+    const QRgb initial = qRgb(SelectColor & 0xFF, (SelectColor >> 8) & 0xFF, (SelectColor >> 16) & 0xFF);
+    const auto chosen = platform::Dialogs().ColorDialog(hwnd, initial, custom);
+    if (!chosen)
+        return 0;
+    SelectColor = qRed(*chosen) | (qGreen(*chosen) << 8) | (qBlue(*chosen) << 16);
+    return -1;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The dialog wrapper: set the members, call a method with the owner window,
+// read the result. The dialogs themselves are the platform's DialogHost.
+#include <QString>
+
+#include <cstdint>
+#include <stdexcept>
+
+class QWidget;
+
+// Raised when SelectFlags holds no number as a file dialog is about to open.
+class DialogError : public std::runtime_error {
+public:
+    explicit DialogError(int number, const char* what) : std::runtime_error(what), number(number) {}
+    int number;
+};
+
+class clsDialog {
+public:
+    QString SelectTitle;
+    QString SelectFlags;   // the flag word as decimal text
+    QString DefaultFolder; // empty: the platform's choice
+    int32_t FilterIndex = 0;
+    QString FilterPattern; // description, NUL, pattern, NUL, ...
+    int32_t SelectColor = 0; // 0x00BBGGRR
+
+    // The chosen file's path; empty after a cancel.
+    QString OpenFile(QWidget* hwnd);
+    // -1 when a colour was chosen (SelectColor then holds it), 0 otherwise.
+    int32_t ColorCode(QWidget* hwnd);
+    // The chosen name as typed, no extension added; empty after a cancel.
+    // Sets FilterIndex to the chosen filter (1-based), 0 after a cancel.
+    QString SaveFile(QWidget* hwnd);
+
+private:
+    int32_t Flags() const;
+};

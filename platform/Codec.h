@@ -1,0 +1,56 @@
+#pragma once
+// The picture codec: PNG reading, and JPEG, PNG and bitmap writing, on
+// libpng and libjpeg-turbo. The device context of the original interface is
+// our picture surface. Writers replace their target only when the new file is
+// complete (see AtomicFile).
+#include "Surface.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+// Rows written so far and the picture's height, called as the writer goes.
+using SaveProgress = std::function<void(int done, int total)>;
+
+// Writer results. 0 is success.
+enum CodecStatus : int {
+    kCodecOk = 0,
+    kCodecBadArguments = 1, // no picture, or a size that does not fit the surface
+    kCodecCannotCreate = 2, // the temporary file could not be made (errno)
+    kCodecWriteFailed = 3,  // writing, syncing or renaming failed (errno)
+    kCodecEncoderFailed = 4,
+};
+
+// Decodes the PNG file and draws it into dc with its top-left corner at
+// (0, 0), clipped to dc. Transparent pixels are composited over white.
+// 0 on success; non-zero for a missing, corrupt, truncated or CRC-failing
+// file, or a picture beyond the size limit.
+int16_t DCReadPNG(const QString& file, Surface& dc);
+
+// The same decoder on bytes in memory, into a surface of the PNG's own size.
+int16_t DecodePng(const uint8_t* data, size_t size, Surface& out);
+
+// JPEG from the width x height block at (0, 0) of dc. rate is a compression
+// rate: quality = 101 - rate, clamped to 1..100.
+int DCSavetoJPEG(const Surface& dc, int32_t width, int32_t height, const QString& file,
+                 uint8_t rate, bool progressive, const SaveProgress& progress = {},
+                 int* sysErrno = nullptr);
+
+// PNG from the same block. rate 1 = zlib level 1 (fastest), 0 = level 6,
+// 2 = level 9 (smallest); any other rate = level 6.
+int DCSavetoPNG(const Surface& dc, int32_t width, int32_t height, const QString& file,
+                uint8_t rate, const SaveProgress& progress = {}, int* sysErrno = nullptr);
+
+// A 24-bit Windows bitmap file of the whole surface.
+int SaveBitmapFile(const Surface& dc, const QString& file, const SaveProgress& progress = {},
+                   int* sysErrno = nullptr);
+
+int JpegQualityForRate(int rate);
+int PngLevelForRate(int rate);
+// The row filters used at each zlib level (the benchmark's baseline uses the same).
+int PngFiltersForLevel(int level);
+
+} // namespace platform

@@ -1,0 +1,26 @@
+#pragma once
+// The retouch command's engine: order and clamp the committed rectangle,
+// transfer the picture into a buffer, fill, transfer it back.
+#include "SelRect.h"
+#include "Surface.h"
+
+namespace retouch {
+
+enum class FillMode { Vertical, Horizontal, Cross };
+
+enum class RetouchResult {
+    Done,           // the picture was repainted
+    NoSelection,    // nothing was committed; nothing changed
+    TransferFailed, // the picture could not be read or written; nothing changed
+};
+
+// Orders the corners and clamps them into a W x H picture, in place. True
+// when the result counts as a selection: a rectangle lying wholly in column 0
+// or wholly in row 0 does not.
+bool OrderAndClamp(SelRect& sel, int32_t W, int32_t H);
+
+// Repaints sel of picture with the chosen fill. sel is left ordered and
+// clamped. The caller repaints the view when the result is Done.
+RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode);
+
+} // namespace retouch
