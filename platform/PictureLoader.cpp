@@ -99,6 +99,8 @@ bool LoadRuntimePictureData(const QByteArray& data, Surface& out)
 bool LoadRuntimePicture(const QString& path, Surface& out)
 {
     out = Surface();
+    if (path.isEmpty())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;

@@ -1,9 +1,10 @@
 #include "Profile.h"
 
+#include "AtomicFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 
 namespace platform {
 namespace {
@@ -158,14 +159,15 @@ bool WriteProfileString(const QString& section, const QString& key, const QStrin
     const QByteArray updated = ProfileUpdate(content, section, key, value);
     if (updated == content)
         return true;
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
+    // Not QSaveFile: it reports success after a write cut short by the
+    // file-size limit, leaving a truncated file in place of the old one.
+    AtomicFile out(file);
+    if (!out.Open())
         return false;
-    if (out.write(updated) != updated.size()) {
-        out.cancelWriting();
+    const size_t n = static_cast<size_t>(updated.size());
+    if (std::fwrite(updated.constData(), 1, n, out.Stream()) != n)
         return false;
-    }
-    return out.commit();
+    return out.Commit();
 }
 
 } // namespace platform

@@ -1,0 +1,192 @@
+// The profile functions and the settings file.
+#include "Profile.h"
+#include "TestSupport.h"
+#include "basCommon.h"
+#include "basFunc.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString ini() const { return dir.filePath("Pixmend.ini"); }
+    void writeIni(const QByteArray& s) { QVERIFY(WriteAll(ini(), s)); }
+
+private slots:
+    void init()
+    {
+        QFile::remove(ini());
+        basCommon::ImageFront.clear();
+        basCommon::JpegRate = 50;
+        basCommon::JpegPrgrs = 0;
+        basCommon::PngRate = 1;
+    }
+
+    void lookup_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected"); // "<default>" when the default comes back
+        QTest::newRow("blanks dropped") << QByteArray("[JPEG]\nRate =  12 \t\n") << "JPEG" << "Rate" << "12";
+        QTest::newRow("case of names") << QByteArray("[jpeg]\nrate=7\n") << "JPEG" << "Rate" << "7";
+        QTest::newRow("present but empty") << QByteArray("[JPEG]\nRate=\n") << "JPEG" << "Rate" << "";
+        QTest::newRow("missing key") << QByteArray("[JPEG]\nPrgrs=1\n") << "JPEG" << "Rate" << "<default>";
+        QTest::newRow("missing section") << QByteArray("[PNG]\nRate=2\n") << "JPEG" << "Rate" << "<default>";
+        QTest::newRow("key of another section") << QByteArray("[PNG]\nRate=2\n[JPEG]\n") << "JPEG" << "Rate" << "<default>";
+        QTest::newRow("CRLF") << QByteArray("[Image]\r\nFront=/a b/c.png\r\n[JPEG]\r\nRate=60\r\n") << "JPEG" << "Rate" << "60";
+        QTest::newRow("BOM") << QByteArray("\xEF\xBB\xBF[JPEG]\nRate=3\n") << "JPEG" << "Rate" << "3";
+        QTest::newRow("no final newline") << QByteArray("[JPEG]\nRate=4") << "JPEG" << "Rate" << "4";
+        QTest::newRow("utf-8 value") << QByteArray("[Image]\nFront=/写真/猫.jpg\n") << "Image" << "Front" << "/写真/猫.jpg";
+        QTest::newRow("equals inside value") << QByteArray("[Image]\nFront=/a=b.png\n") << "Image" << "Front" << "/a=b.png";
+    }
+    void lookup()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        writeIni(content);
+        const QString got = basFunc::ReadIni(section, key, "<default>", ini());
+        QCOMPARE(got, expected);
+    }
+
+    void longValueIsReadWhole()
+    {
+        const QString path = "/" + QString(299, QChar('p'));
+        QVERIFY(basFunc::WriteIni("Image", "Front", path, ini()));
+        QCOMPARE(basFunc::ReadIni("Image", "Front", "", ini()), path);
+    }
+
+    void writeKeepsEverythingElse()
+    {
+        writeIni("; comment\n[Other]\nx = 1\n\n[jpeg]\nRATE = 60.0\n; note\nZoom=2\n\n[PNG]\nRate=1\n");
+        QVERIFY(basFunc::WriteIni("JPEG", "Rate", "60", ini()));
+        QVERIFY(basFunc::WriteIni("JPEG", "Prgrs", "-1", ini()));
+        QVERIFY(basFunc::WriteIni("New", "Key", "v", ini()));
+        QCOMPARE(ReadAll(ini()),
+                 QByteArray("; comment\n[Other]\nx = 1\n\n[jpeg]\nRATE=60\n; note\nZoom=2\nPrgrs=-1\n\n[PNG]\nRate=1\n[New]\nKey=v\n"));
+    }
+
+    void writeKeepsCrlf()
+    {
+        writeIni("[JPEG]\r\nRate=1\r\n");
+        QVERIFY(basFunc::WriteIni("JPEG", "Rate", "2", ini()));
+        QCOMPARE(ReadAll(ini()), QByteArray("[JPEG]\r\nRate=2\r\n"));
+    }
+
+    void lineBreaksInValueCannotStartASection()
+    {
+        QVERIFY(basFunc::WriteIni("Image", "Front", "/x\n[JPEG]\nRate=9", ini()));
+        QCOMPARE(basFunc::ReadIni("JPEG", "Rate", "none", ini()), QString("none"));
+    }
+
+    void failedWriteLeavesFileAlone()
+    {
+        // A path through a regular file cannot be written, even by root.
+        const QString blocker = dir.filePath("blocker");
+        QVERIFY(WriteAll(blocker, "x"));
+        QCOMPARE(basFunc::WriteIni("JPEG", "Rate", "1", blocker + "/Pixmend.ini"), int16_t(0));
+
+        // A full disk: the file-size limit of a child process stops the
+        // write half-way; the old file must survive whole.
+        QByteArray old = "[Image]\nFront=/old.png\n";
+        writeIni(old);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit lim{64, 64};
+            setrlimit(RLIMIT_FSIZE, &lim);
+            const bool ok = platform::WriteProfileString("Image", "Front", QString(5000, QChar('z')), ini());
+            _exit(ok ? 0 : 3);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 3);
+        QCOMPARE(ReadAll(ini()), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter("Pixmend").size(), 1);
+    }
+
+    void addBackslash()
+    {
+        QCOMPARE(basFunc::AddBackslash(""), QString("/"));
+        QCOMPARE(basFunc::AddBackslash("/"), QString("/"));
+        QCOMPARE(basFunc::AddBackslash("/opt/pixmend"), QString("/opt/pixmend/"));
+    }
+
+    void firstStartCreatesDefaults()
+    {
+        QVERIFY(basCommon::LoadSettings(dir.path()));
+        QCOMPARE(basCommon::IniFile, dir.path() + "/Pixmend.ini");
+        basCommon::SaveSettings();
+        QCOMPARE(ReadAll(ini()), QByteArray("[Image]\nFront=\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n"));
+    }
+
+    void integerValues_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("75.5 up to even") << QByteArray("75.5") << 76 << QByteArray("76");
+        QTest::newRow("74.5 down to even") << QByteArray("74.5") << 74 << QByteArray("74");
+        QTest::newRow("74.51") << QByteArray("74.51") << 75 << QByteArray("75");
+        QTest::newRow("blanks") << QByteArray("  12  ") << 12 << QByteArray("12");
+        QTest::newRow("negative") << QByteArray("-5") << -5 << QByteArray("-5");
+        QTest::newRow("plus sign") << QByteArray("+8") << 8 << QByteArray("8");
+        QTest::newRow("60.0") << QByteArray("60.0") << 60 << QByteArray("60");
+        QTest::newRow("lowest") << QByteArray("-32768") << -32768 << QByteArray("-32768");
+    }
+    void integerValues()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, value);
+        QFETCH(QByteArray, written);
+        writeIni("[JPEG]\nRate=" + text + "\n");
+        QVERIFY(basCommon::LoadSettings(dir.path()));
+        QCOMPARE(int(basCommon::JpegRate), value);
+        basCommon::SaveSettings();
+        QVERIFY(ReadAll(ini()).contains("\nRate=" + written + "\n"));
+    }
+
+    void noIntegerValueIsReportedAndFileUntouched_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("above range") << QByteArray("[JPEG]\nRate=32768\n") << "JPEG" << "Rate";
+        QTest::newRow("empty") << QByteArray("[JPEG]\r\nRate=\r\n") << "JPEG" << "Rate";
+        QTest::newRow("text") << QByteArray("[JPEG]\nPrgrs=yes\n") << "JPEG" << "Prgrs";
+        QTest::newRow("png") << QByteArray("[PNG]\nRate=1e3\n") << "PNG" << "Rate";
+    }
+    void noIntegerValueIsReportedAndFileUntouched()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        writeIni(content);
+        ScriptedDialogs dialogs;
+        QVERIFY(!basCommon::LoadSettings(dir.path()));
+        QCOMPARE(dialogs.messages.size(), 1);
+        const QString text = dialogs.messages[0].text;
+        QVERIFY2(text.contains(ini()) && text.contains(section) && text.contains(key), qPrintable(text));
+        QCOMPARE(ReadAll(ini()), content);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    TestSettings t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_settings.moc"
