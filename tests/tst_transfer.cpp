@@ -1,0 +1,130 @@
+// The pixel transfer and the retouch engine on a picture surface.
+#include "Fills.h"
+#include "Retouch.h"
+#include "TestSupport.h"
+#include "Transfer.h"
+
+#include <QGuiApplication>
+#include <QTest>
+
+using namespace testsupport;
+using retouch::PixelBuffer;
+using retouch::SelRect;
+
+Q_DECLARE_METATYPE(SelRect)
+
+class TestTransfer : public QObject {
+    Q_OBJECT
+private slots:
+    void bufferLayoutIsBottomUp()
+    {
+        platform::Surface s = platform::MakeSurface(3, 2);
+        // Top row 1, 2, 3; bottom row 4, 5, 6.
+        for (int i = 0; i < 6; ++i)
+            reinterpret_cast<uint32_t*>(s.scanLine(i / 3))[i % 3] = uint32_t(0xFF000000u | (i + 1));
+        PixelBuffer buf;
+        QCOMPARE(retouch::GetPixels(s, buf), 6);
+        QCOMPARE(buf.size(), size_t(6));
+        QCOMPARE(buf[3] & 0xFFFFFF, 1u); // top-left
+        QCOMPARE(buf[5] & 0xFFFFFF, 3u); // top-right
+        QCOMPARE(buf[0] & 0xFFFFFF, 4u); // bottom-left
+        QCOMPARE(retouch::PixelIndex(0, 0, 3, 2), size_t(3));
+
+        platform::Surface one = platform::MakeSurface(1, 1);
+        QCOMPARE(retouch::GetPixels(one, buf), 1);
+    }
+
+    void roundTripKeepsEveryByte()
+    {
+        platform::Surface s = MakePicture(37, 23, 4);
+        // Byte 3 is not ours to change, whatever it holds.
+        for (int y = 0; y < s.height(); ++y)
+            for (int x = 0; x < s.width(); ++x)
+                s.scanLine(y)[x * 4 + 3] = uchar(x * 7 + y);
+        const QByteArray before(reinterpret_cast<const char*>(s.constBits()), s.sizeInBytes());
+        PixelBuffer buf;
+        QCOMPARE(retouch::GetPixels(s, buf), 37 * 23);
+        QCOMPARE(retouch::SetPixels(s, buf), 0);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(s.constBits()), s.sizeInBytes()), before);
+    }
+
+    void failedTransfers()
+    {
+        PixelBuffer buf;
+        platform::Surface none;
+        QCOMPARE(retouch::GetPixels(none, buf), -1);
+        QCOMPARE(buf.size(), size_t(0));
+        platform::Surface s = MakePicture(4, 4);
+        PixelBuffer small;
+        small.Redim(5);
+        const QImage before = s.copy();
+        QCOMPARE(retouch::SetPixels(s, small), -1);
+        QCOMPARE(s, before);
+        // Beyond the size limit nothing is even allocated.
+        QVERIFY(platform::MakeSurface(60000, 60000).isNull());
+        QVERIFY(platform::MakeSurface(1, 600000000).isNull());
+    }
+
+    void orderAndClamp_data()
+    {
+        QTest::addColumn<SelRect>("in");
+        QTest::addColumn<SelRect>("out");
+        QTest::addColumn<bool>("selection");
+        QTest::newRow("reversed corners") << SelRect{8, 6, 2, 1} << SelRect{2, 1, 8, 6} << true;
+        QTest::newRow("past the picture") << SelRect{5, 5, 40, 30} << SelRect{5, 5, 9, 7} << true;
+        QTest::newRow("negative") << SelRect{-3, -2, 4, 4} << SelRect{0, 0, 4, 4} << true;
+        QTest::newRow("nothing committed") << SelRect{0, 0, 0, 0} << SelRect{0, 0, 0, 0} << false;
+        QTest::newRow("column 0 only") << SelRect{0, 2, 0, 5} << SelRect{0, 2, 0, 5} << false;
+        QTest::newRow("row 0 only") << SelRect{1, 0, 6, 0} << SelRect{1, 0, 6, 0} << false;
+    }
+    void orderAndClamp()
+    {
+        QFETCH(SelRect, in);
+        QFETCH(SelRect, out);
+        QFETCH(bool, selection);
+        QCOMPARE(retouch::OrderAndClamp(in, 10, 8), selection);
+        QCOMPARE(in, out);
+    }
+
+    void retouchMatchesFillOnBuffer()
+    {
+        for (auto mode : {retouch::FillMode::Vertical, retouch::FillMode::Horizontal, retouch::FillMode::Cross}) {
+            platform::Surface s = MakePicture(50, 40, 9);
+            PixelBuffer expected;
+            retouch::GetPixels(s, expected);
+            const SelRect r{10, 12, 30, 20};
+            if (mode == retouch::FillMode::Vertical)
+                retouch::FillVertical(r, expected, 50, 40);
+            else if (mode == retouch::FillMode::Horizontal)
+                retouch::FillHorizontal(r, expected, 50, 40);
+            else
+                retouch::FillCross(r, expected, 50, 40);
+            SelRect sel{30, 20, 10, 12}; // committed bottom-right first
+            QCOMPARE(retouch::Retouch(s, sel, mode), retouch::RetouchResult::Done);
+            QCOMPARE(sel, r);
+            PixelBuffer got;
+            retouch::GetPixels(s, got);
+            QVERIFY(std::equal(got.data(), got.data() + got.size(), expected.data()));
+        }
+    }
+
+    void retouchWithoutPictureOrSelectionChangesNothing()
+    {
+        platform::Surface s = MakePicture(20, 20);
+        const QImage before = s.copy();
+        SelRect none{};
+        QCOMPARE(retouch::Retouch(s, none, retouch::FillMode::Cross), retouch::RetouchResult::NoSelection);
+        QCOMPARE(s, before);
+        platform::Surface empty;
+        SelRect sel{1, 1, 5, 5};
+        QVERIFY(retouch::Retouch(empty, sel, retouch::FillMode::Vertical) != retouch::RetouchResult::Done);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    TestTransfer t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_transfer.moc"
