@@ -8,6 +8,8 @@
 #include <QImageReader>
 #include <QPainter>
 
+#include <cstdlib>
+
 namespace platform {
 namespace {
 
@@ -29,6 +31,74 @@ bool LooksLikeJpeg(const QByteArray& head)
         && uchar(head[2]) == 0xFF;
 }
 
+uint32_t Le32(const QByteArray& d, int at)
+{
+    return uint32_t(uchar(d[at])) | uint32_t(uchar(d[at + 1])) << 8 | uint32_t(uchar(d[at + 2])) << 16
+        | uint32_t(uchar(d[at + 3])) << 24;
+}
+
+// Qt's reader shows an uncompressed bitmap that ends early with its missing
+// rows blank, as if the file were whole. Refuse such a file instead.
+bool BitmapComplete(QIODevice* device)
+{
+    const QByteArray h = device->peek(34);
+    if (h.size() < 34 || Le32(h, 14) < 40)
+        return true; // too short for our check, or an old header: Qt decides
+    const uint32_t offset = Le32(h, 10);
+    const int64_t width = int32_t(Le32(h, 18));
+    const int64_t height = std::llabs(int64_t(int32_t(Le32(h, 22))));
+    const uint32_t bits = uint32_t(uchar(h[28])) | uint32_t(uchar(h[29])) << 8;
+    const uint32_t compression = Le32(h, 30);
+    if (compression != 0 && compression != 3)
+        return true;
+    if (width <= 0 || bits == 0 || bits > 32)
+        return false;
+    const int64_t rowBytes = ((width * bits + 31) / 32) * 4;
+    return device->size() >= int64_t(offset) + rowBytes * height;
+}
+
+// Qt's reader shows a GIF whose first frame ends early as if it were whole.
+// Walk the blocks up to the end of the first frame's data.
+bool GifFirstFrameComplete(QIODevice* device)
+{
+    const QByteArray d = device->peek(device->size());
+    qsizetype p = 13;
+    if (d.size() < p)
+        return false;
+    auto skipTable = [&](uchar flags) {
+        if (flags & 0x80)
+            p += 3 * (qsizetype(1) << ((flags & 7) + 1));
+    };
+    auto skipSubBlocks = [&]() {
+        while (p < d.size()) {
+            const uchar n = uchar(d[p++]);
+            if (n == 0)
+                return true;
+            p += n;
+        }
+        return false;
+    };
+    skipTable(uchar(d[10]));
+    while (p < d.size()) {
+        const uchar b = uchar(d[p++]);
+        if (b == 0x21) { // extension
+            if (++p > d.size() || !skipSubBlocks())
+                return false;
+        } else if (b == 0x2C) { // image
+            if (p + 9 > d.size())
+                return false;
+            const uchar flags = uchar(d[p + 8]);
+            p += 9;
+            skipTable(flags);
+            ++p; // LZW minimum code size
+            return p <= d.size() && skipSubBlocks();
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
 bool LoadWithQt(QIODevice* device, Surface& out)
 {
     RaiseQtAllocationLimit();
@@ -36,6 +106,10 @@ bool LoadWithQt(QIODevice* device, Surface& out)
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
     if (format != "bmp" && format != "gif" && format != "ico")
+        return false;
+    if (format == "bmp" && !BitmapComplete(device))
+        return false;
+    if (format == "gif" && !GifFirstFrameComplete(device))
         return false;
     if (format == "ico") {
         // The largest image of the icon.
