@@ -94,8 +94,10 @@ void frmMain::OpenLastPicture()
 
 QSize frmMain::FrameExtra() const
 {
+    // Without a title bar (offscreen, no window manager) the platform's
+    // frame says nothing about the frame the design was made for.
     const QSize extra = frameGeometry().size() - size();
-    return extra.isEmpty() ? kAssumedFrame : extra;
+    return extra.height() < 20 ? kAssumedFrame : extra;
 }
 
 void frmMain::resizeEvent(QResizeEvent*) { Form_Resize(); }

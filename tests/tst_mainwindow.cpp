@@ -1,0 +1,240 @@
+// The main window: its controls, opening pictures, closing, layout.
+#include "Codec.h"
+#include "LoupeWidget.h"
+#include "PathField.h"
+#include "PictureView.h"
+#include "TestSupport.h"
+#include "ViewArea.h"
+#include "basCommon.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QUrl>
+
+using namespace testsupport;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+    QString picture(const QString& name, int w, int h, unsigned seed = 1)
+    {
+        const QString p = dir.filePath(name);
+        const platform::Surface s = MakePicture(w, h, seed);
+        if (name.endsWith(".png"))
+            platform::DCSavetoPNG(s, w, h, p, 1);
+        else
+            s.save(p);
+        return p;
+    }
+
+private slots:
+    void init()
+    {
+        basCommon::LoadSettings(dir.path());
+        basCommon::ImageFront.clear();
+    }
+
+    void controlsAtStart()
+    {
+        basCommon::ImageFront = dir.filePath("missing.png");
+        frmMain w;
+        w.Form_Load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(w.windowTitle(), QString("Pixmend"));
+        QCOMPARE(w.FLD[0]->text(), basCommon::ImageFront); // path shown, view empty
+        QVERIFY(w.View->PicImg.isNull());
+        QCOMPARE(w.LBL[0]->text(), QString("前景の絵"));
+        const QStringList captions{"補正", "戻す", "ｵﾌﾟｼｮﾝ", "保存", "閉じる"};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(w.BTN[i]->text(), captions[i]);
+        QVERIFY(!w.BTN[1]->isVisible());
+        QVERIFY(w.OPT[0]->isChecked());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.BTN[0]));
+        // The keyboard order of the design.
+        QCOMPARE(w.BTN[0]->nextInFocusChain(), static_cast<QWidget*>(w.DBTN[0]));
+        QCOMPARE(w.DBTN[0]->nextInFocusChain(), static_cast<QWidget*>(w.BTN[4]));
+        QCOMPARE(w.BTN[4]->nextInFocusChain(), static_cast<QWidget*>(w.BTN[2]));
+    }
+
+    void designSizeKeepsTableGeometry()
+    {
+        frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), QSize(322, 280));
+        QCOMPARE(w.FLD[0]->geometry(), QRect(88, 8, 209, 18));
+        QCOMPARE(w.DBTN[0]->geometry(), QRect(296, 8, 17, 17));
+        QCOMPARE(w.Loupe->geometry(), QRect(8, 32, 74, 74));
+        QCOMPARE(w.AREA[0]->geometry(), QRect(88, 24, 209, 177));
+        QCOMPARE(w.HSCR[0]->geometry(), QRect(88, 200, 209, 17));
+        QCOMPARE(w.VSCR[0]->geometry(), QRect(296, 24, 17, 177));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(w.OPT[i]->geometry(), QRect(8 + 72 * i, 224, 65, 17));
+        const int lefts[5] = {8, 64, 64, 120, 264};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(w.BTN[i]->geometry(), QRect(lefts[i], 248, 49, 25));
+    }
+
+    void layoutFollowsSizeAndMinimum()
+    {
+        frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.resize(1000, 700);
+        QTRY_COMPARE(w.AREA[0]->size(), QSize(1000 - 113, 700 - 103));
+        QCOMPARE(w.HSCR[0]->y(), w.AREA[0]->geometry().bottom());
+        QCOMPARE(w.VSCR[0]->x(), w.AREA[0]->geometry().right());
+        QCOMPARE(w.VSCR[0]->height(), w.AREA[0]->height());
+        QCOMPARE(w.FLD[0]->width(), w.AREA[0]->width());
+        QCOMPARE(w.DBTN[0]->x(), w.FLD[0]->geometry().right());
+        QCOMPARE(w.OPT[2]->y(), w.HSCR[0]->geometry().bottom() + 1 + 7);
+        QCOMPARE(w.BTN[3]->y(), w.OPT[0]->geometry().bottom() + 1 + 7);
+        QCOMPARE(w.BTN[4]->geometry().right(), w.VSCR[0]->geometry().right());
+        QCOMPARE(w.Loupe->geometry(), QRect(8, 32, 74, 74));
+        // Smaller than the minimum outer size snaps back to it.
+        w.resize(100, 100);
+        const QSize minClient = frmMain::kMinimumOuter - frmMain::kAssumedFrame;
+        QTRY_COMPARE(w.size(), minClient);
+        QCOMPARE(w.AREA[0]->size(), QSize(minClient.width() - 113, minClient.height() - 103));
+    }
+
+    void typedPathOpensOnEnter()
+    {
+        const QString png = picture("typed.png", 30, 20);
+        frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.FLD[0]->setFocus();
+        w.FLD[0]->setText(png);
+        QTest::keyClick(w.FLD[0], Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(w.View->PicImg.size(), QSize(30, 20));
+        QCOMPARE(w.View->ShownPath, png);
+        // An extension of five characters is not a picture name.
+        QFile::copy(png, dir.filePath("typed.jpeg"));
+        w.FLD[0]->setText(dir.filePath("typed.jpeg"));
+        QTest::keyClick(w.FLD[0], Qt::Key_Enter);
+        QCOMPARE(w.View->ShownPath, png);
+    }
+
+    void leavingTheFieldReopensOnlyAChangedName()
+    {
+        const QString a = picture("a.bmp", 40, 30, 1), b = picture("b.bmp", 50, 30, 2);
+        basCommon::ImageFront = a;
+        frmMain w;
+        w.Form_Load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Retouch something, then pass through the field without changing it.
+        w.View->Committed = {5, 5, 20, 20};
+        QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
+        const QImage retouched = w.View->PicImg.copy();
+        w.FLD[0]->setFocus();
+        w.BTN[0]->setFocus(Qt::TabFocusReason);
+        QCOMPARE(w.View->PicImg, retouched);
+        // A changed name is opened on leaving.
+        w.FLD[0]->setFocus();
+        w.FLD[0]->setText(b);
+        w.BTN[2]->setFocus(Qt::MouseFocusReason);
+        QCOMPARE(w.View->ShownPath, b);
+        QCOMPARE(w.View->PicImg.width(), 50);
+    }
+
+    void dropsOpenEachPictureInOrder()
+    {
+        const QString bmp = picture("d.bmp", 10, 10, 1), gif = dir.filePath("d.gif");
+        QVERIFY(WriteAll(gif, QByteArray("GIF89a\x02\x00\x01\x00\x80\x00\x00\xFF\x00\x00\x00\xFF\x00"
+                                         "\x2C\x00\x00\x00\x00\x02\x00\x01\x00\x00\x02\x02\x44\x0A\x00;", 36)));
+        const QString txt = dir.filePath("notes.txt");
+        QVERIFY(WriteAll(txt, "hello"));
+        frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // A file list dropped on the view, as the drop event delivers it.
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(txt), QUrl::fromLocalFile(bmp), QUrl::fromLocalFile(gif)});
+        QCOMPARE(DroppedFiles(&files), QStringList({txt, bmp, gif}));
+        w.AREA_OLEDragDrop(0, DroppedFiles(&files));
+        QCOMPARE(w.FLD[0]->text(), gif);
+        QCOMPARE(w.View->PicImg.size(), QSize(2, 1));
+        // Dropped text is no file list: nothing happens.
+        QMimeData text;
+        text.setText(bmp);
+        QVERIFY(DroppedFiles(&text).isEmpty());
+        w.FLD_OLEDragDrop(0, DroppedFiles(&text));
+        QCOMPARE(w.FLD[0]->text(), gif);
+        QCOMPARE(w.View->ShownPath, gif);
+    }
+
+    void browse()
+    {
+        const QString bmp = picture("browse.bmp", 12, 12);
+        ScriptedDialogs dialogs;
+        frmMain w;
+        dialogs.fileAnswers << platform::FileDialogResult{bmp, 1} << platform::FileDialogResult{};
+        w.DBTN_Click(0);
+        QCOMPARE(w.FLD[0]->text(), bmp);
+        QCOMPARE(dialogs.fileRequests[0].title, QString("背景の画像"));
+        QCOMPARE(dialogs.fileRequests[0].flags, 4100);
+        QCOMPARE(dialogs.fileRequests[0].filters, QStringList("画像ファイル (*.bmp *.gif *.ico *.jpg *.png)"));
+        w.DBTN_Click(0); // cancelled
+        QCOMPARE(w.FLD[0]->text(), bmp);
+        QCOMPARE(w.View->PicImg.size(), QSize(12, 12));
+    }
+
+    void closingRemembersTheField()
+    {
+        for (int how = 0; how < 2; ++how) {
+            frmMain w;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            const QString typed = dir.filePath(how ? "never-opened.png" : "by-close-box.jpg");
+            w.FLD[0]->setText(typed);
+            if (how)
+                w.BTN_Click(4);
+            else
+                w.close();
+            QVERIFY(!w.isVisible());
+            QVERIFY(ReadAll(basCommon::IniFile).contains(("Front=" + typed).toUtf8()));
+        }
+    }
+
+    void resizeKeepsThePictureWithoutReadingTheFile()
+    {
+        const QString png = picture("big.png", 900, 700, 5);
+        basCommon::ImageFront = png;
+        frmMain w;
+        w.Form_Load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.View->Committed = {10, 10, 100, 60};
+        QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
+        const QImage retouched = w.View->PicImg.copy();
+        w.HSCR[0]->setValue(300);
+        w.VSCR[0]->setValue(500);
+        QVERIFY(QFile::remove(png)); // a re-read would now fail
+        w.resize(700, 600);
+        QTRY_COMPARE(w.AREA[0]->width(), 700 - 113);
+        QCOMPARE(w.View->PicImg, retouched);
+        QCOMPARE(w.HSCR[0]->value(), 300);                       // still in range
+        QCOMPARE(w.VSCR[0]->value(), 700 - w.AREA[0]->DrawHeight()); // clamped to the new maximum
+        QCOMPARE(w.VSCR[0]->maximum(), 700 - w.AREA[0]->DrawHeight());
+        // The view shows the picture at the scroll position.
+        QCOMPARE(w.AREA[0]->BackBuffer().pixel(0, 0), retouched.pixel(300, w.VSCR[0]->value()));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    TestMainWindow t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_mainwindow.moc"
