@@ -1,0 +1,259 @@
+// The selection with its marquee, the loupe, scrolling, and the retouch
+// command end to end, through the view's handlers (no synthetic mouse events).
+#include "Codec.h"
+#include "Fills.h"
+#include "LoupeWidget.h"
+#include "PictureView.h"
+#include "TestSupport.h"
+#include "Transfer.h"
+#include "ViewArea.h"
+#include "basCommon.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+
+using namespace testsupport;
+using retouch::SelRect;
+
+class TestSelection : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString photoPng;
+
+    std::unique_ptr<frmMain> open(const QString& path)
+    {
+        basCommon::ImageFront = path;
+        auto w = std::make_unique<frmMain>();
+        w->Form_Load();
+        w->show();
+        [&] { QVERIFY(QTest::qWaitForWindowExposed(w.get())); }();
+        return w;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        basCommon::LoadSettings(dir.path());
+        // A real photograph, cut down and stored as PNG so that every mode
+        // can be compared exactly.
+        QImage photo(PhotoPath("nature/Storm.jpg"));
+        QVERIFY(!photo.isNull());
+        photoPng = dir.filePath("storm.png");
+        const QImage part = photo.copy(0, 0, 640, 480).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(platform::DCSavetoPNG(part, 640, 480, photoPng, 1), 0);
+    }
+
+    void twoClicksCommit()
+    {
+        auto w = open(photoPng);
+        PictureView* v = w->View;
+        v->AREA_MouseDown(0, 1, 0, 10, 12);
+        QCOMPARE(v->Selecting, int16_t(1));
+        QVERIFY(w->AREA[0]->SelLinesVisible);
+        v->AREA_MouseMove(0, 0, 0, 3, 4);
+        QCOMPARE(v->Live, (SelRect{10, 12, 3, 4}));
+        v->AREA_MouseDown(0, 1, 0, 3, 4); // above and left of the first click
+        QCOMPARE(v->Selecting, int16_t(0));
+        QCOMPARE(v->Committed, (SelRect{10, 12, 3, 4}));
+        // The outline is the same as for the mirrored order.
+        auto outline = [&] {
+            QRectF r;
+            for (const MarqueeLine& l : w->AREA[0]->SelLine)
+                r |= QRectF(QPointF(std::min(l.X1, l.X2), std::min(l.Y1, l.Y2)), QPointF(std::max(l.X1, l.X2), std::max(l.Y1, l.Y2)));
+            return r;
+        };
+        const QRectF first = outline();
+        QCOMPARE(first, QRectF(QPointF(3, 4), QPointF(10, 12)));
+        // After a commit, moves change nothing.
+        v->AREA_MouseMove(0, 0, 0, 100, 100);
+        QCOMPARE(v->Committed, (SelRect{10, 12, 3, 4}));
+        QCOMPARE(outline(), first);
+        // Two clicks at one point.
+        v->AREA_MouseDown(0, 1, 0, 7, 7);
+        v->AREA_MouseDown(0, 1, 0, 7, 7);
+        QCOMPARE(v->Committed, (SelRect{7, 7, 7, 7}));
+    }
+
+    void rightAndMiddleButtons()
+    {
+        auto w = open(photoPng);
+        PictureView* v = w->View;
+        v->AREA_MouseDown(0, 4, 0, 5, 5); // middle: nothing
+        QCOMPARE(v->Selecting, int16_t(0));
+        QVERIFY(!w->AREA[0]->SelLinesVisible);
+        v->AREA_MouseDown(0, 1, 0, 5, 5);
+        v->AREA_MouseDown(0, 2, 0, 9, 9); // right while banding
+        QCOMPARE(v->Selecting, int16_t(0));
+        QVERIFY(!w->AREA[0]->SelLinesVisible);
+        QCOMPARE(v->Committed, (SelRect{}));
+        v->AREA_MouseDown(0, 1, 0, 5, 5);
+        v->AREA_MouseDown(0, 1, 0, 20, 30);
+        v->AREA_MouseDown(0, 2, 0, 1, 1); // right after a commit keeps the record
+        QVERIFY(!w->AREA[0]->SelLinesVisible);
+        QCOMPARE(v->Committed, (SelRect{5, 5, 20, 30}));
+    }
+
+    void scrollingKeepsTheMarqueeOnItsPixels()
+    {
+        auto w = open(photoPng);
+        PictureView* v = w->View;
+        v->AREA_MouseDown(0, 1, 0, 50, 60);
+        v->AREA_MouseMove(0, 0, 0, 80, 90);
+        w->HSCR[0]->setValue(30);
+        w->VSCR[0]->setValue(40);
+        const MarqueeLine& l0 = w->AREA[0]->SelLine[0];
+        QCOMPARE(l0.X1, 20.f);
+        QCOMPARE(l0.Y1, 20.f);
+        QCOMPARE(l0.X2, 50.f);
+        // The view shows the picture from the new position, and clicks
+        // report picture pixels.
+        QCOMPARE(w->AREA[0]->BackBuffer().pixel(0, 0), w->View->PicImg.pixel(30, 40));
+        v->AREA_MouseDown(0, 1, 0, 0, 0);
+        QCOMPARE(v->Committed, (SelRect{50, 60, 30, 40}));
+    }
+
+    void scrollBarsAtTheEdge()
+    {
+        auto w = open(photoPng);
+        const int wv = w->AREA[0]->DrawWidth(), hv = w->AREA[0]->DrawHeight();
+        for (int extra : {0, 1}) {
+            const QString p = dir.filePath(QString("edge%1.png").arg(extra));
+            platform::Surface s = MakePicture(wv + extra, hv + extra, 3);
+            QCOMPARE(platform::DCSavetoPNG(s, s.width(), s.height(), p, 1), 0);
+            QVERIFY(w->View->SetupView(p));
+            QCOMPARE(w->HSCR[0]->isVisible(), extra == 1);
+            QCOMPARE(w->VSCR[0]->isVisible(), extra == 1);
+            if (extra) {
+                QCOMPARE(w->HSCR[0]->maximum(), 1);
+                w->HSCR[0]->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+                QCOMPARE(w->HSCR[0]->value(), 1);
+                w->HSCR[0]->setValue(0);
+                w->HSCR[0]->triggerAction(QAbstractSlider::SliderPageStepAdd);
+                QCOMPARE(w->HSCR[0]->value(), 1);
+                // At Max the last column is the view's last drawing column.
+                QCOMPARE(w->AREA[0]->BackBuffer().pixel(wv - 1, 0), s.pixel(wv, 0));
+            }
+        }
+    }
+
+    void marqueeColoursRepeat()
+    {
+        MarqueeColours a, b;
+        QList<QRgb> first, second;
+        for (int i = 0; i < 20; ++i) {
+            first << a.Next();
+            second << b.Next();
+        }
+        QCOMPARE(first, second);
+        QVERIFY(QSet<QRgb>(first.begin(), first.end()).size() > 15); // and they do change
+        auto w = open(photoPng);
+        w->View->AREA_MouseDown(0, 1, 0, 5, 5);
+        w->View->TMC_Timer();
+        const QRgb banding = w->AREA[0]->SelLineColour;
+        QCOMPARE(w->Loupe->Shape1BorderColor, banding);
+        w->View->AREA_MouseDown(0, 1, 0, 9, 9);
+        QCOMPARE(w->AREA[0]->SelLineColour, banding); // until the next tick
+        w->View->TMC_Timer();
+        QCOMPARE(w->AREA[0]->SelLineColour, qRgb(255, 255, 255));
+    }
+
+    void loupeClipping_data()
+    {
+        QTest::addColumn<int>("px");
+        QTest::addColumn<int>("Wp");
+        QTest::addColumn<int>("sx");
+        QTest::addColumn<int>("w");
+        QTest::addColumn<int>("dx");
+        QTest::newRow("top-left pixel") << 0 << 100 << 0 << 5 << 4;
+        QTest::newRow("interior") << 50 << 100 << 46 << 9 << 0;
+        QTest::newRow("last column") << 99 << 100 << 95 << 5 << 0;
+        QTest::newRow("four past the last") << 103 << 100 << 99 << 1 << 0;
+        QTest::newRow("beyond") << 104 << 100 << 100 << 0 << 0;
+        QTest::newRow("narrow picture") << 2 << 5 << 0 << 5 << 2;
+    }
+    void loupeClipping()
+    {
+        QFETCH(int, px);
+        QFETCH(int, Wp);
+        QFETCH(int, sx);
+        QFETCH(int, w);
+        QFETCH(int, dx);
+        const LoupeBlock b = LoupeClip(px, px, Wp, Wp);
+        QCOMPARE(int(b.sx), sx);
+        QCOMPARE(int(b.w), w);
+        QCOMPARE(int(b.dx), dx);
+        QCOMPARE(int(b.v), w);
+    }
+
+    void loupeShowsExactPixels()
+    {
+        auto w = open(photoPng);
+        const platform::Surface& pic = w->View->PicImg;
+        const platform::Surface& loupe = w->Loupe->Image();
+        const QRgb background = w->Loupe->BackColor.rgb();
+        w->View->AREA_MouseMove(0, 0, 0, 0, 0); // the top-left pixel
+        QCOMPARE(loupe.pixel(32, 32), pic.pixel(0, 0));
+        QCOMPARE(loupe.pixel(39, 39), pic.pixel(0, 0));
+        QCOMPARE(loupe.pixel(71, 71), pic.pixel(4, 4));
+        QCOMPARE(loupe.pixel(31, 40), background);
+        w->View->AREA_MouseMove(0, 0, 0, 20, 30);
+        for (int j = 0; j < 9; ++j)
+            for (int i = 0; i < 9; ++i)
+                QCOMPARE(loupe.pixel(i * 8 + 3, j * 8 + 5), pic.pixel(16 + i, 26 + j));
+    }
+
+    void retouchEachModeEndToEnd()
+    {
+        for (int mode = 0; mode < 3; ++mode) {
+            auto w = open(photoPng);
+            w->OPT[mode]->setChecked(true);
+            // Nothing committed yet: nothing changes.
+            const QImage before = w->View->PicImg.copy();
+            QCOMPARE(w->Retouch(), retouch::RetouchResult::NoSelection);
+            QCOMPARE(w->View->PicImg, before);
+            // Committed bottom-right first, reaching past the picture.
+            w->View->AREA_MouseDown(0, 1, 0, 700, 500);
+            w->View->AREA_MouseDown(0, 1, 0, 100, 50);
+            QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+            QCOMPARE(w->View->Committed, (SelRect{100, 50, 639, 479}));
+
+            retouch::PixelBuffer expected;
+            QCOMPARE(retouch::GetPixels(before, expected), 640 * 480);
+            const SelRect r{100, 50, 639, 479};
+            if (mode == 0) retouch::FillVertical(r, expected, 640, 480);
+            if (mode == 1) retouch::FillHorizontal(r, expected, 640, 480);
+            if (mode == 2) retouch::FillCross(r, expected, 640, 480);
+            platform::Surface want = before.copy();
+            QCOMPARE(retouch::SetPixels(want, expected), 0);
+            QCOMPARE(FirstDifference(w->View->PicImg, want), QString());
+            QCOMPARE(w->AREA[0]->BackBuffer().pixel(150 - w->View->H(), 60 - w->View->V()), want.pixel(150, 60));
+        }
+    }
+
+    void switchingModeBetweenPresses()
+    {
+        auto w = open(photoPng);
+        w->View->Committed = {20, 20, 60, 40};
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        const QImage afterV = w->View->PicImg.copy();
+        w->OPT[1]->setChecked(true);
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        retouch::PixelBuffer expected;
+        retouch::GetPixels(afterV, expected);
+        retouch::FillHorizontal({20, 20, 60, 40}, expected, 640, 480);
+        platform::Surface want = afterV.copy();
+        retouch::SetPixels(want, expected);
+        QCOMPARE(FirstDifference(w->View->PicImg, want), QString());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    TestSelection t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_selection.moc"
