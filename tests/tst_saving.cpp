@@ -1,0 +1,233 @@
+// The save command, the file-state test, the options dialog and the buttons.
+#include "Codec.h"
+#include "PictureView.h"
+#include "TestSupport.h"
+#include "basCommon.h"
+#include "frmJPEG.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace testsupport;
+
+class TestSaving : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    platform::Surface pic = MakePicture(120, 80, 4);
+
+    files::SaveOutcome save(ScriptedDialogs& d, const QString& typed, int filter,
+                            files::SaveOptions options = {})
+    {
+        d.fileAnswers << platform::FileDialogResult{typed, filter};
+        return files::SaveImageFile(nullptr, pic, options);
+    }
+
+private slots:
+    void init() { basCommon::LoadSettings(dir.path()); }
+
+    void filterTable_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QByteArray>("magic");
+        QTest::newRow("3 and a.bmp") << "a.bmp" << 3 << "a.bmp.JPG" << QByteArray("\xFF\xD8");
+        QTest::newRow("1 and picture") << "picture" << 1 << "picture.BMP" << QByteArray("BM");
+        QTest::newRow("1 and picture.jpeg") << "picture.jpeg" << 1 << "picture.jpeg.BMP" << QByteArray("BM");
+        QTest::newRow("1 and Scan.Png") << "Scan.Png" << 1 << "Scan.Png" << QByteArray("\x89PNG");
+        QTest::newRow("4 and scan") << "scan" << 4 << "scan.PNG" << QByteArray("\x89PNG");
+        QTest::newRow("2 and x.jpg") << "x.jpg" << 2 << "x.jpg.BMP" << QByteArray("BM");
+        QTest::newRow("blanks dropped") << "  spaced.png  " << 1 << "spaced.png" << QByteArray("\x89PNG");
+    }
+    void filterTable()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, filter);
+        QFETCH(QString, written);
+        QFETCH(QByteArray, magic);
+        ScriptedDialogs d;
+        const QString prefix = dir.path() + "/";
+        const QString name = typed.startsWith(' ') ? "  " + prefix + typed.trimmed() + "  " : prefix + typed;
+        QCOMPARE(save(d, name, filter), files::SaveOutcome::Saved);
+        QVERIFY(ReadAll(prefix + written).startsWith(magic));
+        QCOMPARE(d.fileRequests[0].title, QString("ファイルの保存"));
+        QCOMPARE(d.fileRequests[0].filters.size(), 4);
+        QCOMPARE(d.fileRequests[0].filters[2], QString("ＪＰＥＧファイル (*.jpg)"));
+        QCOMPARE(d.fileRequests[0].flags, 8196);
+        QVERIFY(d.messages.isEmpty());
+    }
+
+    void savedPixels()
+    {
+        ScriptedDialogs d;
+        QCOMPARE(save(d, dir.filePath("px.png"), 4), files::SaveOutcome::Saved);
+        QCOMPARE(FirstDifference(QImage(dir.filePath("px.png")), pic), QString());
+        QCOMPARE(save(d, dir.filePath("px.bmp"), 2), files::SaveOutcome::Saved);
+        QCOMPARE(FirstDifference(QImage(dir.filePath("px.bmp")), pic), QString());
+        QCOMPARE(save(d, dir.filePath("px.jpg"), 3, {1, -1, 1}), files::SaveOutcome::Saved);
+        QVERIFY(MeanDifference(QImage(dir.filePath("px.jpg")), pic) < 8.0);
+        QVERIFY(ReadAll(dir.filePath("px.jpg")).contains("\xFF\xC2")); // progressive
+    }
+
+    void overwriteQuestion()
+    {
+        ScriptedDialogs d;
+        const QString empty = dir.filePath("empty.png"), full = dir.filePath("full.png");
+        QVERIFY(WriteAll(empty, QByteArray()));
+        QVERIFY(WriteAll(full, "old"));
+        QCOMPARE(save(d, empty, 1), files::SaveOutcome::Saved); // no question for an empty file
+        QVERIFY(d.messages.isEmpty());
+        d.messageAnswers << platform::IDNO;
+        QCOMPARE(save(d, full, 1), files::SaveOutcome::Declined);
+        QCOMPARE(ReadAll(full), QByteArray("old"));
+        QCOMPARE(d.messages[0].text, "上書きしますか？\r\n" + full);
+        QCOMPARE(d.messages[0].title, QString("上書き確認"));
+        QCOMPARE(d.messages[0].style, 36);
+        d.messageAnswers << platform::IDYES;
+        QCOMPARE(save(d, full, 1), files::SaveOutcome::Saved);
+        QVERIFY(ReadAll(full).startsWith("\x89PNG"));
+    }
+
+    void fileStatus()
+    {
+        ScriptedDialogs d;
+        const QString full = dir.filePath("s.bin"), empty = dir.filePath("e.bin");
+        WriteAll(full, "x");
+        WriteAll(empty, "");
+        QCOMPARE(files::FileStatus(full), int16_t(0));
+        QCOMPARE(files::FileStatus("   "), int16_t(1));
+        QCOMPARE(files::FileStatus(dir.filePath("none")), int16_t(2));
+        QCOMPARE(files::FileStatus(empty), int16_t(3));
+        QVERIFY(d.messages.isEmpty());
+        // A path through a regular file: reported, and only the save ends.
+        QCOMPARE(files::FileStatus(full + "/x.png"), int16_t(-1));
+        QCOMPARE(d.messages.size(), 1);
+        QCOMPARE(d.messages[0].title, QString("システムエラー"));
+        QCOMPARE(d.messages[0].text, QString("76:パスが見つかりません。"));
+        QCOMPARE(d.messages[0].style, 16);
+        QCOMPARE(save(d, full + "/x.png", 1), files::SaveOutcome::SystemError);
+    }
+
+    void failedSavesAreToldAndKeepTheOldFile()
+    {
+        ScriptedDialogs d;
+        const QString target = dir.filePath("keep.jpg");
+        QVERIFY(WriteAll(target, "old picture"));
+        // A rate that is no byte.
+        d.messageAnswers << platform::IDYES;
+        QCOMPARE(save(d, target, 3, {300, 0, 1}), files::SaveOutcome::Failed);
+        QCOMPARE(d.messages.last().title, QString("保存エラー"));
+        QVERIFY(d.messages.last().text.contains(target));
+        QCOMPARE(ReadAll(target), QByteArray("old picture"));
+        // A full disk.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit lim{2048, old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        d.messageAnswers << platform::IDYES;
+        const files::SaveOutcome outcome = save(d, target, 3, {1, 0, 1});
+        setrlimit(RLIMIT_FSIZE, &old);
+        QCOMPARE(outcome, files::SaveOutcome::Failed);
+        QCOMPARE(d.messages.last().title, QString("保存エラー"));
+        QCOMPARE(ReadAll(target), QByteArray("old picture"));
+    }
+
+    void nothingToSaveAndCancel()
+    {
+        ScriptedDialogs d;
+        QCOMPARE(files::SaveImageFile(nullptr, platform::Surface(), {}), files::SaveOutcome::NothingToSave);
+        QVERIFY(d.fileRequests.isEmpty());
+        d.fileAnswers << platform::FileDialogResult{};
+        QCOMPARE(files::SaveImageFile(nullptr, pic, {}), files::SaveOutcome::Cancelled);
+    }
+
+    void optionsDialog()
+    {
+        int16_t rate = 50, prgrs = 0, png = 1;
+        int saves = 0;
+        const SaveOptionsBinding b{&rate, &prgrs, &png, [&] { ++saves; }};
+        {
+            frmJPEG f(b);
+            QCOMPARE(f.windowTitle(), QString("保存オプション"));
+            QCOMPARE(f.size(), QSize(312, 175));
+            QCOMPARE(f.ASCR[0]->value(), 50);
+            QCOMPARE(f.DSP[0]->text(), QString("50"));
+            QVERIFY(!f.CHK->isChecked());
+            QCOMPARE(f.ASCR[1]->value(), 0);
+            QCOMPARE(f.DSP[1]->text(), QString("0"));
+            f.BTN_Click(0); // unchanged
+            QCOMPARE(saves, 1);
+            QCOMPARE(rate, int16_t(50));
+            QCOMPARE(png, int16_t(1));
+        }
+        for (int16_t stored : {0, 1, 2}) {
+            png = stored;
+            frmJPEG f(b);
+            f.BTN_Click(0);
+            QCOMPARE(png, stored);
+        }
+        {
+            png = 5;
+            prgrs = 7;
+            frmJPEG f(b);
+            QCOMPARE(f.ASCR[1]->value(), 1);
+            QCOMPARE(f.DSP[1]->text(), QString("1"));
+            QVERIFY(f.CHK->isChecked());
+            f.BTN_Click(0);
+            QCOMPARE(png, int16_t(0));
+            QCOMPARE(prgrs, int16_t(-1));
+        }
+        {
+            rate = 250; // out of the bar's range: shown at its end, never a failure
+            frmJPEG f(b);
+            QCOMPARE(f.ASCR[0]->value(), 100);
+            f.ASCR[0]->setValue(70);
+            f.CHK->setChecked(false);
+            const int before = saves;
+            f.BTN_Click(1); // "閉じる" stores nothing
+            QCOMPARE(saves, before);
+            QCOMPARE(rate, int16_t(250));
+        }
+    }
+
+    void buttonsDispatch()
+    {
+        ScriptedDialogs d;
+        frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.BTN_Click(3); // no picture: nothing, not even the dialog
+        QVERIFY(d.fileRequests.isEmpty());
+        bool shown = false;
+        d.modal = [&](QDialog& dialog) {
+            shown = dynamic_cast<frmJPEG*>(&dialog) != nullptr;
+            static_cast<frmJPEG&>(dialog).ASCR[0]->setValue(33);
+            static_cast<frmJPEG&>(dialog).BTN_Click(0);
+            return 1;
+        };
+        w.BTN_Click(2);
+        QVERIFY(shown);
+        QCOMPARE(basCommon::JpegRate, int16_t(33));
+        QVERIFY(ReadAll(basCommon::IniFile).contains("Rate=33"));
+        w.BTN_Click(1); // no action
+        w.BTN_Click(4);
+        QVERIFY(!w.isVisible());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    TestSaving t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_saving.moc"
