@@ -1,0 +1,60 @@
+#!/bin/sh
+# The whole job through the real program in a real X server: open a
+# photograph from the remembered path, mark a rectangle with two clicks,
+# press 補正, press 保存, type a name, and check the written pixels.
+# Arguments: PIXMEND HELPER PHOTO
+set -e
+pixmend=$1 helper=$2 photo=$3
+work=$(mktemp -d)
+display=:$((50 + $$ % 200))
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "wholejob: $*" >&2; exit 1; }
+wait_for() { # seconds, command...
+  t=$1; shift
+  i=0
+  while ! "$@" >/dev/null 2>&1; do
+    i=$((i + 1)); [ $i -gt $((t * 10)) ] && return 1
+    sleep 0.1
+  done
+}
+
+QT_QPA_PLATFORM=offscreen "$helper" prepare "$photo" "$work/photo.png" || fail "cannot prepare the photograph"
+cp "$pixmend" "$work/pixmend"
+printf '[Image]\nFront=%s\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n' "$work/photo.png" > "$work/Pixmend.ini"
+
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+wait_for 10 xdotool getmouselocation || fail "no X server"
+
+QT_QPA_PLATFORM=xcb "$work/pixmend" >"$work/app.log" 2>&1 &
+app=$!
+wait_for 20 xdotool search --onlyvisible --name '^Pixmend$' || fail "no window"
+win=$(xdotool search --onlyvisible --name '^Pixmend$' | head -1)
+sleep 0.5
+
+click() { xdotool mousemove --window "$win" "$1" "$2" click 1; sleep 0.2; }
+# The view's drawing area starts at (89, 25): picture (20, 30) and (120, 90).
+click $((89 + 20)) $((25 + 30))
+click $((89 + 120)) $((25 + 90))
+click $((8 + 24)) $((248 + 12))     # 補正
+click $((120 + 24)) $((248 + 12))   # 保存
+wait_for 10 xdotool search --onlyvisible --name 'ファイルの保存' || fail "no save dialog"
+sleep 0.5
+xdotool type --delay 20 "$work/out.png"
+xdotool key Return
+# A new name is confirmed by the dialog itself; Yes is the default.
+sleep 1
+[ -f "$work/out.png" ] || xdotool key Return
+wait_for 20 test -s "$work/out.png" || fail "nothing was saved"
+click $((264 + 24)) $((248 + 12))   # 閉じる
+wait_for 10 sh -c "! kill -0 $app" || fail "the window did not close"
+app=""
+QT_QPA_PLATFORM=offscreen "$helper" check "$work/photo.png" "$work/out.png" 20 30 120 90 || fail "saved pixels differ from the fill"
+grep -q "^Front=$work/photo.png" "$work/Pixmend.ini" || fail "settings not written on close"
+echo "wholejob: passed"
