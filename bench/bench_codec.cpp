@@ -1,0 +1,180 @@
+// The codec beside libjpeg-turbo's TurboJPEG API and libpng's own API doing
+// the same decode or encode straight to memory.
+#include "Codec.h"
+#include "PictureFiles.h"
+#include "PictureLoader.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <png.h>
+#include <turbojpeg.h>
+
+#include <vector>
+
+namespace {
+
+const char* kJpeg = PIXMEND_PHOTOS "/abstract/Elephants_5640x3172.jpg";
+
+QTemporaryDir& Dir()
+{
+    static QTemporaryDir d;
+    return d;
+}
+
+// 24 megapixels of photograph.
+const platform::Surface& Photo24()
+{
+    static platform::Surface s = [] {
+        platform::Surface p;
+        platform::LoadRuntimePicture(kJpeg, p);
+        return p.scaled(6000, 4000, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
+    }();
+    return s;
+}
+
+const QString& Png24()
+{
+    static QString path = [] {
+        const QString p = Dir().filePath("photo24.png");
+        platform::DCSavetoPNG(Photo24(), 6000, 4000, p, 1);
+        return p;
+    }();
+    return path;
+}
+
+QByteArray ReadFile(const QString& p)
+{
+    QFile f(p);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void BM_LoadJpeg_Ours(benchmark::State& state)
+{
+    for (auto _ : state) {
+        platform::Surface s;
+        benchmark::DoNotOptimize(files::LoadPictureFile(kJpeg, s));
+    }
+}
+
+void BM_LoadJpeg_TurboJpeg(benchmark::State& state)
+{
+    const QByteArray data = ReadFile(kJpeg);
+    tjhandle tj = tjInitDecompress();
+    for (auto _ : state) {
+        int w, h, sub, cs;
+        tjDecompressHeader3(tj, reinterpret_cast<const uchar*>(data.constData()), data.size(), &w, &h, &sub, &cs);
+        std::unique_ptr<uchar[]> out(new uchar[size_t(w) * h * 4]);
+        tjDecompress2(tj, reinterpret_cast<const uchar*>(data.constData()), data.size(), out.get(), w, 0, h, TJPF_BGRX, 0);
+        benchmark::DoNotOptimize(out.get());
+    }
+    tjDestroy(tj);
+}
+
+void BM_LoadPng_Ours(benchmark::State& state)
+{
+    const QString p = Png24();
+    for (auto _ : state) {
+        platform::Surface s;
+        benchmark::DoNotOptimize(files::LoadPictureFile(p, s));
+    }
+}
+
+void BM_LoadPng_Libpng(benchmark::State& state)
+{
+    const QByteArray data = ReadFile(Png24());
+    for (auto _ : state) {
+        png_image img{};
+        img.version = PNG_IMAGE_VERSION;
+        png_image_begin_read_from_memory(&img, data.constData(), size_t(data.size()));
+        img.format = PNG_FORMAT_BGRA;
+        std::unique_ptr<uchar[]> out(new uchar[PNG_IMAGE_SIZE(img)]);
+        png_image_finish_read(&img, nullptr, out.get(), 0, nullptr);
+        benchmark::DoNotOptimize(out.get());
+    }
+}
+
+void BM_SaveJpeg_Ours(benchmark::State& state)
+{
+    const platform::Surface& s = Photo24();
+    const QString p = Dir().filePath("out.jpg");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(platform::DCSavetoJPEG(s, 6000, 4000, p, 50, state.range(0) != 0));
+}
+
+void BM_SaveJpeg_TurboJpeg(benchmark::State& state)
+{
+    const platform::Surface& s = Photo24();
+    tjhandle tj = tjInitCompress();
+    for (auto _ : state) {
+        uchar* out = nullptr;
+        unsigned long size = 0;
+        tjCompress2(tj, s.constBits(), 6000, int(s.bytesPerLine()), 4000, TJPF_BGRX, &out, &size, TJSAMP_420,
+                    platform::JpegQualityForRate(50), state.range(0) ? TJFLAG_PROGRESSIVE : 0);
+        tjFree(out);
+    }
+    tjDestroy(tj);
+}
+
+void BM_SavePng_Ours(benchmark::State& state)
+{
+    const platform::Surface& s = Photo24();
+    const QString p = Dir().filePath("out.png");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(platform::DCSavetoPNG(s, 6000, 4000, p, uint8_t(state.range(0))));
+}
+
+void WriteToVector(png_structp png, png_bytep data, png_size_t n)
+{
+    auto* v = static_cast<std::vector<uchar>*>(png_get_io_ptr(png));
+    v->insert(v->end(), data, data + n);
+}
+
+void BM_SavePng_Libpng(benchmark::State& state)
+{
+    const platform::Surface& s = Photo24();
+    const int level = platform::PngLevelForRate(int(state.range(0)));
+    for (auto _ : state) {
+        std::vector<uchar> out;
+        out.reserve(64 << 20);
+        png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        png_set_write_fn(png, &out, WriteToVector, nullptr);
+        png_set_compression_level(png, level);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, platform::PngFiltersForLevel(level));
+        png_set_IHDR(png, info, 6000, 4000, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
+                     PNG_FILTER_TYPE_BASE);
+        png_write_info(png, info);
+        png_set_bgr(png);
+        png_set_filler(png, 0, PNG_FILLER_AFTER);
+        for (int y = 0; y < 4000; ++y)
+            png_write_row(png, s.constScanLine(y));
+        png_write_end(png, nullptr);
+        png_destroy_write_struct(&png, &info);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_LoadJpeg_TurboJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoadJpeg_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoadPng_Libpng)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoadPng_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SaveJpeg_TurboJpeg)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SaveJpeg_Ours)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SavePng_Libpng)->Arg(1)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_SavePng_Ours)->Arg(1)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

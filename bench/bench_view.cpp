@@ -1,0 +1,113 @@
+// Interactive paths with a 50-megapixel picture on view in a 1920 x 1080
+// view: a mouse move (loupe plus rubber band), a scroll step, PaintView, and
+// the retouch command end to end, beside memcpy of the whole picture.
+#include "PictureView.h"
+#include "Surface.h"
+#include "ViewArea.h"
+#include "basCommon.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int kW = 8660, kH = 5774; // 50 megapixels
+
+frmMain& Window()
+{
+    static QTemporaryDir dir;
+    static std::unique_ptr<frmMain> w = [] {
+        basCommon::LoadSettings(dir.path());
+        auto f = std::make_unique<frmMain>();
+        f->resize(1920 + 113 + 2, 1080 + 103 + 2);
+        f->show();
+        platform::Surface pic = platform::MakeSurface(kW, kH);
+        for (int y = 0; y < kH; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(pic.scanLine(y));
+            for (int x = 0; x < kW; ++x)
+                row[x] = 0xFF000000u | uint32_t((x * 7) & 0xFF) << 16 | uint32_t((y * 3) & 0xFF) << 8 | uint32_t((x ^ y) & 0xFF);
+        }
+        f->View->PicImg = std::move(pic);
+        f->View->FitView();
+        return f;
+    }();
+    return *w;
+}
+
+void BM_MemcpyWholePicture(benchmark::State& state)
+{
+    frmMain& w = Window();
+    std::unique_ptr<uint8_t[]> dst(new uint8_t[size_t(kW) * kH * 4]);
+    std::memset(dst.get(), 0, size_t(kW) * kH * 4);
+    for (auto _ : state) {
+        std::memcpy(dst.get(), w.View->PicImg.constBits(), size_t(kW) * kH * 4);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_PaintView(benchmark::State& state)
+{
+    frmMain& w = Window();
+    for (auto _ : state)
+        w.View->PaintView();
+    state.counters["view"] = w.AREA[0]->DrawWidth() * 10000.0 + w.AREA[0]->DrawHeight();
+}
+
+void BM_MouseMove(benchmark::State& state)
+{
+    frmMain& w = Window();
+    w.View->AREA_MouseDown(0, 1, 0, 100, 100); // banding: loupe and rubber band
+    float x = 0;
+    for (auto _ : state) {
+        w.View->AREA_MouseMove(0, 0, 0, 200 + x, 300);
+        x = x > 500 ? 0 : x + 1;
+    }
+    w.View->AREA_MouseDown(0, 2, 0, 0, 0);
+}
+
+void BM_ScrollStep(benchmark::State& state)
+{
+    frmMain& w = Window();
+    QScrollBar* bar = w.HSCR[0];
+    bar->setValue(1000);
+    int step = 1;
+    for (auto _ : state) {
+        bar->setValue(bar->value() + step);
+        step = -step;
+    }
+}
+
+void BM_Retouch(benchmark::State& state)
+{
+    frmMain& w = Window();
+    const int rw = int(state.range(0)), rh = int(state.range(1));
+    for (auto _ : state) {
+        w.View->Committed = {2000, 1500, 2000 + rw - 1, 1500 + rh - 1};
+        benchmark::DoNotOptimize(w.Retouch());
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_MemcpyWholePicture)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Retouch)->Args({400, 60})->Args({3000, 2000})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PaintView)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_MouseMove)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ScrollStep)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
