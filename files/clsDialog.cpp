@@ -36,28 +36,27 @@ int32_t clsDialog::Flags() const
     return static_cast<int32_t>(*v);
 }
 
-QString clsDialog::OpenFile(QWidget* hwnd)
+platform::FileDialogRequest clsDialog::Request(int kind, QWidget* hwnd) const
 {
     platform::FileDialogRequest request;
-    request.kind = platform::FileDialogRequest::Open;
+    request.kind = static_cast<platform::FileDialogRequest::Kind>(kind);
     request.owner = hwnd;
     request.title = SelectTitle;
     request.filters = QtFilters(FilterPattern);
     request.folder = DefaultFolder;
     request.flags = Flags();
-    return platform::Dialogs().FileDialog(request).path;
+    return request;
+}
+
+QString clsDialog::OpenFile(QWidget* hwnd)
+{
+    return platform::Dialogs().FileDialog(Request(platform::FileDialogRequest::Open, hwnd)).path;
 }
 
 QString clsDialog::SaveFile(QWidget* hwnd)
 {
-    platform::FileDialogRequest request;
-    request.kind = platform::FileDialogRequest::Save;
-    request.owner = hwnd;
-    request.title = SelectTitle;
-    request.filters = QtFilters(FilterPattern);
-    request.folder = DefaultFolder;
-    request.flags = Flags();
-    const platform::FileDialogResult result = platform::Dialogs().FileDialog(request);
+    const platform::FileDialogResult result =
+        platform::Dialogs().FileDialog(Request(platform::FileDialogRequest::Save, hwnd));
     if (result.path.isEmpty()) {
         FilterIndex = 0;
         return QString();

@@ -1,6 +1,8 @@
 #pragma once
 // The dialog wrapper: set the members, call a method with the owner window,
 // read the result. The dialogs themselves are the platform's DialogHost.
+#include "Dialogs.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -34,4 +36,5 @@ public:
 
 private:
     int32_t Flags() const;
+    platform::FileDialogRequest Request(int kind, QWidget* hwnd) const;
 };
