@@ -93,6 +93,28 @@ QString CodecReason(int status, int err)
 
 } // namespace
 
+namespace {
+
+// The signature, then the header's full big-endian 32-bit width and height;
+// an empty size when the bytes are no PNG or the size is not allowed.
+QSize PngHeaderSize(const uint8_t* head, qint64 got)
+{
+    if (got < 8)
+        return {};
+    for (int i = 0; i < 8; ++i)
+        if (head[i] != kPngSignature[i])
+            return {};
+    if (got < 24)
+        return {}; // no header to size the picture from
+    const uint32_t w = uint32_t(head[16]) << 24 | uint32_t(head[17]) << 16 | uint32_t(head[18]) << 8 | head[19];
+    const uint32_t h = uint32_t(head[20]) << 24 | uint32_t(head[21]) << 16 | uint32_t(head[22]) << 8 | head[23];
+    if (!platform::PictureSizeAllowed(w, h))
+        return {};
+    return QSize(int(w), int(h));
+}
+
+} // namespace
+
 bool ReadPngFile(platform::Surface& picture, const QString& path)
 {
     picture = platform::Surface();
@@ -102,19 +124,10 @@ bool ReadPngFile(platform::Surface& picture, const QString& path)
     uint8_t head[24] = {};
     const qint64 got = file.read(reinterpret_cast<char*>(head), sizeof head);
     file.close();
-    if (got < 8)
+    const QSize size = PngHeaderSize(head, got);
+    if (size.isEmpty())
         return false;
-    for (int i = 0; i < 8; ++i)
-        if (head[i] != kPngSignature[i])
-            return false;
-    if (got < 24)
-        return false; // no header to size the picture from
-    // The header's full big-endian 32-bit width and height.
-    const uint32_t w = uint32_t(head[16]) << 24 | uint32_t(head[17]) << 16 | uint32_t(head[18]) << 8 | head[19];
-    const uint32_t h = uint32_t(head[20]) << 24 | uint32_t(head[21]) << 16 | uint32_t(head[22]) << 8 | head[23];
-    if (!platform::PictureSizeAllowed(w, h))
-        return false;
-    picture = platform::MakeSurface(w, h);
+    picture = platform::MakeSurface(size.width(), size.height());
     if (picture.isNull())
         return false;
     if (platform::DCReadPNG(path, picture) != 0) {
@@ -122,6 +135,15 @@ bool ReadPngFile(platform::Surface& picture, const QString& path)
         return false;
     }
     return true;
+}
+
+bool ReadPngData(platform::Surface& picture, const QByteArray& data)
+{
+    picture = platform::Surface();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    if (PngHeaderSize(bytes, data.size()).isEmpty())
+        return false;
+    return platform::DecodePng(bytes, size_t(data.size()), picture) == 0;
 }
 
 int16_t LoadPictureFile(const QString& path, platform::Surface& picture)

@@ -20,6 +20,10 @@ int16_t LoadPictureFile(const QString& path, platform::Surface& picture);
 // True on success; false leaves picture empty.
 bool ReadPngFile(platform::Surface& picture, const QString& path);
 
+// The PNG route on bytes in memory (the fuzzer's entry): the same checks,
+// then the decoder.
+bool ReadPngData(platform::Surface& picture, const QByteArray& data);
+
 // The options the save command writes with (the settings' values).
 struct SaveOptions {
     int16_t JpegRate = 50;
