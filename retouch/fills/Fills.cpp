@@ -159,8 +159,14 @@ void VerticalPass(const SelRect& rect, PixelBuffer& buffer, int32_t W, int32_t H
     for (int32_t i = 0; i < cols; ++i)
         ramps[i] = MakeRamp(nearRow[i], farRow[i], n);
 
-    for (int32_t y = a; y <= b - 1; ++y)
-        step(px + PixelIndex(rect.X1, y, W, H), ramps.data(), cols);
+    // Strips of columns whose running values stay in the first-level cache
+    // while every row of the strip passes by.
+    constexpr int32_t kStrip = 256;
+    for (int32_t first = 0; first < cols; first += kStrip) {
+        const int32_t n = std::min(kStrip, cols - first);
+        for (int32_t y = a; y <= b - 1; ++y)
+            step(px + PixelIndex(rect.X1 + first, y, W, H), ramps.data() + first, n);
+    }
 }
 
 } // namespace
