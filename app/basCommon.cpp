@@ -13,7 +13,7 @@ namespace {
 
 // The entry's integer value, or a report naming the file, the section, the
 // key and the offending text.
-bool ReadNumber(const char* section, const char* key, const char* def, int16_t& out)
+bool ReadNumber(const char* section, const char* key, const char* def, int16_t& out, bool quiet)
 {
     const QString text = basFunc::ReadIni(QLatin1String(section), QLatin1String(key),
                                           QLatin1String(def), IniFile);
@@ -27,20 +27,21 @@ bool ReadNumber(const char* section, const char* key, const char* def, int16_t& 
             .arg(IniFile, QLatin1String(section), QLatin1String(key), text);
     std::fprintf(stderr, "Pixmend: %s: [%s] %s: no integer value: \"%s\"\n",
                  IniFile.toLocal8Bit().constData(), section, key, text.toLocal8Bit().constData());
-    platform::Dialogs().MessageBox(nullptr, message, QStringLiteral("Pixmend"),
+    if (!quiet)
+        platform::Dialogs().MessageBox(nullptr, message, QStringLiteral("Pixmend"),
                                    platform::MB_OK | platform::MB_ICONSTOP);
     return false;
 }
 
 } // namespace
 
-bool LoadSettings(const QString& folder)
+bool LoadSettings(const QString& folder, bool quiet)
 {
     const QString dir = folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
     IniFile = basFunc::AddBackslash(dir) + QStringLiteral("Pixmend.ini");
     ImageFront = basFunc::ReadIni(QStringLiteral("Image"), QStringLiteral("Front"), QString(), IniFile);
-    return ReadNumber("JPEG", "Rate", "50", JpegRate) && ReadNumber("JPEG", "Prgrs", "0", JpegPrgrs)
-        && ReadNumber("PNG", "Rate", "1", PngRate);
+    return ReadNumber("JPEG", "Rate", "50", JpegRate, quiet) && ReadNumber("JPEG", "Prgrs", "0", JpegPrgrs, quiet)
+        && ReadNumber("PNG", "Rate", "1", PngRate, quiet);
 }
 
 void SaveSettings()

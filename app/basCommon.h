@@ -20,7 +20,8 @@ int Main();
 // Reads the settings from Pixmend.ini in folder (the executable's when
 // empty). False when a numeric entry has no integer value: that has been
 // reported, and the file is left exactly as it was.
-bool LoadSettings(const QString& folder = QString());
+// quiet: report on standard error only, with no message box.
+bool LoadSettings(const QString& folder = QString(), bool quiet = false);
 void SaveSettings();
 
 } // namespace basCommon

@@ -6,7 +6,6 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
-#include <QPainter>
 
 #include <cstdlib>
 
@@ -145,13 +144,19 @@ Surface OverWhite(const QImage& image)
 {
     if (!image.hasAlphaChannel())
         return image.convertToFormat(QImage::Format_RGB32);
-    Surface out = MakeSurface(image.width(), image.height());
+    // The same rounding as the PNG route: c' = (c a + 255 (255 - a)) / 255.
+    Surface out = image.convertToFormat(QImage::Format_ARGB32);
     if (out.isNull())
         return out;
-    out.fill(Qt::white);
-    QPainter painter(&out);
-    painter.drawImage(0, 0, image);
-    return out;
+    for (int y = 0; y < out.height(); ++y) {
+        auto* p = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            const int a = qAlpha(p[x]);
+            auto c = [a](int v) { return (v * a + 255 * (255 - a) + 127) / 255; };
+            p[x] = qRgb(c(qRed(p[x])), c(qGreen(p[x])), c(qBlue(p[x])));
+        }
+    }
+    return out.convertToFormat(QImage::Format_RGB32);
 }
 
 bool LoadRuntimePictureData(const QByteArray& data, Surface& out)

@@ -6,7 +6,6 @@
 set -e
 pixmend=$1 helper=$2 photo=$3
 work=$(mktemp -d)
-display=:$((50 + $$ % 200))
 cleanup() {
   [ -n "$app" ] && kill "$app" 2>/dev/null || true
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
@@ -27,14 +26,16 @@ QT_QPA_PLATFORM=offscreen "$helper" prepare "$photo" "$work/photo.png" || fail "
 cp "$pixmend" "$work/pixmend"
 printf '[Image]\nFront=%s\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n' "$work/photo.png" > "$work/Pixmend.ini"
 
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and tells us its number when it is ready.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
-export DISPLAY=$display
-wait_for 10 xdotool getmouselocation || fail "no X server"
+wait_for 10 test -s "$work/display" || fail "no X server"
+export DISPLAY=:$(cat "$work/display")
+wait_for 10 xdotool getmouselocation || fail "no X server at $DISPLAY"
 
 QT_QPA_PLATFORM=xcb "$work/pixmend" >"$work/app.log" 2>&1 &
 app=$!
-wait_for 20 xdotool search --onlyvisible --name '^Pixmend$' || fail "no window"
+wait_for 30 xdotool search --onlyvisible --name '^Pixmend$' || { cat "$work/app.log" "$work/xvfb.log" >&2; fail "no window"; }
 win=$(xdotool search --onlyvisible --name '^Pixmend$' | head -1)
 sleep 0.5
 

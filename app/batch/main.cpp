@@ -1,0 +1,25 @@
+#include "Batch.h"
+#include "basCommon.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    // No window: Qt's image plugins only need an application object.
+    QCoreApplication app(argc, argv);
+    batch::Options defaults;
+    // The save options' defaults come from the window program's settings.
+    if (!basCommon::LoadSettings(QString(), /*quiet=*/true))
+        return 2;
+    defaults.jpegRate = basCommon::JpegRate;
+    defaults.progressive = basCommon::JpegPrgrs != 0;
+    defaults.pngRate = basCommon::PngRate;
+    const batch::Parsed parsed = batch::ParseArguments(app.arguments(), defaults);
+    if (!parsed.options) {
+        std::fprintf(parsed.status == 0 ? stdout : stderr, "%s\n", qPrintable(parsed.message));
+        return parsed.status;
+    }
+    return batch::Run(*parsed.options);
+}
