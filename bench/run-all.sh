@@ -10,3 +10,5 @@ for b in bench_fills bench_codec bench_view; do
   "$build/bench/$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     --benchmark_counters_tabular=true
 done
+echo "== bench_memory"
+"$build/bench/bench_memory"

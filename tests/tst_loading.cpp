@@ -283,6 +283,14 @@ private slots:
         gif[6] = gif[7] = gif[8] = gif[9] = char(0xFF);
         gif[48] = gif[49] = gif[50] = gif[51] = char(0xFF);
         QCOMPARE(files::LoadPictureFile(file("huge.gif", gif), out), int16_t(1));
+        // An icon whose bitmap header claims 60000 x 120000.
+        QByteArray ico = Encode(MakePicture(16, 16), "ICO");
+        QVERIFY(ico.size() > 40);
+        const qsizetype bmpAt = 22; // the one image's BITMAPINFOHEADER
+        ico[bmpAt + 4] = char(0x60); ico[bmpAt + 5] = char(0xEA);
+        ico[bmpAt + 8] = char(0xC0); ico[bmpAt + 9] = char(0xD4); ico[bmpAt + 10] = char(0x01);
+        ico[6] = 0; ico[7] = 0; // the directory's 0 means 256
+        QCOMPARE(files::LoadPictureFile(file("huge.ico", ico), out), int16_t(1));
     }
 
     void manyScansStopAtTheLimit()

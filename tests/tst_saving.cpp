@@ -141,6 +141,44 @@ private slots:
         QCOMPARE(ReadAll(target), QByteArray("old picture"));
     }
 
+    void fileVanishingAfterTheQuestion()
+    {
+        // The old file disappears while the question is on screen: the save
+        // still writes, and nothing is half-written.
+        struct Vanishing : ScriptedDialogs {
+            QString victim;
+            int MessageBox(QWidget* w, const QString& t, const QString& title, int style) override
+            {
+                QFile::remove(victim);
+                ScriptedDialogs::MessageBox(w, t, title, style);
+                return platform::IDYES;
+            }
+        } d;
+        d.victim = dir.filePath("vanish.png");
+        QVERIFY(WriteAll(d.victim, "old"));
+        d.fileAnswers << platform::FileDialogResult{d.victim, 1};
+        QCOMPARE(files::SaveImageFile(nullptr, pic, {}), files::SaveOutcome::Saved);
+        QCOMPARE(FirstDifference(QImage(d.victim), pic), QString());
+        // Its folder disappearing instead is reported.
+        QDir(dir.path()).mkdir("gone");
+        const QString inside = dir.filePath("gone/x.png");
+        QVERIFY(WriteAll(inside, "old"));
+        struct FolderGone : ScriptedDialogs {
+            QString folder;
+            int MessageBox(QWidget* w, const QString& t, const QString& title, int style) override
+            {
+                QDir(folder).removeRecursively();
+                ScriptedDialogs::MessageBox(w, t, title, style);
+                return platform::IDYES;
+            }
+        };
+        FolderGone g;
+        g.folder = dir.filePath("gone");
+        g.fileAnswers << platform::FileDialogResult{inside, 1};
+        QCOMPARE(files::SaveImageFile(nullptr, pic, {}), files::SaveOutcome::Failed);
+        QCOMPARE(g.messages.last().title, QString("保存エラー"));
+    }
+
     void nothingToSaveAndCancel()
     {
         ScriptedDialogs d;

@@ -117,6 +117,28 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter("Pixmend").size(), 1);
     }
 
+    void survivesKillDuringWrites()
+    {
+        // A child rewrites the settings as fast as it can; it is killed at
+        // random moments. Every time, the file must be one whole version.
+        const QByteArray a = "[Image]\nFront=" + QByteArray(3000, 'a') + "\n";
+        writeIni(a);
+        std::srand(7);
+        for (int round = 0; round < 25; ++round) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                for (int i = 0;; ++i)
+                    platform::WriteProfileString("Image", "Front", QString(3000, QChar(i % 2 ? 'a' : 'b')), ini());
+            }
+            usleep(useconds_t(1000 + std::rand() % 20000));
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            const QString v = platform::GetProfileString("Image", "Front", "missing", ini());
+            QVERIFY2(v == QString(3000, QChar('a')) || v == QString(3000, QChar('b')),
+                     qPrintable(QString("round %1: %2 characters").arg(round).arg(v.size())));
+        }
+    }
+
     void addBackslash()
     {
         QCOMPARE(basFunc::AddBackslash(""), QString("/"));
