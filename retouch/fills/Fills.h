@@ -21,6 +21,12 @@ void FillHorizontal(const SelRect& rect, PixelBuffer& buffer, int32_t W, int32_t
 // The horizontal ramp, then a vertical ramp averaged with it.
 void FillCross(const SelRect& rect, PixelBuffer& buffer, int32_t W, int32_t H);
 
+// The instruction set the fills use: AVX2 where the processor has it. Both
+// give the same bits; tests set each in turn.
+enum class SimdLevel { Sse2, Avx2 };
+SimdLevel FillSimdLevel();
+void SetFillSimdLevel(SimdLevel level);
+
 // True when the fills accept rect for a W x H picture.
 bool FillRectValid(const SelRect& rect, int32_t W, int32_t H);
 
