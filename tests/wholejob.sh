@@ -6,9 +6,11 @@
 set -e
 pixmend=$1 helper=$2 photo=$3
 work=$(mktemp -d)
+# Wait for the server to be gone: a dying server removes its socket on the
+# way out, which would pull the floor from under the next run on that display.
 cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -27,7 +29,9 @@ cp "$pixmend" "$work/pixmend"
 printf '[Image]\nFront=%s\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n' "$work/photo.png" > "$work/Pixmend.ini"
 
 # Xvfb picks a free display itself and tells us its number when it is ready.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# -noreset: otherwise the server resets when our probe disconnects, and the
+# program's connection can fall into that gap.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 wait_for 10 test -s "$work/display" || fail "no X server"
 export DISPLAY=:$(cat "$work/display")
@@ -49,9 +53,11 @@ wait_for 10 xdotool search --onlyvisible --name 'ファイルの保存' || fail 
 sleep 0.5
 xdotool type --delay 20 "$work/out.png"
 xdotool key Return
-# A new name is confirmed by the dialog itself; Yes is the default.
-sleep 1
-[ -f "$work/out.png" ] || xdotool key Return
+# A new name is confirmed by the dialog itself (a second window of the same
+# title); Yes is the default.
+wait_for 20 sh -c "[ \$(xdotool search --onlyvisible --name 'ファイルの保存' | wc -l) -ge 2 ]" || fail "no confirmation"
+sleep 0.3
+xdotool key Return
 wait_for 20 test -s "$work/out.png" || fail "nothing was saved"
 click $((264 + 24)) $((248 + 12))   # 閉じる
 wait_for 10 sh -c "! kill -0 $app" || fail "the window did not close"
