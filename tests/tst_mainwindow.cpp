@@ -64,6 +64,19 @@ private slots:
         QCOMPARE(w.BTN[4]->nextInFocusChain(), static_cast<QWidget*>(w.BTN[2]));
     }
 
+    void pictureOpenedBeforeShowingIsOnView()
+    {
+        const QString png = picture("early.png", 300, 250, 3);
+        basCommon::ImageFront = png;
+        frmMain w;
+        w.Form_Load(); // before the window is shown, as at start-up
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QImage shown = w.AREA[0]->grab().toImage();
+        QCOMPARE(shown.pixel(1, 1) & 0xFFFFFF, w.View->PicImg.pixel(0, 0) & 0xFFFFFF);
+        QCOMPARE(shown.pixel(100, 80) & 0xFFFFFF, w.View->PicImg.pixel(99, 79) & 0xFFFFFF);
+    }
+
     void designSizeKeepsTableGeometry()
     {
         frmMain w;

@@ -67,6 +67,7 @@ PictureView::PictureView(ViewArea* area, QScrollBar* hscr, QScrollBar* vscr, Lou
     connect(vscr_, &QScrollBar::valueChanged, this, &PictureView::VSCR_Change);
     connect(area_, &ViewArea::mouseDown, this,
             [this](int button, int shift, float x, float y) { AREA_MouseDown(0, button, shift, x, y); });
+    connect(area_, &ViewArea::drawAreaResized, this, &PictureView::PaintView);
     connect(area_, &ViewArea::mouseMove, this,
             [this](int button, int shift, float x, float y) { AREA_MouseMove(0, button, shift, x, y); });
 }

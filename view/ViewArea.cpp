@@ -17,9 +17,18 @@ ViewArea::ViewArea(QWidget* parent) : QWidget(parent)
     setFocusPolicy(Qt::StrongFocus);
 }
 
+platform::Surface& ViewArea::BackBuffer()
+{
+    if (back_.size() != QSize(DrawWidth(), DrawHeight())) {
+        back_ = platform::MakeSurface(DrawWidth(), DrawHeight());
+        platform::Cls(back_, BackColor);
+    }
+    return back_;
+}
+
 void ViewArea::Cls()
 {
-    platform::Cls(back_, BackColor);
+    platform::Cls(BackBuffer(), BackColor);
     Refresh();
 }
 
@@ -33,9 +42,10 @@ void ViewArea::Refresh(const QRect& dirty)
 
 void ViewArea::resizeEvent(QResizeEvent*)
 {
-    // A new drawing area starts as background; the owner repaints it.
-    back_ = platform::MakeSurface(DrawWidth(), DrawHeight());
-    platform::Cls(back_, BackColor);
+    if (back_.size() != QSize(DrawWidth(), DrawHeight())) {
+        BackBuffer();
+        emit drawAreaResized();
+    }
 }
 
 void ViewArea::paintEvent(QPaintEvent* event)
@@ -45,8 +55,9 @@ void ViewArea::paintEvent(QPaintEvent* event)
     p.drawRect(0, 0, width() - 1, height() - 1);
     const QRect inner(1, 1, DrawWidth(), DrawHeight());
     const QRect dirty = event->rect() & inner;
-    if (!back_.isNull() && !dirty.isEmpty())
-        p.drawImage(dirty, back_, dirty.translated(-1, -1));
+    const platform::Surface& back = BackBuffer();
+    if (!back.isNull() && !dirty.isEmpty())
+        p.drawImage(dirty, back, dirty.translated(-1, -1));
     if (!SelLinesVisible)
         return;
     // The lines are axis-parallel, one pixel wide, both ends included, and

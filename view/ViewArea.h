@@ -23,7 +23,9 @@ public:
     int DrawWidth() const { return std::max(0, width() - 2); }
     int DrawHeight() const { return std::max(0, height() - 2); }
 
-    platform::Surface& BackBuffer() { return back_; }
+    // The back buffer, remade (as background) whenever the drawing area's
+    // size has changed; a widget not yet shown has its size but no resize event.
+    platform::Surface& BackBuffer();
     const platform::Surface& BackBuffer() const { return back_; }
     void Cls();
     void Refresh(const QRect& dirty = QRect());
@@ -38,6 +40,8 @@ signals:
     void mouseDown(int button, int shift, float x, float y);
     void mouseMove(int button, int shift, float x, float y);
     void filesDropped(const QStringList& paths);
+    // The drawing area changed size: its content must be painted again.
+    void drawAreaResized();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
