@@ -150,6 +150,27 @@ int ExifOrientation(const uint8_t* d, size_t n)
     return 1;
 }
 
+// Every 8 x 8 block of every component costs at least one bit of coded data
+// (its DC coefficient has no run-length form, in any scan). A file far
+// smaller than that is a header with next to nothing behind it: decoding it
+// would still cost the full picture's time and memory, so it is refused. A
+// photograph cut short keeps far more than a sixteenth of this minimum.
+size_t MinimumJpegBytes(const jpeg_decompress_struct* c)
+{
+    int maxH = 1, maxV = 1;
+    for (int i = 0; i < c->num_components; ++i) {
+        maxH = c->comp_info[i].h_samp_factor > maxH ? c->comp_info[i].h_samp_factor : maxH;
+        maxV = c->comp_info[i].v_samp_factor > maxV ? c->comp_info[i].v_samp_factor : maxV;
+    }
+    uint64_t blocks = 0;
+    for (int i = 0; i < c->num_components; ++i) {
+        const uint64_t w = (uint64_t(c->image_width) * c->comp_info[i].h_samp_factor + maxH - 1) / maxH;
+        const uint64_t h = (uint64_t(c->image_height) * c->comp_info[i].v_samp_factor + maxV - 1) / maxV;
+        blocks += ((w + 7) / 8) * ((h + 7) / 8);
+    }
+    return static_cast<size_t>(blocks / 8);
+}
+
 int DecodeJpegCore(const uint8_t* data, size_t size, MakeDecodeTarget make, void* ctx,
                    int* orientation)
 {
@@ -172,6 +193,8 @@ int DecodeJpegCore(const uint8_t* data, size_t size, MakeDecodeTarget make, void
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
     if (!PictureSizeAllowed(cinfo.image_width, cinfo.image_height))
+        ERREXIT(&cinfo, JERR_IMAGE_TOO_BIG);
+    if (size < MinimumJpegBytes(&cinfo) / 16)
         ERREXIT(&cinfo, JERR_IMAGE_TOO_BIG);
 
     *orientation = 1;

@@ -50,6 +50,6 @@ QByteArray ReadAll(const QString& path);
 bool WriteAll(const QString& path, const QByteArray& data);
 
 QString PhotoPath(const QString& relative); // a photograph of mate-backgrounds
-QString DataPath(const QString& name);      // tests/data
+QString DataPath(const QString& name);      // a file of tests/
 
 } // namespace testsupport

@@ -293,6 +293,22 @@ private slots:
         QCOMPARE(files::LoadPictureFile(file("huge.ico", ico), out), int16_t(1));
     }
 
+    void tinyJpegClaimingAHugePictureIsRefused()
+    {
+        // Found by the fuzzer: 151 bytes whose frame claims 8201 x 12840.
+        const QString path = DataPath("fuzz-corpus/loader/regression-tiny-jpeg-huge-frame.jpg");
+        QVERIFY(QFile::exists(path));
+        QElapsedTimer clock;
+        clock.start();
+        platform::Surface out;
+        QCOMPARE(files::LoadPictureFile(path, out), int16_t(1));
+        QVERIFY(clock.elapsed() < 2000);
+        // A photograph cut to a tenth still loads.
+        const QByteArray photo = ReadAll(PhotoPath("nature/Aqua.jpg"));
+        QCOMPARE(files::LoadPictureFile(file("tenth.jpg", photo.left(photo.size() / 10)), out), int16_t(0));
+        QCOMPARE(out.size(), QSize(2560, 1600));
+    }
+
     void manyScansStopAtTheLimit()
     {
         // A progressive JPEG with thousands of (empty refinement) scans.
