@@ -70,5 +70,31 @@ int main(int argc, char** argv)
     std::printf("peak resident: %.0f MiB; process at rest: %.0f MiB; working picture %.0f MiB + pixel buffer %.0f MiB = %.0f MiB\n",
                 job / 1024.0, idle / 1024.0, pictureMb, pictureMb, 2 * pictureMb);
     std::printf("ratio (peak - rest) / (picture + buffer): %.2f\n", (job - idle) / 1024.0 / (2 * pictureMb));
+    if (status != 0)
+        return status;
+
+    // The largest pictures the limit allows load: 23000 x 23000 (529 megapixels).
+    const QString huge = dir.filePath("huge.png");
+    PeakOfChild([&] {
+        platform::Surface s = platform::MakeSurface(23000, 23000);
+        if (s.isNull())
+            return 2;
+        for (int y = 0; y < 23000; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(s.scanLine(y));
+            for (int x = 0; x < 23000; ++x)
+                row[x] = 0xFF000000u | uint32_t((x >> 6) & 0xFF) << 8 | uint32_t((y >> 6) & 0xFF);
+        }
+        return platform::DCSavetoPNG(s, 23000, 23000, huge, 1);
+    }, &status);
+    if (status != 0)
+        return 6;
+    const long hugePeak = PeakOfChild([&] {
+        platform::Surface s;
+        if (files::LoadPictureFile(huge, s) != 0 || s.size() != QSize(23000, 23000))
+            return 7;
+        return (s.pixel(22999, 22999) & 0xFFFFFF) == ((((22999 >> 6) & 0xFF) << 8) | ((22999 >> 6) & 0xFF)) ? 0 : 8;
+    }, &status);
+    std::printf("23000 x 23000 PNG: %s, peak resident %.0f MiB (picture %.0f MiB)\n",
+                status == 0 ? "loaded" : "FAILED", hugePeak / 1024.0, 23000.0 * 23000 * 4 / (1 << 20));
     return status;
 }

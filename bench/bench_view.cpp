@@ -20,10 +20,12 @@ namespace {
 
 constexpr int kW = 8660, kH = 5774; // 50 megapixels
 
+std::unique_ptr<frmMain> g_window; // destroyed before the application object
+
 frmMain& Window()
 {
     static QTemporaryDir dir;
-    static std::unique_ptr<frmMain> w = [] {
+    if (!g_window) g_window = [] {
         basCommon::LoadSettings(dir.path());
         auto f = std::make_unique<frmMain>();
         f->resize(1920 + 113 + 2, 1080 + 103 + 2);
@@ -38,7 +40,7 @@ frmMain& Window()
         f->View->FitView();
         return f;
     }();
-    return *w;
+    return *g_window;
 }
 
 void BM_MemcpyWholePicture(benchmark::State& state)
@@ -109,5 +111,6 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    g_window.reset();
     return 0;
 }
