@@ -5,6 +5,9 @@
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -34,6 +37,15 @@ bool ReadNumber(const char* section, const char* key, const char* def, int16_t& 
 }
 
 } // namespace
+
+bool InstallJapaneseTranslation()
+{
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    static QTranslator qtJapanese;
+    if (!qtJapanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&qtJapanese);
+}
 
 bool LoadSettings(const QString& folder, bool quiet)
 {

@@ -13,6 +13,10 @@ inline int16_t JpegRate = 50;
 inline int16_t JpegPrgrs = 0;
 inline int16_t PngRate = 1;
 
+// Loads Qt's own Japanese translation, so that the standard dialogs and
+// message-box buttons speak Japanese like the window. False when missing.
+bool InstallJapaneseTranslation();
+
 // Reads the settings, writes them straight back, opens the main window.
 // Returns the program's exit status once the window has closed.
 int Main();

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -75,6 +76,15 @@ private slots:
         const QImage shown = w.AREA[0]->grab().toImage();
         QCOMPARE(shown.pixel(1, 1) & 0xFFFFFF, w.View->PicImg.pixel(0, 0) & 0xFFFFFF);
         QCOMPARE(shown.pixel(100, 80) & 0xFFFFFF, w.View->PicImg.pixel(99, 79) & 0xFFFFFF);
+    }
+
+    void qtSpeaksJapanese()
+    {
+        QVERIFY(basCommon::InstallJapaneseTranslation());
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        const QString yes = box.button(QMessageBox::Yes)->text();
+        QVERIFY2(yes.contains(QString::fromUtf8("はい")), qPrintable(yes));
     }
 
     void designSizeKeepsTableGeometry()

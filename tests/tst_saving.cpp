@@ -9,7 +9,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
+
+#include <random>
 #include <QScrollBar>
 #include <QTest>
 
@@ -177,6 +181,35 @@ private slots:
         g.fileAnswers << platform::FileDialogResult{inside, 1};
         QCOMPARE(files::SaveImageFile(nullptr, pic, {}), files::SaveOutcome::Failed);
         QCOMPARE(g.messages.last().title, QString("保存エラー"));
+    }
+
+    void longSavesShowProgressAndABusyCursor()
+    {
+        ScriptedDialogs d;
+        // Noise at the smallest-file level: seconds of compression.
+        platform::Surface noise = platform::MakeSurface(2500, 2500);
+        std::mt19937 rng(3);
+        for (int y = 0; y < noise.height(); ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(noise.scanLine(y));
+            for (int x = 0; x < noise.width(); ++x)
+                row[x] = rng() | 0xFF000000u;
+        }
+        QString label;
+        bool busy = false;
+        QTimer probe;
+        probe.setInterval(50);
+        connect(&probe, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible())
+                    label = p->labelText();
+            busy = busy || (QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        });
+        probe.start();
+        d.fileAnswers << platform::FileDialogResult{dir.filePath("slow.png"), 1};
+        QCOMPARE(files::SaveImageFile(nullptr, noise, {50, 0, 2}), files::SaveOutcome::Saved);
+        QCOMPARE(label, QString("画像を保存しています…"));
+        QVERIFY(busy);
+        QVERIFY(!QGuiApplication::overrideCursor());
     }
 
     void nothingToSaveAndCancel()
