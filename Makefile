@@ -13,7 +13,7 @@ build:
 run:
 	scripts/install-deps.sh build run
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	$(CMAKE) --build build -j$(JOBS) --target pixmend
+	$(CMAKE) --build build -j$(JOBS) --target pixmend pixmend-batch
 	./build/bin/pixmend
 
 test:
