@@ -290,6 +290,26 @@ private slots:
         }
     }
 
+    // One interior row: the vertical ramp lands exactly halfway wherever the
+    // pixels above and below differ by an odd amount, on every column path.
+    void crossTiesOnEveryPath_data() { matchesReferenceBitForBit_data(); }
+    void crossTiesOnEveryPath()
+    {
+        QFETCH(int, level);
+        retouch::SetFillSimdLevel(retouch::SimdLevel(level));
+        std::mt19937 rng(11);
+        for (int round = 0; round < 20; ++round) {
+            Pic start(40, 3);
+            Randomise(start, rng);
+            Pic got(40, 3), want(40, 3);
+            Copy(start, got);
+            Copy(start, want);
+            retouch::FillCross({1, 1, 38, 1}, got.buf, 40, 3);
+            RefCross({1, 1, 38, 1}, want);
+            QCOMPARE(FirstDifference(got, want), QString());
+        }
+    }
+
     void longRampsStayExact_data() { matchesReferenceBitForBit_data(); }
     void longRampsStayExact()
     {

@@ -189,14 +189,20 @@ PIXMEND_AVX2 void VerticalRowAvx2(uint32_t* row, Columns c, int32_t cols)
 }
 
 // round(h + v) / 2 for two pixels: h their bytes, v their running values.
+// With h a whole number, the sum's rounding is h + round(v), except where v
+// lies exactly halfway between two integers: there the tie goes to the even
+// one of h + floor(v) and h + floor(v) + 1, which depends on h. A tie needs
+// v >= 0.5, where h + v is exact in double, so this gives the bits of the
+// double-precision sum without converting to double.
 PIXMEND_AVX2 inline __m256i Averaged2(const uint32_t* px, __m256 v)
 {
     const __m256i h = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(px)));
-    const __m256d lo = _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(h)),
-                                     _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
-    const __m256d hi = _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(h, 1)),
-                                     _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
-    const __m256i sum = _mm256_setr_m128i(_mm256_cvtpd_epi32(lo), _mm256_cvtpd_epi32(hi));
+    const __m256 fl = _mm256_floor_ps(v);
+    const __m256 tie = _mm256_cmp_ps(_mm256_sub_ps(v, fl), _mm256_set1_ps(0.5f), _CMP_EQ_OQ);
+    const __m256i below = _mm256_add_epi32(h, _mm256_cvtps_epi32(fl));
+    const __m256i even = _mm256_add_epi32(below, _mm256_and_si256(below, _mm256_set1_epi32(1)));
+    const __m256i nearest = _mm256_add_epi32(h, _mm256_cvtps_epi32(v));
+    const __m256i sum = _mm256_blendv_epi8(nearest, even, _mm256_castps_si256(tie));
     return _mm256_srai_epi32(sum, 1);
 }
 
