@@ -233,18 +233,6 @@ private slots:
         QVERIFY(ReadPng(dir.filePath("missing.png"), QSize(1, 1)).isNull());
     }
 
-    void rateMeanings()
-    {
-        QCOMPARE(platform::JpegQualityForRate(1), 100);
-        QCOMPARE(platform::JpegQualityForRate(50), 51);
-        QCOMPARE(platform::JpegQualityForRate(0), 100);
-        QCOMPARE(platform::JpegQualityForRate(255), 1);
-        QCOMPARE(platform::PngLevelForRate(1), 1);
-        QCOMPARE(platform::PngLevelForRate(0), 6);
-        QCOMPARE(platform::PngLevelForRate(2), 9);
-        QCOMPARE(platform::PngLevelForRate(5), 6);
-    }
-
     void pngRoundTripAtEachRate()
     {
         const platform::Surface pic = MakePicture(300, 200, 3);
@@ -317,23 +305,6 @@ private slots:
         QCOMPARE(ReadAll(target), old);
     }
 
-    void progressIsReported()
-    {
-        const platform::Surface pic = MakePicture(64, 700, 2);
-        int calls = 0, last = 0;
-        const platform::SaveProgress progress = [&](int done, int total) {
-            ++calls;
-            QVERIFY(done >= last && done <= total);
-            last = done;
-        };
-        QCOMPARE(platform::DCSavetoPNG(pic, 64, 700, dir.filePath("p.png"), 1, progress), 0);
-        QVERIFY(calls > 2);
-        QCOMPARE(last, 700);
-        calls = last = 0;
-        QCOMPARE(platform::DCSavetoJPEG(pic, 64, 700, dir.filePath("p.jpg"), 50, false, progress), 0);
-        QVERIFY(calls > 2);
-        QCOMPARE(last, 700);
-    }
 };
 
 int main(int argc, char** argv)

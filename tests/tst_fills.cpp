@@ -201,16 +201,6 @@ private slots:
         QCOMPARE(p.ch(0, 3, 0), 200);
     }
 
-    void singleBottomRowChangesNothing()
-    {
-        Pic p(4, 3), before(4, 3);
-        std::mt19937 rng(3);
-        Randomise(p, rng);
-        Copy(p, before);
-        retouch::FillVertical({0, 2, 3, 2}, p.buf, 4, 3);
-        QCOMPARE(FirstDifference(p, before), QString());
-    }
-
     void invalidRectanglesWriteNothing()
     {
         Pic p(6, 6), before(6, 6);

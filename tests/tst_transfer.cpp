@@ -86,28 +86,6 @@ private slots:
         QCOMPARE(in, out);
     }
 
-    void retouchMatchesFillOnBuffer()
-    {
-        for (auto mode : {retouch::FillMode::Vertical, retouch::FillMode::Horizontal, retouch::FillMode::Cross}) {
-            platform::Surface s = MakePicture(50, 40, 9);
-            PixelBuffer expected;
-            retouch::GetPixels(s, expected);
-            const SelRect r{10, 12, 30, 20};
-            if (mode == retouch::FillMode::Vertical)
-                retouch::FillVertical(r, expected, 50, 40);
-            else if (mode == retouch::FillMode::Horizontal)
-                retouch::FillHorizontal(r, expected, 50, 40);
-            else
-                retouch::FillCross(r, expected, 50, 40);
-            SelRect sel{30, 20, 10, 12}; // committed bottom-right first
-            QCOMPARE(retouch::Retouch(s, sel, mode), retouch::RetouchResult::Done);
-            QCOMPARE(sel, r);
-            PixelBuffer got;
-            retouch::GetPixels(s, got);
-            QVERIFY(std::equal(got.data(), got.data() + got.size(), expected.data()));
-        }
-    }
-
     void retouchWithoutPictureOrSelectionChangesNothing()
     {
         platform::Surface s = MakePicture(20, 20);
