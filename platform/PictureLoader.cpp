@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace platform {
@@ -56,41 +57,57 @@ bool BitmapComplete(QIODevice* device)
     return device->size() >= int64_t(offset) + rowBytes * height;
 }
 
-// Qt's reader shows a GIF whose first frame ends early as if it were whole.
-// Walk the blocks up to the end of the first frame's data.
-bool GifFirstFrameComplete(QIODevice* device)
+// Checks a GIF up to the end of its first frame's data. Qt's reader shows a
+// first frame that ends early as if it were whole, and makes a picture as
+// large as the screen and frame sizes claim however little data follows:
+// 48 bytes can ask for 178 megapixels and seconds of filling. LZW data of
+// n bytes holds at most 8n/3 codes of at most 4096 pixels each, so a picture
+// beyond that (and beyond 65536 pixels) cannot be what the file describes.
+bool GifPlausible(QIODevice* device)
 {
     const QByteArray d = device->peek(device->size());
     qsizetype p = 13;
     if (d.size() < p)
         return false;
+    auto le16 = [&](qsizetype at) { return int64_t(uchar(d[at]) | uchar(d[at + 1]) << 8); };
+    int64_t width = le16(6), height = le16(8);
     auto skipTable = [&](uchar flags) {
         if (flags & 0x80)
             p += 3 * (qsizetype(1) << ((flags & 7) + 1));
     };
-    auto skipSubBlocks = [&]() {
+    // Returns the bytes of data in the sub-blocks, or -1 when they end early.
+    auto skipSubBlocks = [&]() -> int64_t {
+        int64_t bytes = 0;
         while (p < d.size()) {
             const uchar n = uchar(d[p++]);
             if (n == 0)
-                return true;
+                return bytes;
             p += n;
+            bytes += n;
         }
-        return false;
+        return -1;
     };
     skipTable(uchar(d[10]));
     while (p < d.size()) {
         const uchar b = uchar(d[p++]);
         if (b == 0x21) { // extension
-            if (++p > d.size() || !skipSubBlocks())
+            if (++p > d.size() || skipSubBlocks() < 0)
                 return false;
-        } else if (b == 0x2C) { // image
+        } else if (b == 0x2C) { // the first image
             if (p + 9 > d.size())
                 return false;
+            width = std::max(width, le16(p) + le16(p + 4));
+            height = std::max(height, le16(p + 2) + le16(p + 6));
             const uchar flags = uchar(d[p + 8]);
             p += 9;
             skipTable(flags);
             ++p; // LZW minimum code size
-            return p <= d.size() && skipSubBlocks();
+            if (p > d.size())
+                return false;
+            const int64_t data = skipSubBlocks();
+            if (data < 0)
+                return false;
+            return width * height <= std::max<int64_t>(65536, data * 8 / 3 * 4096);
         } else {
             return false;
         }
@@ -108,7 +125,7 @@ bool LoadWithQt(QIODevice* device, Surface& out)
         return false;
     if (format == "bmp" && !BitmapComplete(device))
         return false;
-    if (format == "gif" && !GifFirstFrameComplete(device))
+    if (format == "gif" && !GifPlausible(device))
         return false;
     if (format == "ico") {
         // The largest image of the icon.

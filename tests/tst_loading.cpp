@@ -303,6 +303,10 @@ private slots:
         platform::Surface out;
         QCOMPARE(files::LoadPictureFile(path, out), int16_t(1));
         QVERIFY(clock.elapsed() < 2000);
+        // Also found by the fuzzer: 48 bytes of GIF whose frame lies at
+        // (25344, 18759) and so asks for 9218 x 19368 pixels.
+        QCOMPARE(files::LoadPictureFile(DataPath("fuzz-corpus/loader/regression-tiny-gif-huge-frame.gif"), out), int16_t(1));
+        QVERIFY(clock.elapsed() < 2000);
         // A photograph cut to a tenth still loads.
         const QByteArray photo = ReadAll(PhotoPath("nature/Aqua.jpg"));
         QCOMPARE(files::LoadPictureFile(file("tenth.jpg", photo.left(photo.size() / 10)), out), int16_t(0));
