@@ -63,29 +63,33 @@ void StretchBlt(Surface& dst, int dx, int dy, const Surface& src, int sx, int sy
     }
 }
 
-bool ReadBottomUp(const Surface& s, uint32_t* out, size_t words)
+namespace {
+
+bool BandFits(const Surface& s, int first, int last, size_t words)
 {
-    if (s.isNull() || s.format() != QImage::Format_RGB32)
+    return !s.isNull() && s.format() == QImage::Format_RGB32 && first >= 0 && first <= last
+        && last < s.height() && words >= size_t(s.width()) * size_t(last - first + 1);
+}
+
+} // namespace
+
+bool ReadBottomUp(const Surface& s, int first, int last, uint32_t* out, size_t words)
+{
+    if (!BandFits(s, first, last, words))
         return false;
     const size_t w = static_cast<size_t>(s.width());
-    const int h = s.height();
-    if (words < w * static_cast<size_t>(h))
-        return false;
-    for (int y = 0; y < h; ++y)
-        std::memcpy(out + static_cast<size_t>(h - 1 - y) * w, s.constScanLine(y), w * 4);
+    for (int y = first; y <= last; ++y)
+        std::memcpy(out + static_cast<size_t>(last - y) * w, s.constScanLine(y), w * 4);
     return true;
 }
 
-bool WriteBottomUp(Surface& s, const uint32_t* in, size_t words)
+bool WriteBottomUp(Surface& s, int first, int last, const uint32_t* in, size_t words)
 {
-    if (s.isNull() || s.format() != QImage::Format_RGB32)
+    if (!BandFits(s, first, last, words))
         return false;
     const size_t w = static_cast<size_t>(s.width());
-    const int h = s.height();
-    if (words < w * static_cast<size_t>(h))
-        return false;
-    for (int y = 0; y < h; ++y)
-        std::memcpy(s.scanLine(y), in + static_cast<size_t>(h - 1 - y) * w, w * 4);
+    for (int y = first; y <= last; ++y)
+        std::memcpy(s.scanLine(y), in + static_cast<size_t>(last - y) * w, w * 4);
     return true;
 }
 

@@ -29,9 +29,10 @@ void BitBlt(Surface& dst, int dx, int dy, int w, int h, const Surface& src, int 
 void StretchBlt(Surface& dst, int dx, int dy, const Surface& src, int sx, int sy, int sw, int sh,
                 int scale);
 
-// The surface's words, bottom row first, into out (W x H words).
-bool ReadBottomUp(const Surface& s, uint32_t* out, size_t words);
+// Rows first..last of the surface, the last of them first, into out
+// ((last - first + 1) x W words): the bottom-up layout of that band.
+bool ReadBottomUp(const Surface& s, int first, int last, uint32_t* out, size_t words);
 // The reverse of ReadBottomUp.
-bool WriteBottomUp(Surface& s, const uint32_t* in, size_t words);
+bool WriteBottomUp(Surface& s, int first, int last, const uint32_t* in, size_t words);
 
 } // namespace platform

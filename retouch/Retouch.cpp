@@ -33,21 +33,31 @@ RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode)
     const int32_t H = picture.height();
     if (!OrderAndClamp(sel, W, H))
         return RetouchResult::NoSelection;
+    // The fills touch only the rows from the one above the rectangle to the
+    // one below it. Those rows alone, as a picture of their own, give the
+    // same bits: the edge rules and the divisors come out the same, since the
+    // band ends at the picture's edges exactly where the rectangle reaches
+    // them. A caption on a 50-megapixel photo then moves kilobytes, not
+    // 400 MB.
+    const int32_t first = sel.Y1 < 1 ? 0 : sel.Y1 - 1;
+    const int32_t last = (H - 1 > sel.Y2) ? sel.Y2 + 1 : H - 1;
+    const SelRect band{sel.X1, sel.Y1 - first, sel.X2, sel.Y2 - first};
+    const int32_t bandH = last - first + 1;
     PixelBuffer buffer;
     // A failed read would fill the rectangle from a zeroed buffer and write
-    // black over the whole picture: stop before anything is written back.
-    if (GetPixels(picture, buffer) < 0)
+    // black over the picture: stop before anything is written back.
+    if (GetPixelRows(picture, first, last, buffer) < 0)
         return RetouchResult::TransferFailed;
     try {
         switch (mode) {
-        case FillMode::Vertical: FillVertical(sel, buffer, W, H); break;
-        case FillMode::Horizontal: FillHorizontal(sel, buffer, W, H); break;
-        case FillMode::Cross: FillCross(sel, buffer, W, H); break;
+        case FillMode::Vertical: FillVertical(band, buffer, W, bandH); break;
+        case FillMode::Horizontal: FillHorizontal(band, buffer, W, bandH); break;
+        case FillMode::Cross: FillCross(band, buffer, W, bandH); break;
         }
     } catch (const std::bad_alloc&) {
         return RetouchResult::TransferFailed;
     }
-    if (SetPixels(picture, buffer) < 0)
+    if (SetPixelRows(picture, first, last, buffer) < 0)
         return RetouchResult::TransferFailed;
     return RetouchResult::Done;
 }

@@ -16,4 +16,9 @@ int32_t GetPixels(const platform::Surface& holder, PixelBuffer& buffer);
 // 0, or -1 when the write failed (the picture is then unchanged).
 int32_t SetPixels(platform::Surface& holder, const PixelBuffer& buffer);
 
+// The same for the band of rows first..last only: the buffer then holds a
+// picture W wide and last - first + 1 high, in the same layout.
+int32_t GetPixelRows(const platform::Surface& holder, int32_t first, int32_t last, PixelBuffer& buffer);
+int32_t SetPixelRows(platform::Surface& holder, int32_t first, int32_t last, const PixelBuffer& buffer);
+
 } // namespace retouch

@@ -7,6 +7,8 @@
 #include <QGuiApplication>
 #include <QTest>
 
+#include <random>
+
 using namespace testsupport;
 using retouch::PixelBuffer;
 using retouch::SelRect;
@@ -84,6 +86,34 @@ private slots:
         QFETCH(bool, selection);
         QCOMPARE(retouch::OrderAndClamp(in, 10, 8), selection);
         QCOMPARE(in, out);
+    }
+
+    // The retouch moves only the rows the fill touches; the result must be
+    // the fill applied to the whole picture, at every edge.
+    void retouchEqualsTheFillOnTheWholePicture()
+    {
+        std::mt19937 rng(17);
+        for (int round = 0; round < 200; ++round) {
+            const int W = 2 + int(rng() % 30), H = 2 + int(rng() % 30);
+            platform::Surface s = MakePicture(W, H, rng());
+            SelRect r{int(rng() % W), int(rng() % H), int(rng() % W), int(rng() % H)};
+            if (round % 4 == 0) r.Y1 = 0;
+            if (round % 5 == 0) r.Y2 = H - 1;
+            if (round % 7 == 0) { r.Y1 = 0; r.Y2 = H - 1; }
+            const auto mode = retouch::FillMode(round % 3);
+            SelRect sel = r;
+            if (!retouch::OrderAndClamp(sel, W, H))
+                continue;
+            PixelBuffer whole;
+            QCOMPARE(retouch::GetPixels(s, whole), W * H);
+            if (mode == retouch::FillMode::Vertical) retouch::FillVertical(sel, whole, W, H);
+            if (mode == retouch::FillMode::Horizontal) retouch::FillHorizontal(sel, whole, W, H);
+            if (mode == retouch::FillMode::Cross) retouch::FillCross(sel, whole, W, H);
+            platform::Surface want = s.copy();
+            QCOMPARE(retouch::SetPixels(want, whole), 0);
+            QCOMPARE(retouch::Retouch(s, r, mode), retouch::RetouchResult::Done);
+            QCOMPARE(FirstDifference(s, want), QString());
+        }
     }
 
     void retouchWithoutPictureOrSelectionChangesNothing()
