@@ -84,6 +84,17 @@ QByteArray TwoFrameGif(bool transparent = false)
 class TestLoading : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
+
+    // Loads path our way into ours, and returns what Qt's reader makes of it,
+    // turned upright as ours is.
+    static QImage OursAndQts(const QString& path, platform::Surface& ours)
+    {
+        if (files::LoadPictureFile(path, ours) != 0)
+            return {};
+        QImageReader reader(path);
+        reader.setAutoTransform(true);
+        return reader.read();
+    }
     QString file(const QString& name, const QByteArray& data)
     {
         const QString p = dir.filePath(name);
@@ -190,10 +201,7 @@ private slots:
         const QString path = PhotoPath(photo);
         QVERIFY2(QFile::exists(path), qPrintable(path));
         platform::Surface ours;
-        QCOMPARE(files::LoadPictureFile(path, ours), int16_t(0));
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        const QImage qt = reader.read();
+        const QImage qt = OursAndQts(path, ours);
         QCOMPARE(ours.size(), qt.size());
         int worst = 0;
         const double mean = MeanDifference(ours, qt, &worst);
@@ -218,10 +226,7 @@ private slots:
                 pic.setPixel(x, y, x < 32 ? (y < 16 ? 0xFF0000 : 0x00FF00) : (y < 16 ? 0x0000FF : 0xFFFF00));
         const QString path = file("o.jpg", WithOrientation(Encode(pic, "JPG"), orientation));
         platform::Surface ours;
-        QCOMPARE(files::LoadPictureFile(path, ours), int16_t(0));
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        const QImage qt = reader.read();
+        const QImage qt = OursAndQts(path, ours);
         QCOMPARE(ours.size(), qt.size());
         QCOMPARE(ours.size(), orientation >= 5 ? QSize(32, 64) : QSize(64, 32));
         QCOMPARE(FirstDifference(ours, qt, 40), QString());
