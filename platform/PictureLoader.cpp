@@ -60,7 +60,7 @@ bool BitmapComplete(QIODevice* device)
 // Checks a GIF up to the end of its first frame's data. Qt's reader shows a
 // first frame that ends early as if it were whole, and makes a picture as
 // large as the screen and frame sizes claim however little data follows:
-// 48 bytes can ask for 178 megapixels and seconds of filling. LZW data of
+// 36 bytes can ask for 178 megapixels and seconds of filling. LZW data of
 // n bytes holds at most 8n/3 codes of at most 4096 pixels each, so a picture
 // beyond that (and beyond 65536 pixels) cannot be what the file describes.
 bool GifPlausible(QIODevice* device)
@@ -161,18 +161,13 @@ Surface OverWhite(const QImage& image)
 {
     if (!image.hasAlphaChannel())
         return image.convertToFormat(QImage::Format_RGB32);
-    // The same rounding as the PNG route: c' = (c a + 255 (255 - a)) / 255.
+    // ARGB32 words lie in memory as blue, green, red, alpha: the PNG route's
+    // layout, so both routes share one rounding.
     Surface out = image.convertToFormat(QImage::Format_ARGB32);
     if (out.isNull())
         return out;
-    for (int y = 0; y < out.height(); ++y) {
-        auto* p = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < out.width(); ++x) {
-            const int a = qAlpha(p[x]);
-            auto c = [a](int v) { return (v * a + 255 * (255 - a) + 127) / 255; };
-            p[x] = qRgb(c(qRed(p[x])), c(qGreen(p[x])), c(qBlue(p[x])));
-        }
-    }
+    for (int y = 0; y < out.height(); ++y)
+        CompositeOverWhite(out.scanLine(y), size_t(out.width()));
     return out.convertToFormat(QImage::Format_RGB32);
 }
 

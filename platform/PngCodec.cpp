@@ -35,19 +35,6 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t n)
     src->pos += n;
 }
 
-// Over white: c' = (c * a + 255 * (255 - a)) / 255, rounded.
-inline void OverWhite(uint8_t* px, uint32_t count)
-{
-    for (uint32_t i = 0; i < count; ++i, px += 4) {
-        const uint32_t a = px[3];
-        if (a != 255) {
-            for (int c = 0; c < 3; ++c)
-                px[c] = static_cast<uint8_t>((px[c] * a + 255 * (255 - a) + 127) / 255);
-            px[3] = 255;
-        }
-    }
-}
-
 // What the decoder needs to know about its destination; plain data only.
 struct PngTarget {
     uchar* bits;     // the surface's first row, or null to ask for a surface
@@ -137,7 +124,7 @@ int ReadPngCore(FILE* fp, MemorySource* mem, MakeTarget make, void* ctx)
         uint8_t* dst = target.bits + static_cast<qsizetype>(y) * target.stride;
         if (!direct)
             std::memcpy(dst, rows[y], static_cast<size_t>(copyW) * 4);
-        OverWhite(dst, static_cast<uint32_t>(copyW));
+        CompositeOverWhite(dst, static_cast<size_t>(copyW));
     }
     std::free(rows);
     std::free(scratch);

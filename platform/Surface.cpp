@@ -63,6 +63,18 @@ void StretchBlt(Surface& dst, int dx, int dy, const Surface& src, int sx, int sy
     }
 }
 
+void CompositeOverWhite(uint8_t* px, size_t count)
+{
+    for (size_t i = 0; i < count; ++i, px += 4) {
+        const uint32_t a = px[3];
+        if (a != 255) {
+            for (int c = 0; c < 3; ++c)
+                px[c] = static_cast<uint8_t>((px[c] * a + 255 * (255 - a) + 127) / 255);
+            px[3] = 255;
+        }
+    }
+}
+
 namespace {
 
 bool BandFits(const Surface& s, int first, int last, size_t words)

@@ -29,6 +29,10 @@ void BitBlt(Surface& dst, int dx, int dy, int w, int h, const Surface& src, int 
 void StretchBlt(Surface& dst, int dx, int dy, const Surface& src, int sx, int sy, int sw, int sh,
                 int scale);
 
+// Composites count pixels of blue, green, red, alpha bytes over white in
+// place, leaving alpha 255: c' = (c a + 255 (255 - a)) / 255, rounded.
+void CompositeOverWhite(uint8_t* bgra, size_t count);
+
 // Rows first..last of the surface, the last of them first, into out
 // ((last - first + 1) x W words): the bottom-up layout of that band.
 bool ReadBottomUp(const Surface& s, int first, int last, uint32_t* out, size_t words);
