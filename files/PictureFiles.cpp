@@ -49,11 +49,11 @@ private:
 // second: a quick save should not flash a window.
 class SaveProgressUi {
 public:
-    explicit SaveProgressUi(QWidget* owner) : owner_(owner) { clock_.start(); }
+    SaveProgressUi(QWidget* owner, int delayMs) : owner_(owner), delayMs_(delayMs) { clock_.start(); }
 
     void operator()(int done, int total)
     {
-        if (!dialog_ && clock_.elapsed() < 500)
+        if (!dialog_ && clock_.elapsed() < delayMs_)
             return;
         if (!dialog_) {
             dialog_ = std::make_unique<QProgressDialog>(QStringLiteral("画像を保存しています…"),
@@ -71,6 +71,7 @@ public:
 
 private:
     QWidget* owner_;
+    int delayMs_;
     QElapsedTimer clock_;
     std::unique_ptr<QProgressDialog> dialog_;
 };
@@ -219,7 +220,8 @@ QString CompleteName(const QString& name, int32_t filterIndex, QString* extOut)
     return result;
 }
 
-SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options)
+SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
+                          int progressDelayMs)
 {
     if (picture.isNull())
         return SaveOutcome::NothingToSave;
@@ -254,7 +256,7 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
     }
 
     BusyCursor busy;
-    SaveProgressUi progressUi(owner);
+    SaveProgressUi progressUi(owner, progressDelayMs);
     const platform::SaveProgress progress = [&progressUi](int done, int total) { progressUi(done, total); };
     int err = 0;
     int status;

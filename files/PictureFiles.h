@@ -49,7 +49,10 @@ enum class SaveOutcome { NothingToSave, Cancelled, Declined, Saved, Failed, Syst
 // The save command: the Save dialog, the extension completed from the
 // chosen filter, the overwrite question, the write by extension. Failures
 // are told in a "保存エラー" box; the file that was there stays untouched.
-SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options);
+// A save that lasts longer than progressDelayMs shows a progress dialog.
+inline constexpr int kProgressDelayMs = 500;
+SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
+                          int progressDelayMs = kProgressDelayMs);
 
 // The name completed from the chosen filter (1 all pictures, 2 BMP, 3 JPEG,
 // 4 PNG); ext receives the upper-case extension that decides the format.
