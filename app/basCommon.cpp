@@ -1,6 +1,9 @@
 #include "basCommon.h"
 
 #include "Dialogs.h"
+#include "FileRead.h"
+#include "Profile.h"
+#include "RuntimeErrors.h"
 #include "basFunc.h"
 #include "frmMain.h"
 
@@ -10,6 +13,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace basCommon {
 namespace {
@@ -36,6 +40,40 @@ bool ReadNumber(const char* section, const char* key, const char* def, int16_t& 
     return false;
 }
 
+void ReportSettingsProblem(const QString& message, const QString& english, bool quiet)
+{
+    std::fprintf(stderr, "Pixmend: %s: %s\n", IniFile.toLocal8Bit().constData(), english.toLocal8Bit().constData());
+    if (!quiet)
+        platform::Dialogs().MessageBox(nullptr, message, QStringLiteral("Pixmend"),
+                                       platform::MB_OK | platform::MB_ICONSTOP);
+}
+
+// A settings file that is not a regular file (a FIFO would block every read)
+// or far larger than ours is someone else's: refuse it, untouched.
+bool SettingsFileUsable(bool quiet)
+{
+    QByteArray content;
+    const platform::ReadStatus status = platform::ReadRegularFile(IniFile, content, platform::kMaxProfileBytes);
+    if (status == platform::ReadStatus::NotRegularFile) {
+        ReportSettingsProblem(QStringLiteral("設定ファイルが通常のファイルではありません。\n\nファイル: %1").arg(IniFile),
+                              QStringLiteral("not a regular file"), quiet);
+        return false;
+    }
+    if (status == platform::ReadStatus::TooLarge) {
+        struct stat st;
+        const qint64 size = ::stat(platform::EncodeFileName(IniFile).constData(), &st) == 0 ? st.st_size : -1;
+        ReportSettingsProblem(
+            QStringLiteral("設定ファイルが大きすぎます。\n\nファイル: %1\nサイズ: %2 バイト (上限 %3 バイト)")
+                .arg(IniFile)
+                .arg(size)
+                .arg(platform::kMaxProfileBytes),
+            QStringLiteral("%1 bytes, larger than the %2 bytes a settings file may have").arg(size).arg(platform::kMaxProfileBytes),
+            quiet);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool InstallJapaneseTranslation()
@@ -51,17 +89,40 @@ bool LoadSettings(const QString& folder, bool quiet)
 {
     const QString dir = folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
     IniFile = basFunc::AddBackslash(dir) + QStringLiteral("Pixmend.ini");
+    if (!SettingsFileUsable(quiet))
+        return false;
     ImageFront = basFunc::ReadIni(QStringLiteral("Image"), QStringLiteral("Front"), QString(), IniFile);
     return ReadNumber("JPEG", "Rate", "50", JpegRate, quiet) && ReadNumber("JPEG", "Prgrs", "0", JpegPrgrs, quiet)
         && ReadNumber("PNG", "Rate", "1", PngRate, quiet);
 }
 
-void SaveSettings()
+bool SaveSettings(int* err)
 {
-    basFunc::WriteIni(QStringLiteral("Image"), QStringLiteral("Front"), ImageFront, IniFile);
-    basFunc::WriteIni(QStringLiteral("JPEG"), QStringLiteral("Rate"), QString::number(JpegRate), IniFile);
-    basFunc::WriteIni(QStringLiteral("JPEG"), QStringLiteral("Prgrs"), QString::number(JpegPrgrs), IniFile);
-    basFunc::WriteIni(QStringLiteral("PNG"), QStringLiteral("Rate"), QString::number(PngRate), IniFile);
+    int first = 0;
+    bool ok = true;
+    auto write = [&](const char* section, const char* key, const QString& value) {
+        int e = 0;
+        if (basFunc::WriteIni(QLatin1String(section), QLatin1String(key), value, IniFile, &e) == 0) {
+            if (ok)
+                first = e;
+            ok = false;
+        }
+    };
+    write("Image", "Front", ImageFront);
+    write("JPEG", "Rate", QString::number(JpegRate));
+    write("JPEG", "Prgrs", QString::number(JpegPrgrs));
+    write("PNG", "Rate", QString::number(PngRate));
+    if (!ok && err)
+        *err = first;
+    return ok;
+}
+
+void ReportSettingsNotSaved(QWidget* owner, int err)
+{
+    platform::Dialogs().MessageBox(owner,
+                                   QStringLiteral("設定を保存できませんでした。\n\nファイル: %1\n%2")
+                                       .arg(IniFile, platform::SystemErrorReason(err)),
+                                   QStringLiteral("Pixmend"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
 }
 
 int Main()

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+class QWidget;
+
 namespace basCommon {
 
 inline QString IniFile;
@@ -22,10 +24,15 @@ bool InstallJapaneseTranslation();
 int Main();
 
 // Reads the settings from Pixmend.ini in folder (the executable's when
-// empty). False when a numeric entry has no integer value: that has been
+// empty). False when a numeric entry has no integer value, or the file is
+// not a regular file or is larger than a settings file can be: that has been
 // reported, and the file is left exactly as it was.
 // quiet: report on standard error only, with no message box.
 bool LoadSettings(const QString& folder = QString(), bool quiet = false);
-void SaveSettings();
+// Writes the settings; false (err set to the errno of the first failure)
+// when any could not be written.
+bool SaveSettings(int* err = nullptr);
+// Tells the user that the settings could not be written, and why.
+void ReportSettingsNotSaved(QWidget* owner, int err);
 
 } // namespace basCommon

@@ -9,9 +9,9 @@ QString ReadIni(const QString& section, const QString& key, const QString& def, 
     return CutAtNull(platform::GetProfileString(section, key, def, file));
 }
 
-int16_t WriteIni(const QString& section, const QString& key, const QString& value, const QString& file)
+int16_t WriteIni(const QString& section, const QString& key, const QString& value, const QString& file, int* err)
 {
-    return platform::WriteProfileString(section, key, value, file) ? 1 : 0;
+    return platform::WriteProfileString(section, key, value, file, err) ? 1 : 0;
 }
 
 QString AddBackslash(const QString& path)

@@ -139,30 +139,51 @@ void frmMain::Form_Resize()
     BTN[4]->move(VSCR[0]->width() + VSCR[0]->x() - BTN[3]->width(), BTN[4]->y());
 }
 
+bool frmMain::OpenPicture(const QString& path, bool tellFailure)
+{
+    platform::LoadReport report;
+    if (!View->SetupView(path, &report)) {
+        // The picture on view stays, and so does the path that names it.
+        FLD[0]->setText(View->ShownPath);
+        if (tellFailure)
+            platform::Dialogs().MessageBox(
+                this, QStringLiteral("ファイル「%1」を開けませんでした。\n%2").arg(path, platform::LoadFailureReason(report)),
+                QStringLiteral("読み込みエラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+        return false;
+    }
+    if (report.truncated)
+        platform::Dialogs().MessageBox(
+            this,
+            QStringLiteral("ファイル「%1」は途中で終わっています。\n読み込めた部分だけを表示しています。").arg(path),
+            QStringLiteral("読み込みエラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+    return true;
+}
+
 void frmMain::FLD_KeyDown(int Index, int KeyCode, int)
 {
     if (KeyCode != 13)
         return;
     const QString text = FLD[Index]->text();
     if (basFunc::IsAcceptedPictureName(text))
-        View->SetupView(text);
+        OpenPicture(text, true);
 }
 
 void frmMain::FLD_LostFocus(int Index)
 {
     // Only a name that differs from the picture on view is opened: leaving
     // the field unchanged must not throw away retouching. Enter still
-    // re-reads the file on purpose.
+    // re-reads the file on purpose. A name that cannot be opened quietly
+    // gives way to the shown picture's path.
     const QString text = FLD[Index]->text();
     if (text != View->ShownPath && basFunc::IsAcceptedPictureName(text))
-        View->SetupView(text);
+        OpenPicture(text, false);
 }
 
 void frmMain::FLD_OLEDragDrop(int, const QStringList& files)
 {
     for (const QString& path : files)
         if (basFunc::IsAcceptedPictureName(path))
-            View->SetupView(path);
+            OpenPicture(path, true);
 }
 
 void frmMain::AREA_OLEDragDrop(int Index, const QStringList& files) { FLD_OLEDragDrop(Index, files); }
@@ -171,11 +192,11 @@ void frmMain::DBTN_Click(int)
 {
     clsDialog dialog;
     dialog.SelectTitle = QStringLiteral("背景の画像");
-    dialog.FilterPattern = QStringLiteral("画像ファイル") + QChar(0) + QStringLiteral("*.bmp;*.gif;*.ico;*.jpg;*.png") + QChar(0);
+    dialog.FilterPattern = QStringLiteral("画像ファイル") + QChar(0) + QStringLiteral("*.bmp;*.gif;*.ico;*.jpg;*.jpeg;*.png") + QChar(0);
     dialog.SelectFlags = QString::number(platform::OFN_FILEMUSTEXIST | platform::OFN_HIDEREADONLY);
     const QString path = dialog.OpenFile(this);
     if (!path.isEmpty())
-        View->SetupView(path);
+        OpenPicture(path, true);
 }
 
 retouch::RetouchResult frmMain::Retouch()
@@ -201,7 +222,11 @@ void frmMain::BTN_Click(int Index)
     case 0: Retouch(); break;
     case 2: {
         frmJPEG dialog({&basCommon::JpegRate, &basCommon::JpegPrgrs, &basCommon::PngRate,
-                        basCommon::SaveSettings},
+                        [this] {
+                            int err = 0;
+                            if (!basCommon::SaveSettings(&err))
+                                basCommon::ReportSettingsNotSaved(this, err);
+                        }},
                        this);
         platform::Dialogs().ShowModal(dialog);
         break;
@@ -215,7 +240,9 @@ void frmMain::BTN_Click(int Index)
 void frmMain::Form_QueryUnload()
 {
     basCommon::ImageFront = FLD[0]->text();
-    basCommon::SaveSettings();
+    int err = 0;
+    if (!basCommon::SaveSettings(&err))
+        basCommon::ReportSettingsNotSaved(this, err);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

@@ -65,5 +65,9 @@ protected:
 private:
     void CreateControls();
     void OpenLastPicture();
+    // Opens path into the view. A failure keeps the picture and path shown
+    // before, and is told in a message box when tellFailure; a JPEG that
+    // ends early opens and is always told.
+    bool OpenPicture(const QString& path, bool tellFailure);
     QSize FrameExtra() const;
 };

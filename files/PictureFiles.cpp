@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <utility>
 #include <QGuiApplication>
 #include <QProgressDialog>
 
@@ -45,20 +46,23 @@ private:
     bool active_ = false;
 };
 
-// A progress dialog that appears only when a save lasts longer than half a
-// second: a quick save should not flash a window.
-class SaveProgressUi {
+// A progress dialog that appears only when a load or save lasts longer than
+// half a second: a quick one should not flash a window.
+class ProgressUi {
 public:
-    SaveProgressUi(QWidget* owner, int delayMs) : owner_(owner), delayMs_(delayMs) { clock_.start(); }
+    ProgressUi(QWidget* owner, int delayMs, QString label, QString title)
+        : owner_(owner), delayMs_(delayMs), label_(std::move(label)), title_(std::move(title))
+    {
+        clock_.start();
+    }
 
     void operator()(int done, int total)
     {
         if (!dialog_ && clock_.elapsed() < delayMs_)
             return;
         if (!dialog_) {
-            dialog_ = std::make_unique<QProgressDialog>(QStringLiteral("画像を保存しています…"),
-                                                        QString(), 0, total, owner_);
-            dialog_->setWindowTitle(QStringLiteral("保存"));
+            dialog_ = std::make_unique<QProgressDialog>(label_, QString(), 0, total, owner_);
+            dialog_->setWindowTitle(title_);
             dialog_->setWindowModality(Qt::WindowModal);
             dialog_->setMinimumDuration(0);
             dialog_->setAutoClose(false);
@@ -72,6 +76,7 @@ public:
 private:
     QWidget* owner_;
     int delayMs_;
+    QString label_, title_;
     QElapsedTimer clock_;
     std::unique_ptr<QProgressDialog> dialog_;
 };
@@ -98,7 +103,7 @@ namespace {
 
 // The signature, then the header's full big-endian 32-bit width and height;
 // an empty size when the bytes are no PNG or the size is not allowed.
-QSize PngHeaderSize(const uint8_t* head, qint64 got)
+QSize PngHeaderSize(const uint8_t* head, qint64 got, bool* tooLarge)
 {
     if (got < 8)
         return {};
@@ -109,9 +114,27 @@ QSize PngHeaderSize(const uint8_t* head, qint64 got)
         return {}; // no header to size the picture from
     const uint32_t w = uint32_t(head[16]) << 24 | uint32_t(head[17]) << 16 | uint32_t(head[18]) << 8 | head[19];
     const uint32_t h = uint32_t(head[20]) << 24 | uint32_t(head[21]) << 16 | uint32_t(head[22]) << 8 | head[23];
-    if (!platform::PictureSizeAllowed(w, h))
+    if (!platform::PictureSizeAllowed(w, h)) {
+        *tooLarge = w != 0 && h != 0;
         return {};
+    }
     return QSize(int(w), int(h));
+}
+
+} // namespace
+
+namespace {
+
+platform::Surface DecodePngBytes(const QByteArray& data, platform::LoadReport& report,
+                                 const platform::SaveProgress& progress)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    platform::Surface picture;
+    if (PngHeaderSize(bytes, data.size(), &report.tooLarge).isEmpty())
+        return picture;
+    if (platform::DecodePng(bytes, size_t(data.size()), picture, progress) != 0)
+        picture = platform::Surface();
+    return picture;
 }
 
 } // namespace
@@ -119,32 +142,37 @@ QSize PngHeaderSize(const uint8_t* head, qint64 got)
 bool ReadPngFile(platform::Surface& picture, const QString& path)
 {
     picture = platform::Surface();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray data;
+    if (platform::ReadRegularFile(path, data) != platform::ReadStatus::Ok)
         return false;
-    uint8_t head[24] = {};
-    const qint64 got = file.read(reinterpret_cast<char*>(head), sizeof head);
-    file.close();
-    const QSize size = PngHeaderSize(head, got);
-    if (size.isEmpty())
-        return false;
-    picture = platform::MakeSurface(size.width(), size.height());
-    if (picture.isNull())
-        return false;
-    if (platform::DCReadPNG(path, picture) != 0) {
-        picture = platform::Surface();
-        return false;
-    }
-    return true;
+    platform::LoadReport report;
+    picture = DecodePngBytes(data, report, {});
+    return !picture.isNull();
 }
 
 bool ReadPngData(platform::Surface& picture, const QByteArray& data)
 {
-    picture = platform::Surface();
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-    if (PngHeaderSize(bytes, data.size()).isEmpty())
-        return false;
-    return platform::DecodePng(bytes, size_t(data.size()), picture) == 0;
+    platform::LoadReport report;
+    picture = DecodePngBytes(data, report, {});
+    return !picture.isNull();
+}
+
+platform::Surface LoadPicture(const QString& path, platform::LoadReport* report,
+                              const platform::SaveProgress& progress)
+{
+    platform::LoadReport local;
+    platform::LoadReport& r = report ? *report : local;
+    r = platform::LoadReport{};
+    platform::Surface picture;
+    if (basFunc::LastFourUpper(path) == QLatin1String(".PNG")) {
+        QByteArray data;
+        r.read = platform::ReadRegularFile(path, data);
+        if (r.read == platform::ReadStatus::Ok)
+            picture = DecodePngBytes(data, r, progress);
+    } else if (!platform::LoadRuntimePicture(path, picture, &r, progress)) {
+        picture = platform::Surface();
+    }
+    return picture;
 }
 
 int16_t LoadPictureFile(const QString& path, platform::Surface& picture)
@@ -153,16 +181,17 @@ int16_t LoadPictureFile(const QString& path, platform::Surface& picture)
     // The old picture goes first: the new one should not have to share
     // memory with it.
     picture = platform::Surface();
-    bool ok;
-    if (basFunc::LastFourUpper(path) == QLatin1String(".PNG"))
-        ok = ReadPngFile(picture, path);
-    else
-        ok = platform::LoadRuntimePicture(path, picture);
-    if (!ok || picture.isNull()) {
-        picture = platform::Surface();
-        return 1;
-    }
-    return 0;
+    picture = LoadPicture(path);
+    return picture.isNull() ? 1 : 0;
+}
+
+platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path, platform::LoadReport* report,
+                                             int progressDelayMs)
+{
+    BusyCursor busy;
+    ProgressUi progressUi(owner, progressDelayMs, QStringLiteral("画像を読み込んでいます…"),
+                          QStringLiteral("読み込み"));
+    return LoadPicture(path, report, [&progressUi](int done, int total) { progressUi(done, total); });
 }
 
 int16_t FileStatus(const QString& path, QWidget* owner)
@@ -190,8 +219,8 @@ QString SaveFilterPattern()
 {
     const QChar nul(0);
     QString s;
-    for (const char16_t* part : {u"画像ファイル", u"*.bmp;*.jpg;*.png", u"ビットマップファイル", u"*.bmp",
-                                 u"ＪＰＥＧファイル", u"*.jpg", u"ＰＮＧファイル", u"*.png"})
+    for (const char16_t* part : {u"画像ファイル", u"*.bmp;*.jpg;*.jpeg;*.png", u"ビットマップファイル", u"*.bmp",
+                                 u"ＪＰＥＧファイル", u"*.jpg;*.jpeg", u"ＰＮＧファイル", u"*.png"})
         s += QString::fromUtf16(part) + nul;
     return s;
 }
@@ -199,7 +228,8 @@ QString SaveFilterPattern()
 QString CompleteName(const QString& name, int32_t filterIndex, QString* extOut)
 {
     QString result = name;
-    QString ext = basFunc::LastFourUpper(name);
+    // ".jpeg" names JPEG as ".jpg" does.
+    QString ext = basFunc::IsJpegName(name) ? QStringLiteral(".JPG") : basFunc::LastFourUpper(name);
     auto force = [&](const char* wanted) {
         if (ext != QLatin1String(wanted)) {
             result += QLatin1String(wanted);
@@ -256,7 +286,7 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
     }
 
     BusyCursor busy;
-    SaveProgressUi progressUi(owner, progressDelayMs);
+    ProgressUi progressUi(owner, progressDelayMs, QStringLiteral("画像を保存しています…"), QStringLiteral("保存"));
     const platform::SaveProgress progress = [&progressUi](int done, int total) { progressUi(done, total); };
     int err = 0;
     int status;

@@ -1,5 +1,6 @@
 #pragma once
 // Reading picture files into the working picture, and writing it out.
+#include "PictureLoader.h"
 #include "Surface.h"
 
 #include <QString>
@@ -10,13 +11,26 @@ class QWidget;
 
 namespace files {
 
+// A load or save that lasts longer than this shows a progress dialog.
+inline constexpr int kProgressDelayMs = 500;
+
 // Reads the file into picture: names ending ".PNG" (any case) through
 // ReadPngFile, every other name through the run-time picture loader.
 // 0 when loaded; 1 when not, and picture is then empty.
 int16_t LoadPictureFile(const QString& path, platform::Surface& picture);
 
+// The same into a new picture, null when it did not load; report says why,
+// or that a JPEG ended early (what it held is loaded).
+platform::Surface LoadPicture(const QString& path, platform::LoadReport* report = nullptr,
+                              const platform::SaveProgress& progress = {});
+
+// LoadPicture with the busy cursor, and a progress dialog when it lasts
+// longer than progressDelayMs.
+platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path, platform::LoadReport* report,
+                                             int progressDelayMs = kProgressDelayMs);
+
 // The PNG route: signature check, the size from the header (the full 32-bit
-// width and height), the surface made at that size, DCReadPNG into it.
+// width and height), then the decoder into a surface of that size.
 // True on success; false leaves picture empty.
 bool ReadPngFile(platform::Surface& picture, const QString& path);
 
@@ -50,7 +64,6 @@ enum class SaveOutcome { NothingToSave, Cancelled, Declined, Saved, Failed, Syst
 // chosen filter, the overwrite question, the write by extension. Failures
 // are told in a "保存エラー" box; the file that was there stays untouched.
 // A save that lasts longer than progressDelayMs shows a progress dialog.
-inline constexpr int kProgressDelayMs = 500;
 SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
                           int progressDelayMs = kProgressDelayMs);
 

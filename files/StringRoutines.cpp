@@ -83,10 +83,15 @@ std::optional<int64_t> IntegerValue(const QString& text, int64_t lo, int64_t hi)
 
 QString LastFourUpper(const QString& s) { return s.right(4).toUpper(); }
 
+bool IsJpegName(const QString& name)
+{
+    return LastFourUpper(name) == QLatin1String(".JPG") || name.right(5).toUpper() == QLatin1String(".JPEG");
+}
+
 bool IsAcceptedPictureName(const QString& name)
 {
     const QString ext = LastFourUpper(name);
-    return ext == QLatin1String(".BMP") || ext == QLatin1String(".JPG")
+    return ext == QLatin1String(".BMP") || IsJpegName(name)
         || ext == QLatin1String(".ICO") || ext == QLatin1String(".PNG")
         || ext == QLatin1String(".GIF");
 }

@@ -24,8 +24,11 @@ QString TrimBlanks(const QString& s);
 std::optional<int64_t> IntegerValue(const QString& text, int64_t lo, int64_t hi);
 
 // True when the last four characters of name, upper-cased, are one of
-// ".BMP", ".JPG", ".ICO", ".PNG", ".GIF".
+// ".BMP", ".JPG", ".ICO", ".PNG", ".GIF", or it ends in ".JPEG".
 bool IsAcceptedPictureName(const QString& name);
+
+// True for names ending ".JPG" or ".JPEG", in any case.
+bool IsJpegName(const QString& name);
 
 // The last four characters of s (all of s when shorter), upper-cased.
 QString LastFourUpper(const QString& s);

@@ -31,7 +31,7 @@ enum CodecStatus : int {
 int16_t DCReadPNG(const QString& file, Surface& dc);
 
 // The same decoder on bytes in memory, into a surface of the PNG's own size.
-int16_t DecodePng(const uint8_t* data, size_t size, Surface& out);
+int16_t DecodePng(const uint8_t* data, size_t size, Surface& out, const SaveProgress& progress = {});
 
 // JPEG from the width x height block at (0, 0) of dc. rate is a compression
 // rate: quality = 101 - rate, clamped to 1..100.
@@ -48,6 +48,9 @@ int DCSavetoPNG(const Surface& dc, int32_t width, int32_t height, const QString&
 int SaveBitmapFile(const Surface& dc, const QString& file, const SaveProgress& progress = {},
                    int* sysErrno = nullptr);
 
+// The JPEG quality for a compression rate: the rate is first clamped to
+// 1..100, so no stored or typed value can wrap into another quality.
+int ClampJpegRate(int rate);
 int JpegQualityForRate(int rate);
 int PngLevelForRate(int rate);
 // The row filters used at each zlib level (the benchmark's baseline uses the same).

@@ -6,7 +6,6 @@
 #include "Limits.h"
 
 #include <QFile>
-#include <QTransform>
 
 #include <cerrno>
 #include <csetjmp>
@@ -107,12 +106,6 @@ void CheckScans(j_common_ptr c)
     }
 }
 
-struct DecodeTarget {
-    uchar* bits;
-    qsizetype stride;
-};
-using MakeDecodeTarget = bool (*)(void* ctx, uint32_t w, uint32_t h, DecodeTarget* t);
-
 uint16_t Read16(const uint8_t* p, bool le) { return le ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]); }
 uint32_t Read32(const uint8_t* p, bool le)
 {
@@ -171,19 +164,87 @@ size_t MinimumJpegBytes(const jpeg_decompress_struct* c)
     return static_cast<size_t>(blocks / 8);
 }
 
-int DecodeJpegCore(const uint8_t* data, size_t size, MakeDecodeTarget make, void* ctx,
-                   int* orientation)
+struct DecodeErrors {
+    JpegErrors base;
+    bool truncated;
+};
+
+// A warning that the data ended early: the decoder pads the rest, and the
+// caller decides whether a picture cut short is acceptable.
+void NoteWarning(j_common_ptr c, int level)
+{
+    if (level < 0 && c->err->msg_code == JWRN_JPEG_EOF)
+        reinterpret_cast<DecodeErrors*>(c->err)->truncated = true;
+}
+
+// Where decoded rows go. The picture is made in its upright size and the
+// decoded rows (in stored order) are placed by the Exif orientation, so a
+// rotated photo never exists twice in memory.
+struct DecodeSink {
+    Surface* out;
+    int orientation;
+    const SaveProgress* progress;
+};
+
+// Places n decoded rows from stored row y0 on (each width pixels, in strip)
+// into the upright picture; width and height are the stored sizes.
+void PlaceRows(Surface& out, int orientation, const uint32_t* strip, int width, int height, int y0, int n)
+{
+    auto px = [&out](int x, int y) -> uint32_t& { return reinterpret_cast<uint32_t*>(out.scanLine(y))[x]; };
+    for (int i = 0; i < n; ++i) {
+        const int y = y0 + i;
+        const uint32_t* row = strip + static_cast<size_t>(i) * width;
+        switch (orientation) {
+        case 2: for (int x = 0; x < width; ++x) px(width - 1 - x, y) = row[x]; break;
+        case 3: for (int x = 0; x < width; ++x) px(width - 1 - x, height - 1 - y) = row[x]; break;
+        case 4: std::memcpy(out.scanLine(height - 1 - y), row, size_t(width) * 4); break;
+        case 5: for (int x = 0; x < width; ++x) px(y, x) = row[x]; break;
+        case 6: for (int x = 0; x < width; ++x) px(height - 1 - y, x) = row[x]; break;
+        case 7: for (int x = 0; x < width; ++x) px(height - 1 - y, width - 1 - x) = row[x]; break;
+        case 8: for (int x = 0; x < width; ++x) px(y, width - 1 - x) = row[x]; break;
+        default: std::memcpy(out.scanLine(y), row, size_t(width) * 4); break;
+        }
+    }
+}
+
+// CMYK as decoded into four-byte words, to blue, green, red, 0xFF in place.
+// Adobe writes CMYK inverted; others write it plain.
+void CmykToBgrx(uint8_t* p, size_t count, bool inverted)
+{
+    for (size_t i = 0; i < count; ++i, p += 4) {
+        unsigned c = p[0], m = p[1], yy = p[2], k = p[3];
+        if (!inverted) {
+            c = 255 - c; m = 255 - m; yy = 255 - yy; k = 255 - k;
+        }
+        const uint8_t r = uint8_t((c * k + 127) / 255), g = uint8_t((m * k + 127) / 255),
+                      b = uint8_t((yy * k + 127) / 255);
+        p[0] = b; p[1] = g; p[2] = r; p[3] = 255;
+    }
+}
+
+bool MakeUpright(Surface* out, int orientation, uint32_t w, uint32_t h)
+{
+    *out = orientation >= 5 ? MakeSurface(h, w) : MakeSurface(w, h);
+    return !out->isNull();
+}
+
+// 0 when decoded, 1 for an undecodable file, 2 for a picture beyond the limit.
+int DecodeJpegCore(const uint8_t* data, size_t size, DecodeSink* sink, bool* truncated)
 {
     jpeg_decompress_struct cinfo;
-    JpegErrors err;
+    DecodeErrors err;
     ScanLimit limit;
+    uint32_t* volatile strip = nullptr;
+    volatile int tooLarge = 0;
     std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = JpegFail;
-    err.pub.emit_message = JpegQuiet; // warnings (a truncated file among them) are not fatal
-    if (setjmp(err.jump)) {
+    cinfo.err = jpeg_std_error(&err.base.pub);
+    err.base.pub.error_exit = JpegFail;
+    err.base.pub.emit_message = NoteWarning; // warnings (a truncated file among them) are not fatal
+    err.truncated = false;
+    if (setjmp(err.base.jump)) {
+        std::free(strip);
         jpeg_destroy_decompress(&cinfo);
-        return 1;
+        return tooLarge ? 2 : 1;
     }
     jpeg_create_decompress(&cinfo);
     limit.pub.progress_monitor = CheckScans;
@@ -192,17 +253,18 @@ int DecodeJpegCore(const uint8_t* data, size_t size, MakeDecodeTarget make, void
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
-    if (!PictureSizeAllowed(cinfo.image_width, cinfo.image_height))
+    if (!PictureSizeAllowed(cinfo.image_width, cinfo.image_height)) {
+        tooLarge = 1;
         ERREXIT(&cinfo, JERR_IMAGE_TOO_BIG);
+    }
     if (size < MinimumJpegBytes(&cinfo) / 16)
         ERREXIT(&cinfo, JERR_IMAGE_TOO_BIG);
 
-    *orientation = 1;
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
         if (m->marker == JPEG_APP0 + 1) {
             const int o = ExifOrientation(m->data, m->data_length);
             if (o != 1) {
-                *orientation = o;
+                sink->orientation = o;
                 break;
             }
         }
@@ -210,61 +272,55 @@ int DecodeJpegCore(const uint8_t* data, size_t size, MakeDecodeTarget make, void
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA; // BGRA sets the fourth byte to 0xFF
     jpeg_start_decompress(&cinfo);
-    DecodeTarget target{};
+    const int width = static_cast<int>(cinfo.output_width), height = static_cast<int>(cinfo.output_height);
     if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height
         || cinfo.output_components != 4
-        || !make(ctx, cinfo.output_width, cinfo.output_height, &target))
+        || !MakeUpright(sink->out, sink->orientation, cinfo.output_width, cinfo.output_height))
         ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+    // Upright and plain colour: straight into the picture's rows; otherwise
+    // through a strip of 16 rows.
+    const bool direct = sink->orientation == 1 && !cmyk;
+    if (!direct) {
+        strip = static_cast<uint32_t*>(std::malloc(size_t(width) * 16 * 4));
+        if (!strip)
+            ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+    }
     JSAMPROW rows[16];
     while (cinfo.output_scanline < cinfo.output_height) {
-        const JDIMENSION first = cinfo.output_scanline;
-        JDIMENSION n = cinfo.output_height - first;
-        if (n > 16)
-            n = 16;
-        for (JDIMENSION i = 0; i < n; ++i)
-            rows[i] = target.bits + static_cast<qsizetype>(first + i) * target.stride;
-        if (jpeg_read_scanlines(&cinfo, rows, n) == 0)
-            break;
-    }
-    if (cmyk) {
-        // Adobe writes CMYK inverted; others write it plain.
-        const bool inverted = cinfo.saw_Adobe_marker;
-        for (JDIMENSION y = 0; y < cinfo.output_height; ++y) {
-            uint8_t* p = target.bits + static_cast<qsizetype>(y) * target.stride;
-            for (JDIMENSION x = 0; x < cinfo.output_width; ++x, p += 4) {
-                unsigned c = p[0], m = p[1], yy = p[2], k = p[3];
-                if (!inverted) {
-                    c = 255 - c; m = 255 - m; yy = 255 - yy; k = 255 - k;
-                }
-                const uint8_t r = uint8_t((c * k + 127) / 255), g = uint8_t((m * k + 127) / 255),
-                              b = uint8_t((yy * k + 127) / 255);
-                p[0] = b; p[1] = g; p[2] = r; p[3] = 255;
-            }
+        const int first = static_cast<int>(cinfo.output_scanline);
+        const int n = height - first > 16 ? 16 : height - first;
+        for (int i = 0; i < n; ++i)
+            rows[i] = direct ? sink->out->scanLine(first + i) : reinterpret_cast<JSAMPROW>(strip + size_t(i) * width);
+        int got = 0;
+        while (got < n) {
+            const JDIMENSION r = jpeg_read_scanlines(&cinfo, rows + got, JDIMENSION(n - got));
+            if (r == 0)
+                break;
+            got += int(r);
         }
+        if (!direct) {
+            if (cmyk)
+                CmykToBgrx(reinterpret_cast<uint8_t*>(strip), size_t(width) * size_t(got), cinfo.saw_Adobe_marker);
+            PlaceRows(*sink->out, sink->orientation, strip, width, height, first, got);
+        }
+        if (got < n)
+            break;
+        if (sink->progress && *sink->progress)
+            (*sink->progress)(first + n, height);
     }
+    *truncated = err.truncated;
+    std::free(strip);
     // A file that ends early has been padded by the decoder; what it held is shown.
     jpeg_abort_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return 0;
 }
 
-bool IntoNewSurface(void* ctx, uint32_t w, uint32_t h, DecodeTarget* t)
-{
-    auto* out = static_cast<Surface*>(ctx);
-    *out = MakeSurface(w, h);
-    if (out->isNull())
-        return false;
-    *t = DecodeTarget{out->bits(), out->bytesPerLine()};
-    return true;
-}
-
 } // namespace
 
-int JpegQualityForRate(int rate)
-{
-    const int q = 101 - rate;
-    return q < 1 ? 1 : (q > 100 ? 100 : q);
-}
+int ClampJpegRate(int rate) { return rate < 1 ? 1 : (rate > 100 ? 100 : rate); }
+
+int JpegQualityForRate(int rate) { return 101 - ClampJpegRate(rate); }
 
 int DCSavetoJPEG(const Surface& dc, int32_t width, int32_t height, const QString& file, uint8_t rate,
                  bool progressive, const SaveProgress& progress, int* sysErrno)
@@ -294,34 +350,20 @@ int DCSavetoJPEG(const Surface& dc, int32_t width, int32_t height, const QString
     return rc;
 }
 
-Surface ApplyExifOrientation(Surface image, int orientation)
+bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out, JpegDecodeInfo* info,
+                const SaveProgress& progress)
 {
-    switch (orientation) {
-    case 2: return image.mirrored(true, false);
-    case 3: return image.transformed(QTransform().rotate(180));
-    case 4: return image.mirrored(false, true);
-    case 5: return image.mirrored(false, true).transformed(QTransform().rotate(90));
-    case 6: return image.transformed(QTransform().rotate(90));
-    case 7: return image.mirrored(true, false).transformed(QTransform().rotate(90));
-    case 8: return image.transformed(QTransform().rotate(270));
-    default: return image;
-    }
-}
-
-bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out)
-{
-    int orientation = 1;
     out = Surface();
-    if (DecodeJpegCore(data, size, IntoNewSurface, &out, &orientation) != 0) {
+    DecodeSink sink{&out, 1, &progress};
+    bool truncated = false;
+    const int rc = DecodeJpegCore(data, size, &sink, &truncated);
+    if (info)
+        *info = JpegDecodeInfo{rc == 2, rc == 0 && truncated};
+    if (rc != 0) {
         out = Surface();
         return false;
     }
-    if (orientation != 1) {
-        out = ApplyExifOrientation(std::move(out), orientation);
-        if (!out.isNull() && out.format() != QImage::Format_RGB32)
-            out = out.convertToFormat(QImage::Format_RGB32);
-    }
-    return !out.isNull();
+    return true;
 }
 
 } // namespace platform

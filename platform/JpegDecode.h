@@ -1,4 +1,5 @@
 #pragma once
+#include "Codec.h"
 #include "Surface.h"
 
 #include <cstddef>
@@ -9,12 +10,16 @@ namespace platform {
 // Progressive scans after which a JPEG is refused.
 inline constexpr int kJpegMaxScans = 500;
 
-// Decodes JPEG bytes into a Format_RGB32 surface with the Exif orientation
-// applied. A file that ends early gives what it holds. False for anything
-// that is no JPEG, a picture beyond the size limit, or too many scans.
-bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out);
+struct JpegDecodeInfo {
+    bool tooLarge = false;  // refused: the picture is beyond the size limit
+    bool truncated = false; // the data ended early; the rest was padded
+};
 
-// The picture turned upright by an Exif orientation value 1..8.
-Surface ApplyExifOrientation(Surface image, int orientation);
+// Decodes JPEG bytes into a Format_RGB32 surface with the Exif orientation
+// applied. A file that ends early gives what it holds (info says so). False
+// for anything that is no JPEG, a picture beyond the size limit, or too many
+// scans. progress gets decoded rows and the picture's height.
+bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out, JpegDecodeInfo* info = nullptr,
+                const SaveProgress& progress = {});
 
 } // namespace platform

@@ -4,7 +4,6 @@
 #include "Limits.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QImageReader>
 
 #include <algorithm>
@@ -37,6 +36,48 @@ uint32_t Le32(const QByteArray& d, int at)
         | uint32_t(uchar(d[at + 3])) << 24;
 }
 
+// A run-length bitmap (RLE8, or RLE4 when rle4) must reach its end-of-bitmap
+// mark or its last row before the data ends: Qt's reader shows one cut short
+// as if it were whole. Nor can it claim more pixels than its data could
+// describe: two bytes code at most 255 pixels, and a 1-KB file claiming
+// 16000 x 16000 would otherwise cost a gigabyte and seconds of filling.
+bool RunLengthComplete(const QByteArray& d, uint32_t offset, int64_t width, int64_t height, bool rle4)
+{
+    if (offset >= uint32_t(d.size()) || width <= 0 || height <= 0)
+        return false;
+    const int64_t dataBytes = d.size() - int64_t(offset);
+    if (width * height > std::max<int64_t>(65536, dataBytes * 128))
+        return false;
+    qsizetype p = qsizetype(offset);
+    int64_t y = 0;
+    while (p + 1 < d.size()) {
+        const uchar count = uchar(d[p]), value = uchar(d[p + 1]);
+        p += 2;
+        if (count != 0)
+            continue;
+        switch (value) {
+        case 0: ++y; break;      // end of line
+        case 1: return true;     // end of bitmap
+        case 2:                  // delta
+            if (p + 2 > d.size())
+                return false;
+            y += uchar(d[p + 1]);
+            p += 2;
+            break;
+        default: {               // an absolute run, padded to a whole word
+            const qsizetype bytes = rle4 ? (value + 1) / 2 : value;
+            p += (bytes + 1) & ~qsizetype(1);
+            if (p > d.size())
+                return false;
+            break;
+        }
+        }
+        if (y >= height)
+            return true;
+    }
+    return false;
+}
+
 // Qt's reader shows an uncompressed bitmap that ends early with its missing
 // rows blank, as if the file were whole. Refuse such a file instead.
 bool BitmapComplete(QIODevice* device)
@@ -49,6 +90,8 @@ bool BitmapComplete(QIODevice* device)
     const int64_t height = std::llabs(int64_t(int32_t(Le32(h, 22))));
     const uint32_t bits = uint32_t(uchar(h[28])) | uint32_t(uchar(h[29])) << 8;
     const uint32_t compression = Le32(h, 30);
+    if (compression == 1 || compression == 2)
+        return RunLengthComplete(device->peek(device->size()), offset, width, height, compression == 2);
     if (compression != 0 && compression != 3)
         return true;
     if (width <= 0 || bits == 0 || bits > 32)
@@ -115,7 +158,7 @@ bool GifPlausible(QIODevice* device)
     return false;
 }
 
-bool LoadWithQt(QIODevice* device, Surface& out)
+bool LoadWithQt(QIODevice* device, Surface& out, LoadReport& report)
 {
     RaiseQtAllocationLimit();
     QImageReader reader(device);
@@ -146,8 +189,10 @@ bool LoadWithQt(QIODevice* device, Surface& out)
             return false;
     }
     const QSize size = reader.size();
-    if (size.isValid() && !PictureSizeAllowed(size.width(), size.height()))
+    if (size.isValid() && !PictureSizeAllowed(size.width(), size.height())) {
+        report.tooLarge = true;
         return false;
+    }
     QImage image = reader.read();
     if (image.isNull() || !PictureSizeAllowed(image.width(), image.height()))
         return false;
@@ -171,47 +216,51 @@ Surface OverWhite(const QImage& image)
     return out.convertToFormat(QImage::Format_RGB32);
 }
 
-bool LoadRuntimePictureData(const QByteArray& data, Surface& out)
+QString LoadFailureReason(const LoadReport& report)
 {
+    if (report.read != ReadStatus::Ok)
+        return ReadStatusReason(report.read);
+    if (report.tooLarge)
+        return QStringLiteral("画像が大きすぎます。");
+    return QStringLiteral("対応していない形式か、壊れたファイルです。");
+}
+
+bool LoadRuntimePictureData(const QByteArray& data, Surface& out, LoadReport* report,
+                            const SaveProgress& progress)
+{
+    LoadReport local;
+    LoadReport& r = report ? *report : local;
+    r = LoadReport{};
     out = Surface();
-    if (LooksLikeJpeg(data))
-        return DecodeJpeg(reinterpret_cast<const uint8_t*>(data.constData()),
-                          static_cast<size_t>(data.size()), out);
+    if (LooksLikeJpeg(data)) {
+        JpegDecodeInfo info;
+        const bool ok = DecodeJpeg(reinterpret_cast<const uint8_t*>(data.constData()),
+                                   static_cast<size_t>(data.size()), out, &info, progress);
+        r.tooLarge = info.tooLarge;
+        r.truncated = info.truncated;
+        return ok;
+    }
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
-    if (!LoadWithQt(&buffer, out)) {
+    if (!LoadWithQt(&buffer, out, r)) {
         out = Surface();
         return false;
     }
     return true;
 }
 
-bool LoadRuntimePicture(const QString& path, Surface& out)
+bool LoadRuntimePicture(const QString& path, Surface& out, LoadReport* report, const SaveProgress& progress)
 {
     out = Surface();
-    if (path.isEmpty())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = file.peek(3);
-    if (LooksLikeJpeg(head)) {
-        const qint64 size = file.size();
-        if (size <= 0)
-            return false;
-        // Mapping avoids a copy of the compressed file.
-        if (uchar* mapped = file.map(0, size))
-            return DecodeJpeg(mapped, static_cast<size_t>(size), out);
-        const QByteArray data = file.readAll();
-        return DecodeJpeg(reinterpret_cast<const uint8_t*>(data.constData()),
-                          static_cast<size_t>(data.size()), out);
-    }
-    if (!LoadWithQt(&file, out)) {
-        out = Surface();
+    QByteArray data;
+    const ReadStatus read = ReadRegularFile(path, data);
+    if (read != ReadStatus::Ok) {
+        if (report)
+            *report = LoadReport{read, false, false};
         return false;
     }
-    return true;
+    return LoadRuntimePictureData(data, out, report, progress);
 }
 
 } // namespace platform

@@ -1,18 +1,33 @@
 #pragma once
+#include "Codec.h"
+#include "FileRead.h"
 #include "Surface.h"
 
 #include <QString>
 
 namespace platform {
 
+// What became of a load, for the message that tells the user.
+struct LoadReport {
+    ReadStatus read = ReadStatus::Ok; // the file itself
+    bool tooLarge = false;            // the picture's size is beyond the limit
+    bool truncated = false;           // the data ended early; what it held was loaded
+};
+
+// Why a load failed, in the words of the message box.
+QString LoadFailureReason(const LoadReport& report);
+
 // The run-time picture loader: BMP, GIF (first frame), ICO (largest image)
 // and JPEG (libjpeg-turbo, Exif orientation applied) into a Format_RGB32
 // surface, transparency over white. Anything else, PNG included, fails.
-// Pictures beyond the size limit fail before they are allocated.
-bool LoadRuntimePicture(const QString& path, Surface& out);
+// Pictures beyond the size limit fail before they are allocated. A JPEG
+// that ends early loads what it holds, and report says so.
+bool LoadRuntimePicture(const QString& path, Surface& out, LoadReport* report = nullptr,
+                        const SaveProgress& progress = {});
 
 // The same on bytes in memory (the fuzzer's entry).
-bool LoadRuntimePictureData(const QByteArray& data, Surface& out);
+bool LoadRuntimePictureData(const QByteArray& data, Surface& out, LoadReport* report = nullptr,
+                            const SaveProgress& progress = {});
 
 // Composites a picture with alpha over white into Format_RGB32.
 Surface OverWhite(const QImage& image);

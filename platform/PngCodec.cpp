@@ -3,6 +3,7 @@
 // destructor. Everything with a destructor lives in their callers.
 #include "AtomicFile.h"
 #include "Codec.h"
+#include "FileRead.h"
 #include "Limits.h"
 
 #include <QFile>
@@ -47,7 +48,7 @@ struct PngTarget {
 // route sizes its surface from the file). Returns false to refuse the size.
 using MakeTarget = bool (*)(void* ctx, uint32_t w, uint32_t h, PngTarget* t);
 
-int ReadPngCore(FILE* fp, MemorySource* mem, MakeTarget make, void* ctx)
+int ReadPngCore(MemorySource* mem, MakeTarget make, void* ctx, const SaveProgress* progress)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
     if (!png)
@@ -65,10 +66,7 @@ int ReadPngCore(FILE* fp, MemorySource* mem, MakeTarget make, void* ctx)
         png_destroy_read_struct(&png, &info, nullptr);
         return 3;
     }
-    if (fp)
-        png_init_io(png, fp);
-    else
-        png_set_read_fn(png, mem, ReadFromMemory);
+    png_set_read_fn(png, mem, ReadFromMemory);
     // A damaged chunk means a damaged file, also where it is an ancillary one.
     png_set_crc_action(png, PNG_CRC_DEFAULT, PNG_CRC_ERROR_QUIT);
     // Bound what a text or profile chunk may make us allocate.
@@ -114,8 +112,11 @@ int ReadPngCore(FILE* fp, MemorySource* mem, MakeTarget make, void* ctx)
             rows[y] = scratch + static_cast<size_t>(y) * w * 4;
     }
     for (int pass = 0; pass < passes; ++pass)
-        for (png_uint_32 y = 0; y < h; ++y)
+        for (png_uint_32 y = 0; y < h; ++y) {
             png_read_row(png, rows[y], nullptr);
+            if (progress && *progress && (y & 63) == 63)
+                (*progress)(static_cast<int>((uint64_t(pass) * h + y + 1) / passes), static_cast<int>(h));
+        }
     png_read_end(png, nullptr);
 
     const int copyW = static_cast<int>(w) < target.width ? static_cast<int>(w) : target.width;
@@ -214,18 +215,17 @@ int PngFiltersForLevel(int level)
 
 int16_t DCReadPNG(const QString& file, Surface& dc)
 {
-    FILE* fp = std::fopen(QFile::encodeName(file).constData(), "rb");
-    if (!fp)
+    QByteArray data;
+    if (ReadRegularFile(file, data) != ReadStatus::Ok)
         return 1;
-    const int rc = ReadPngCore(fp, nullptr, IntoExisting, &dc);
-    std::fclose(fp);
-    return static_cast<int16_t>(rc);
+    MemorySource src{reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()), 0};
+    return static_cast<int16_t>(ReadPngCore(&src, IntoExisting, &dc, nullptr));
 }
 
-int16_t DecodePng(const uint8_t* data, size_t size, Surface& out)
+int16_t DecodePng(const uint8_t* data, size_t size, Surface& out, const SaveProgress& progress)
 {
     MemorySource src{data, size, 0};
-    const int rc = ReadPngCore(nullptr, &src, IntoNew, &out);
+    const int rc = ReadPngCore(&src, IntoNew, &out, &progress);
     if (rc != 0)
         out = Surface();
     return static_cast<int16_t>(rc);

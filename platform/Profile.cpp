@@ -1,10 +1,12 @@
 #include "Profile.h"
 
 #include "AtomicFile.h"
+#include "FileRead.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace platform {
 namespace {
@@ -64,10 +66,11 @@ bool SameName(const QByteArray& a, const QString& b)
 }
 
 // Line breaks inside a value would end the entry and could start a section
-// of their own: a value is one line, so they are dropped.
+// of their own: a value is one line, so they are dropped. Values are kept as
+// bytes: a file name that is no valid UTF-8 must come back as it was.
 QByteArray OneLine(const QString& s)
 {
-    QByteArray b = s.toUtf8();
+    QByteArray b = EncodeFileName(s);
     b.replace('\r', "").replace('\n', "");
     return b;
 }
@@ -87,7 +90,7 @@ std::optional<QString> ProfileLookup(const QByteArray& content, const QString& s
             continue;
         auto k = KeyOf(line);
         if (k && SameName(*k, key))
-            return QString::fromUtf8(TrimBlanks(line.mid(line.indexOf('=') + 1)));
+            return DecodeFileName(TrimBlanks(line.mid(line.indexOf('=') + 1)));
     }
     return std::nullopt;
 }
@@ -137,24 +140,29 @@ QByteArray ProfileUpdate(const QByteArray& content, const QString& section, cons
 QString GetProfileString(const QString& section, const QString& key, const QString& def,
                          const QString& file)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    QByteArray content;
+    if (ReadRegularFile(file, content, kMaxProfileBytes) != ReadStatus::Ok)
         return def;
-    const auto v = ProfileLookup(f.readAll(), section, key);
+    const auto v = ProfileLookup(content, section, key);
     return v ? *v : def;
 }
 
 bool WriteProfileString(const QString& section, const QString& key, const QString& value,
-                        const QString& file)
+                        const QString& file, int* err)
 {
+    auto fail = [err](int e) {
+        if (err)
+            *err = e;
+        return false;
+    };
     QByteArray content;
-    if (QFileInfo::exists(file)) {
-        QFile f(file);
-        if (!f.open(QIODevice::ReadOnly))
-            return false;
-        content = f.readAll();
-        if (f.error() != QFileDevice::NoError)
-            return false;
+    struct stat st;
+    if (::stat(EncodeFileName(file).constData(), &st) == 0) {
+        int readErr = 0;
+        if (ReadRegularFile(file, content, kMaxProfileBytes, &readErr) != ReadStatus::Ok)
+            return fail(readErr);
+    } else if (errno != ENOENT) {
+        return fail(errno);
     }
     const QByteArray updated = ProfileUpdate(content, section, key, value);
     if (updated == content)
@@ -163,11 +171,13 @@ bool WriteProfileString(const QString& section, const QString& key, const QStrin
     // file-size limit, leaving a truncated file in place of the old one.
     AtomicFile out(file);
     if (!out.Open())
-        return false;
+        return fail(out.Errno());
     const size_t n = static_cast<size_t>(updated.size());
     if (std::fwrite(updated.constData(), 1, n, out.Stream()) != n)
-        return false;
-    return out.Commit();
+        return fail(errno ? errno : EIO);
+    if (!out.Commit())
+        return fail(out.Errno());
+    return true;
 }
 
 } // namespace platform

@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// A settings file larger than this is not ours: it is neither read nor
+// rewritten.
+inline constexpr qint64 kMaxProfileBytes = 1 << 20;
+
 // The value of key in section (blanks around it dropped), or def when the
 // file, the section or the key is missing. A key present with nothing after
 // its equals sign gives the empty text, not def. Values are read whole.
@@ -18,12 +22,14 @@ QString GetProfileString(const QString& section, const QString& key, const QStri
 
 // Sets key in section to value: creates the file when missing, appends a
 // missing section at the end of the file and a missing key after the last
-// entry of its section, keeps every other line. False when the file could not
-// be read or replaced; the old file is then left as it was.
+// entry of its section, keeps every other line. False (err set to the
+// errno) when the file could not be read or replaced; the old file is then
+// left as it was.
 bool WriteProfileString(const QString& section, const QString& key, const QString& value,
-                        const QString& file);
+                        const QString& file, int* err = nullptr);
 
-// The lookup behind GetProfileString, on the file's bytes (UTF-8, LF or CRLF).
+// The lookup behind GetProfileString, on the file's bytes (UTF-8, LF or
+// CRLF; bytes that are no UTF-8 come back as DecodeFileName gives them).
 std::optional<QString> ProfileLookup(const QByteArray& content, const QString& section,
                                      const QString& key);
 

@@ -46,9 +46,9 @@ private slots:
 
     void acceptedNames()
     {
-        for (const char* yes : {"a.png", "B.JPG", "c.Bmp", "d.gif", "e.ico", ".PNG"})
+        for (const char* yes : {"a.png", "B.JPG", "c.Bmp", "d.gif", "e.ico", ".PNG", "f.jpeg", "g.JPEG"})
             QVERIFY2(basFunc::IsAcceptedPictureName(yes), yes);
-        for (const char* no : {"a.jpeg", "png", "a.tif", "", "a.png "})
+        for (const char* no : {"png", "a.tif", "", "a.png ", "a.jpe", "ajpeg"})
             QVERIFY2(!basFunc::IsAcceptedPictureName(no), no);
     }
 

@@ -9,6 +9,7 @@
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -17,6 +18,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -129,22 +132,71 @@ private slots:
         QCOMPARE(w.AREA[0]->size(), QSize(minClient.width() - 113, minClient.height() - 103));
     }
 
-    void typedPathOpensOnEnter()
+    // Enter opens the typed name. One that cannot be opened keeps the picture
+    // (with its unsaved retouching) and the path shown, and says why.
+    void failedOpenKeepsTheWorkAndTellsWhy()
     {
         const QString png = picture("typed.png", 30, 20);
+        QByteArray jpg;
+        {
+            QBuffer b(&jpg);
+            b.open(QIODevice::WriteOnly);
+            MakePicture(64, 48, 2).save(&b, "JPG", 90);
+        }
+        const QString jpeg = dir.filePath("photo.JPEG"), cut = dir.filePath("cut.jpg");
+        QVERIFY(WriteAll(jpeg, jpg) && WriteAll(cut, jpg.left(jpg.size() / 2)));
+        const QString fifo = dir.filePath("fifo.png"), folder = dir.filePath("folder.bmp");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 && QDir().mkdir(folder));
+        const QString broken = dir.filePath("broken.gif"), huge = dir.filePath("huge.png");
+        QVERIFY(WriteAll(broken, "GIF89a nothing more"));
+        QVERIFY(WriteAll(huge, ReadAll(png).left(16) + QByteArray("\0\0\xEA\x60\0\0\xEA\x60", 8)));
+
+        ScriptedDialogs dialogs;
         frmMain w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.FLD[0]->setFocus();
-        w.FLD[0]->setText(png);
-        QTest::keyClick(w.FLD[0], Qt::Key_Return, Qt::ShiftModifier);
+        auto enter = [&](const QString& path) {
+            w.FLD[0]->setFocus();
+            w.FLD[0]->setText(path);
+            QTest::keyClick(w.FLD[0], Qt::Key_Return, Qt::ShiftModifier);
+        };
+        enter(png);
         QCOMPARE(w.View->PicImg.size(), QSize(30, 20));
-        QCOMPARE(w.View->ShownPath, png);
-        // An extension of five characters is not a picture name.
-        QFile::copy(png, dir.filePath("typed.jpeg"));
-        w.FLD[0]->setText(dir.filePath("typed.jpeg"));
-        QTest::keyClick(w.FLD[0], Qt::Key_Enter);
-        QCOMPARE(w.View->ShownPath, png);
+        w.View->Committed = {2, 2, 12, 12};
+        QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
+        const QImage retouched = w.View->PicImg.copy();
+
+        const QList<QPair<QString, QString>> failures{
+            {dir.filePath("missing.png"), "見つかりません"}, {fifo, "通常のファイルではありません"},
+            {folder, "通常のファイルではありません"},        {broken, "壊れた"},
+            {huge, "大きすぎます"},
+        };
+        for (const auto& [path, reason] : failures) {
+            dialogs.messages.clear();
+            enter(path);
+            QCOMPARE(w.View->PicImg, retouched);
+            QCOMPARE(w.View->ShownPath, png);
+            QCOMPARE(w.FLD[0]->text(), png);
+            QCOMPARE(dialogs.messages.size(), 1);
+            QCOMPARE(dialogs.messages[0].title, QString("読み込みエラー"));
+            QVERIFY2(dialogs.messages[0].text.contains(path) && dialogs.messages[0].text.contains(reason),
+                     qPrintable(dialogs.messages[0].text));
+        }
+        // Leaving the field with such a name quietly gives the path back.
+        dialogs.messages.clear();
+        w.FLD[0]->setFocus();
+        w.FLD[0]->setText(fifo);
+        w.BTN[2]->setFocus(Qt::MouseFocusReason);
+        QCOMPARE(w.FLD[0]->text(), png);
+        QVERIFY(dialogs.messages.isEmpty());
+        // ".jpeg" is a JPEG name; a JPEG cut short opens with what it holds, and says so.
+        enter(jpeg);
+        QCOMPARE(w.View->PicImg.size(), QSize(64, 48));
+        QVERIFY(dialogs.messages.isEmpty());
+        enter(cut);
+        QCOMPARE(w.View->ShownPath, cut);
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].text.contains("途中で終わっています"));
     }
 
     void leavingTheFieldReopensOnlyAChangedName()
@@ -206,7 +258,7 @@ private slots:
         QCOMPARE(w.FLD[0]->text(), bmp);
         QCOMPARE(dialogs.fileRequests[0].title, QString("背景の画像"));
         QCOMPARE(dialogs.fileRequests[0].flags, 4100);
-        QCOMPARE(dialogs.fileRequests[0].filters, QStringList("画像ファイル (*.bmp *.gif *.ico *.jpg *.png)"));
+        QCOMPARE(dialogs.fileRequests[0].filters, QStringList("画像ファイル (*.bmp *.gif *.ico *.jpg *.jpeg *.png)"));
         w.DBTN_Click(0); // cancelled
         QCOMPARE(w.FLD[0]->text(), bmp);
         QCOMPARE(w.View->PicImg.size(), QSize(12, 12));

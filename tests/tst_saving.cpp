@@ -43,7 +43,8 @@ private slots:
         QTest::addColumn<QByteArray>("magic");
         QTest::newRow("3 and a.bmp") << "a.bmp" << 3 << "a.bmp.JPG" << QByteArray("\xFF\xD8");
         QTest::newRow("1 and picture") << "picture" << 1 << "picture.BMP" << QByteArray("BM");
-        QTest::newRow("1 and picture.jpeg") << "picture.jpeg" << 1 << "picture.jpeg.BMP" << QByteArray("BM");
+        QTest::newRow("1 and picture.jpeg") << "picture.jpeg" << 1 << "picture.jpeg" << QByteArray("\xFF\xD8");
+        QTest::newRow("3 and x.JPEG") << "x.JPEG" << 3 << "x.JPEG" << QByteArray("\xFF\xD8");
         QTest::newRow("1 and Scan.Png") << "Scan.Png" << 1 << "Scan.Png" << QByteArray("\x89PNG");
         QTest::newRow("4 and scan") << "scan" << 4 << "scan.PNG" << QByteArray("\x89PNG");
         QTest::newRow("2 and x.jpg") << "x.jpg" << 2 << "x.jpg.BMP" << QByteArray("BM");
@@ -62,7 +63,7 @@ private slots:
         QVERIFY(ReadAll(prefix + written).startsWith(magic));
         QCOMPARE(d.fileRequests[0].title, QString("ファイルの保存"));
         QCOMPARE(d.fileRequests[0].filters.size(), 4);
-        QCOMPARE(d.fileRequests[0].filters[2], QString("ＪＰＥＧファイル (*.jpg)"));
+        QCOMPARE(d.fileRequests[0].filters[2], QString("ＪＰＥＧファイル (*.jpg *.jpeg)"));
         QCOMPARE(d.fileRequests[0].flags, 8196);
         QVERIFY(d.messages.isEmpty());
     }

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -88,13 +89,18 @@ void PictureView::FitBar(QScrollBar* bar, int picture, int view, bool resetValue
     }
 }
 
-bool PictureView::SetupView(const QString& path)
+bool PictureView::SetupView(const QString& path, platform::LoadReport* report)
 {
-    area_->Cls();
-    if (files::LoadPictureFile(path, PicImg) != 0) {
-        ShownPath.clear();
+    // The new picture is decoded beside the old one and takes its place only
+    // when it loaded: a failed open must not throw away unsaved retouching.
+    platform::Surface loaded = files::LoadPictureShowingProgress(area_->window(), path, report);
+    if (loaded.isNull()) {
+        if (PicImg.isNull())
+            area_->Cls();
         return false;
     }
+    area_->Cls();
+    PicImg = std::move(loaded);
     ShownPath = path;
     emit pictureLoaded(path);
     FitBar(hscr_, PicImg.width(), area_->DrawWidth(), true);

@@ -4,6 +4,7 @@
 // coordinates; everything they mean happens here, so it can be tested by
 // calling these handlers directly.
 #include "SelRect.h"
+#include "PictureLoader.h"
 #include "Surface.h"
 
 #include <QObject>
@@ -45,10 +46,11 @@ public:
     // The file the picture on view was read from; empty when none is.
     QString ShownPath;
 
-    // Opens the file into the view: clear, load, fit the scroll bars to the
-    // picture at position 0, paint. False when the file did not load; the
-    // view is then cleared and no picture is loaded.
-    bool SetupView(const QString& path);
+    // Opens the file into the view: load, fit the scroll bars to the picture
+    // at position 0, paint. False when the file did not load; the picture on
+    // view (if any) then stays as it was. report tells why, or that a JPEG
+    // ended early and shows what it held.
+    bool SetupView(const QString& path, platform::LoadReport* report = nullptr);
     void PaintView();
     // After the view changed size: fits the scroll bars to the new size,
     // keeping the positions where they are still in range, and repaints from

@@ -5,13 +5,20 @@
 #include "RuntimeErrors.h"
 #include "StringRoutines.h"
 
+#include "AtomicFile.h"
+#include "FileRead.h"
+#include "PictureLoader.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,16 +34,28 @@ std::optional<int> Number(const QString& text, int lo, int hi)
     return v;
 }
 
-QString ReasonForLoad(const QString& path)
+volatile std::sig_atomic_t gStopSignal = 0;
+
+void OnStopSignal(int signo) { gStopSignal = signo; }
+
+// The identity of a file for clash checks: its device and inode when it
+// exists (symlinks followed), else its absolute path with the folder's
+// symlinks resolved where the folder exists.
+QString FileKey(const QString& path)
 {
+    struct stat st;
+    if (::stat(platform::EncodeFileName(path).constData(), &st) == 0)
+        return QStringLiteral("i%1:%2").arg(qulonglong(st.st_dev)).arg(qulonglong(st.st_ino));
     const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("ファイルが見つかりません");
-    if (info.isDir())
-        return QStringLiteral("フォルダーです");
-    if (!info.isReadable())
-        return QStringLiteral("読み取りが許可されていません");
-    return QStringLiteral("画像として読み込めません");
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return QStringLiteral("p") + (folder.isEmpty() ? QDir::cleanPath(info.absoluteFilePath())
+                                                   : folder + QLatin1Char('/') + info.fileName());
+}
+
+bool Exists(const QString& path)
+{
+    struct stat st;
+    return ::lstat(platform::EncodeFileName(path).constData(), &st) == 0;
 }
 
 } // namespace
@@ -52,7 +71,9 @@ QString Usage()
         "                        applied in the order given\n"
         "  --out DIR             write the results into DIR\n"
         "  --suffix TEXT         write NAME<TEXT>.EXT beside each input (default \"-pixmend\")\n"
-        "  --in-place            replace the inputs themselves\n"
+        "  --in-place            replace the inputs themselves (not GIF or ICO, which\n"
+        "                        cannot be written back as themselves)\n"
+        "  --no-clobber          skip an input whose output exists already\n"
         "  --format keep|bmp|jpg|png\n"
         "                        keep (default): JPEG stays JPEG, PNG stays PNG, others become BMP\n"
         "  --jpeg-rate N         JPEG compression rate 1..100 (quality 101 - N)\n"
@@ -62,8 +83,12 @@ QString Usage()
         "  --help                show this help\n"
         "\n"
         "The defaults of --jpeg-rate, --progressive and --png-rate come from Pixmend.ini\n"
-        "beside the executables. Results are written whole or not at all.\n"
-        "Exit status: 0 when every file succeeded, 1 when some failed, 2 for a usage error.\n");
+        "beside the executables. Results are written whole or not at all. A run in which\n"
+        "two files would be written to one name, a file is named twice, or an output\n"
+        "would replace an input (other than with --in-place) is refused before anything\n"
+        "is written. Ctrl-C stops after the files being written.\n"
+        "Exit status: 0 when every file succeeded or was skipped, 1 when some failed,\n"
+        "2 for a usage error or a refused run, 130/143 when stopped by SIGINT/SIGTERM.\n");
 }
 
 std::optional<retouch::SelRect> ParseRect(const QString& text)
@@ -117,12 +142,14 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
         if (arg == QLatin1String("--help"))
             return Parsed{std::nullopt, Usage(), 0};
         if (arg == QLatin1String("--progressive") || arg == QLatin1String("--no-progressive")
-            || arg == QLatin1String("--in-place")) {
+            || arg == QLatin1String("--in-place") || arg == QLatin1String("--no-clobber")) {
             if (hasValue)
                 return error(QStringLiteral("option '%1' takes no value").arg(arg));
             if (arg == QLatin1String("--in-place")) {
                 o.inPlace = true;
                 ++outputs;
+            } else if (arg == QLatin1String("--no-clobber")) {
+                o.noClobber = true;
             } else {
                 o.progressive = arg == QLatin1String("--progressive");
             }
@@ -195,7 +222,7 @@ QString OutputPath(const QString& input, const Options& o, QString* extOut)
 {
     const QFileInfo info(input);
     const QString inExt = basFunc::LastFourUpper(input);
-    const bool isJpeg = inExt == QLatin1String(".JPG") || input.right(5).toUpper() == QLatin1String(".JPEG");
+    const bool isJpeg = basFunc::IsJpegName(input);
     QString ext;
     switch (o.format) {
     case OutFormat::Keep: ext = isJpeg ? ".JPG" : (inExt == QLatin1String(".PNG") ? ".PNG" : ".BMP"); break;
@@ -216,24 +243,85 @@ QString OutputPath(const QString& input, const Options& o, QString* extOut)
     return info.path() + "/" + base + o.suffix + "." + newExt;
 }
 
-QString ProcessFile(const QString& input, const Options& o)
+Plan PlanRun(const Options& o)
 {
-    platform::Surface picture;
-    if (files::LoadPictureFile(input, picture) != 0)
-        return QStringLiteral("読み込めません (%1)").arg(ReasonForLoad(input));
+    Plan plan;
+    QHash<QString, int> inputs;  // file key -> job
+    QHash<QString, int> outputs; // file key -> job
+    for (const QString& input : o.files) {
+        const QString key = FileKey(input);
+        if (const auto seen = inputs.constFind(key); seen != inputs.cend()) {
+            plan.clash = QStringLiteral("%1 and %2 are the same file").arg(o.files[*seen], input);
+            return plan;
+        }
+        inputs.insert(key, int(plan.jobs.size()));
+        Job job;
+        job.input = input;
+        job.output = OutputPath(input, o, &job.ext);
+        plan.jobs.push_back(job);
+    }
+    for (int i = 0; i < int(plan.jobs.size()); ++i) {
+        Job& job = plan.jobs[size_t(i)];
+        const QString outKey = FileKey(job.output);
+        const auto input = inputs.constFind(outKey);
+        if (o.inPlace && (input == inputs.cend() || *input != i)) {
+            // In place means the file itself, in its own format.
+            job.kind = Job::Refuse;
+            job.reason = QStringLiteral("この形式のままでは書き戻せないため、--in-place では処理しません");
+            continue;
+        }
+        if (input != inputs.cend() && *input != i) {
+            plan.clash = QStringLiteral("the result of %1 would replace the input %2")
+                             .arg(job.input, plan.jobs[size_t(*input)].input);
+            return plan;
+        }
+        if (input != inputs.cend() && !o.inPlace) {
+            plan.clash = QStringLiteral("the result of %1 would replace it (use --in-place to mean that)").arg(job.input);
+            return plan;
+        }
+        if (const auto other = outputs.constFind(outKey); other != outputs.cend()) {
+            plan.clash = QStringLiteral("%1 and %2 would both be written to %3")
+                             .arg(plan.jobs[size_t(*other)].input, job.input, job.output);
+            return plan;
+        }
+        outputs.insert(outKey, i);
+        if (o.noClobber && !o.inPlace && Exists(job.output)) {
+            job.kind = Job::Skip;
+            job.reason = QStringLiteral("%1 があるため飛ばしました").arg(job.output);
+        }
+    }
+    return plan;
+}
+
+QString ProcessFile(const Job& job, const Options& o)
+{
+    platform::LoadReport report;
+    platform::Surface picture = files::LoadPicture(job.input, &report);
+    if (picture.isNull())
+        return QStringLiteral("読み込めません (%1)").arg(platform::LoadFailureReason(report));
+    // What a damaged file held is not worth writing, least of all over
+    // the rest of the original.
+    if (report.truncated)
+        return QStringLiteral("読み込めません (データが途中で終わっています)");
+    const int32_t W = picture.width(), H = picture.height();
     for (retouch::SelRect rect : o.rects) {
+        const int32_t x1 = std::min(rect.X1, rect.X2), x2 = std::max(rect.X1, rect.X2);
+        const int32_t y1 = std::min(rect.Y1, rect.Y2), y2 = std::max(rect.Y1, rect.Y2);
+        if (x2 < 0 || y2 < 0 || x1 > W - 1 || y1 > H - 1)
+            return QStringLiteral("範囲 %1,%2,%3,%4 が画像 (%5 × %6) の外にあります")
+                .arg(rect.X1).arg(rect.Y1).arg(rect.X2).arg(rect.Y2).arg(W).arg(H);
         if (retouch::Retouch(picture, rect, o.mode) == retouch::RetouchResult::TransferFailed)
             return QStringLiteral("補正できません (メモリが足りません)");
     }
-    QString ext;
-    const QString out = OutputPath(input, o, &ext);
+    const QString& out = job.output;
     int err = 0;
     int status;
-    if (ext == QLatin1String(".JPG"))
-        status = platform::DCSavetoJPEG(picture, picture.width(), picture.height(), out, uint8_t(o.jpegRate),
+    if (job.ext == QLatin1String(".JPG"))
+        status = platform::DCSavetoJPEG(picture, W, H, out, uint8_t(platform::ClampJpegRate(o.jpegRate)),
                                         o.progressive, {}, &err);
-    else if (ext == QLatin1String(".PNG"))
-        status = platform::DCSavetoPNG(picture, picture.width(), picture.height(), out, uint8_t(o.pngRate), {}, &err);
+    else if (job.ext == QLatin1String(".PNG"))
+        status = platform::DCSavetoPNG(picture, W, H, out, uint8_t(o.pngRate >= 0 && o.pngRate <= 2 ? o.pngRate : 0),
+                                       {}, &err);
     else
         status = platform::SaveBitmapFile(picture, out, {}, &err);
     if (status != platform::kCodecOk)
@@ -245,29 +333,49 @@ QString ProcessFile(const QString& input, const Options& o)
 
 int Run(const Options& o)
 {
+    const Plan plan = PlanRun(o);
+    if (!plan.clash.isEmpty()) {
+        std::fprintf(stderr, "pixmend-batch: %s; nothing was written\n", qPrintable(plan.clash));
+        return 2;
+    }
     if (!o.outDir.isEmpty() && !QDir().mkpath(o.outDir)) {
         std::fprintf(stderr, "pixmend-batch: %s: cannot create the folder\n", qPrintable(o.outDir));
         return 1;
     }
-    const int total = int(o.files.size());
+    const int total = int(plan.jobs.size());
     const int jobs = std::clamp(o.jobs > 0 ? o.jobs : int(std::thread::hardware_concurrency()), 1, std::max(1, total));
     const bool terminal = ::isatty(2);
+
+    // A signal only asks the workers to stop taking files; what is being
+    // written is finished, and nothing half-written stays behind.
+    gStopSignal = 0;
+    struct sigaction stop = {}, oldInt = {}, oldTerm = {};
+    stop.sa_handler = OnStopSignal;
+    sigemptyset(&stop.sa_mask);
+    stop.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &stop, &oldInt);
+    ::sigaction(SIGTERM, &stop, &oldTerm);
+
     std::atomic<int> next{0}, done{0}, failed{0};
     std::mutex io;
     auto worker = [&] {
-        for (int i = next++; i < total; i = next++) {
-            const QString& file = o.files[i];
-            const QString reason = ProcessFile(file, o);
+        for (int i = next++; i < total && !gStopSignal; i = next++) {
+            const Job& job = plan.jobs[size_t(i)];
+            QString reason = job.reason;
+            if (job.kind == Job::Work)
+                reason = ProcessFile(job, o);
             std::lock_guard<std::mutex> lock(io);
             ++done;
             if (terminal)
                 std::fputs("\r\033[K", stderr);
-            if (!reason.isEmpty()) {
+            if (job.kind == Job::Skip) {
+                std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(job.input), qPrintable(reason));
+            } else if (!reason.isEmpty()) {
                 ++failed;
-                std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(file), qPrintable(reason));
+                std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(job.input), qPrintable(reason));
             }
             if (terminal)
-                std::fprintf(stderr, "[%d/%d] %s", done.load(), total, qPrintable(QFileInfo(file).fileName()));
+                std::fprintf(stderr, "[%d/%d] %s", done.load(), total, qPrintable(QFileInfo(job.input).fileName()));
         }
     };
     std::vector<std::thread> threads;
@@ -276,8 +384,15 @@ int Run(const Options& o)
     worker();
     for (std::thread& t : threads)
         t.join();
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
     if (terminal)
         std::fputs("\r\033[K", stderr);
+    if (const int signo = gStopSignal) {
+        platform::AtomicFile::DiscardAll();
+        std::fprintf(stderr, "pixmend-batch: stopped by signal %d after %d of %d files\n", signo, done.load(), total);
+        return 128 + signo;
+    }
     return failed ? 1 : 0;
 }
 

@@ -19,6 +19,7 @@ struct Options {
     QString outDir;
     QString suffix;
     bool inPlace = false;
+    bool noClobber = false; // skip an input whose output exists already
     OutFormat format = OutFormat::Keep;
     int jpegRate = 50;
     bool progressive = false;
@@ -45,12 +46,33 @@ std::optional<retouch::SelRect> ParseRect(const QString& text);
 // Where the result of input goes, in which format (".JPG", ".PNG", ".BMP").
 QString OutputPath(const QString& input, const Options& options, QString* ext);
 
-// Processes one file; empty on success, else the reason.
-QString ProcessFile(const QString& input, const Options& options);
+// What happens to one input, worked out before anything is written.
+struct Job {
+    enum Kind { Work, Skip, Refuse };
+    QString input;
+    QString output;
+    QString ext; // the format written: ".JPG", ".PNG" or ".BMP"
+    Kind kind = Work;
+    QString reason; // why skipped or refused
+};
+
+// Every job of the run, or clash naming why the whole run is refused: two
+// jobs writing one file, a file named twice, an output that would replace an
+// input other than in place.
+struct Plan {
+    std::vector<Job> jobs;
+    QString clash;
+};
+Plan PlanRun(const Options& options);
+
+// Processes one job; empty on success, else the reason.
+QString ProcessFile(const Job& job, const Options& options);
 
 // Processes every file with options.jobs workers; reports failures on
-// standard error and progress when it is a terminal. The exit status: 0
-// when every file succeeded, 1 otherwise.
+// standard error and progress when it is a terminal. SIGINT and SIGTERM stop
+// it between files, with no temporary file left behind. The exit status: 0
+// when every file succeeded or was skipped, 1 otherwise, 2 when the run was
+// refused, 128 + the signal's number when stopped.
 int Run(const Options& options);
 
 } // namespace batch

@@ -1,4 +1,5 @@
 #include "Batch.h"
+#include "Codec.h"
 #include "basCommon.h"
 
 #include <QCoreApplication>
@@ -13,7 +14,7 @@ int main(int argc, char** argv)
     // The save options' defaults come from the window program's settings.
     if (!basCommon::LoadSettings(QString(), /*quiet=*/true))
         return 2;
-    defaults.jpegRate = basCommon::JpegRate;
+    defaults.jpegRate = platform::ClampJpegRate(basCommon::JpegRate);
     defaults.progressive = basCommon::JpegPrgrs != 0;
     defaults.pngRate = basCommon::PngRate;
     const batch::Parsed parsed = batch::ParseArguments(app.arguments(), defaults);

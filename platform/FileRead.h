@@ -1,0 +1,33 @@
+#pragma once
+// Reading a whole file safely, and file names as the file system's bytes.
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+
+// File names are bytes. Valid UTF-8 decodes as usual; each byte that is not
+// part of valid UTF-8 becomes the lone surrogate U+DC80 + byte, which no
+// valid name can contain, so EncodeFileName gives the same bytes back.
+QString DecodeFileName(const QByteArray& bytes);
+QByteArray EncodeFileName(const QString& name);
+
+enum class ReadStatus {
+    Ok,
+    NotFound,
+    NotRegularFile, // a folder, FIFO, socket or device
+    NoPermission,
+    TooLarge,       // beyond maxBytes
+    Failed,         // an I/O error (errno set)
+    Changed,        // the file shrank or grew while it was read
+};
+
+// Reads the whole regular file at path into out with checked reads. The
+// file is opened without blocking (a FIFO never stalls us) and anything that
+// is not a regular file is refused. maxBytes < 0: no limit. err receives the
+// errno of a failure.
+ReadStatus ReadRegularFile(const QString& path, QByteArray& out, qint64 maxBytes = -1, int* err = nullptr);
+
+// The Japanese reason for a failed read, for messages.
+QString ReadStatusReason(ReadStatus status);
+
+} // namespace platform
