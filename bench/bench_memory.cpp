@@ -7,10 +7,15 @@
 #include "Retouch.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstring>
+#include <vector>
 #include <sys/resource.h>
+
+#include <jpeglib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +33,84 @@ long PeakOfChild(const std::function<int()>& job, int* status)
     wait4(pid, &st, 0, &usage);
     *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return usage.ru_maxrss; // kilobytes
+}
+
+// A w x h JPEG of smooth colour, 4:4:4, progressive or baseline, with an
+// Exif orientation tag when orientation != 1.
+bool WriteTestJpeg(const QString& path, int w, int h, bool progressive, int orientation)
+{
+    FILE* f = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!f)
+        return false;
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(w);
+    c.image_height = JDIMENSION(h);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 85, TRUE);
+    for (int i = 0; i < c.num_components; ++i)
+        c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+    if (progressive)
+        jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    if (orientation != 1) {
+        const unsigned char exif[] = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 0x2A, 0, 0, 0, 8, 0, 1,
+                                      0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, static_cast<unsigned char>(orientation), 0, 0, 0, 0, 0, 0};
+        jpeg_write_marker(&c, JPEG_APP0 + 1, exif, sizeof exif);
+    }
+    std::vector<uint8_t> row(size_t(w) * 3);
+    while (c.next_scanline < c.image_height) {
+        const int y = int(c.next_scanline);
+        for (int x = 0; x < w; ++x) {
+            row[size_t(x) * 3] = uint8_t(x / 7);
+            row[size_t(x) * 3 + 1] = uint8_t(y / 5);
+            row[size_t(x) * 3 + 2] = uint8_t((x + y) / 9);
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    return std::fclose(f) == 0;
+}
+
+// Peak memory of loading each kind of large JPEG, against the picture itself
+// and libjpeg's whole-picture coefficient buffer (progressive files only).
+int DecodePeaks(const QTemporaryDir& dir, long idle)
+{
+    constexpr int W = 10000, H = 6000;
+    const double picture = double(W) * H * 4 / (1 << 20);
+    const double coefficients = double(W) * H * 3 * 2 / (1 << 20); // 4:4:4, 2 bytes a coefficient
+    struct Kind {
+        const char* name;
+        bool progressive;
+        int orientation;
+    };
+    for (const Kind& k : {Kind{"baseline", false, 1}, Kind{"baseline, Exif orientation 6", false, 6},
+                          Kind{"progressive 4:4:4", true, 1}, Kind{"progressive 4:4:4, orientation 8", true, 8}}) {
+        const QString path = dir.filePath("decode.jpg");
+        if (!WriteTestJpeg(path, W, H, k.progressive, k.orientation))
+            return 9;
+        const double fileMb = double(QFileInfo(path).size()) / (1 << 20);
+        int status = 0;
+        const long peak = PeakOfChild([&] {
+            platform::Surface s;
+            return files::LoadPictureFile(path, s) == 0 && s.width() == (k.orientation >= 5 ? H : W) ? 0 : 1;
+        }, &status);
+        const double used = (peak - idle) / 1024.0;
+        const double budget = 1.3 * picture + (k.progressive ? coefficients : 0);
+        std::printf("%dx%d %s (file %.0f MiB): %s, peak above rest %.0f MiB = %.2f x picture; budget 1.3 x picture%s = %.0f MiB: %s\n",
+                    W, H, k.name, fileMb, status == 0 ? "loaded" : "FAILED", used, used / picture,
+                    k.progressive ? " + coefficients" : "", budget, used <= budget ? "within" : "OVER");
+        if (status != 0)
+            return 9;
+    }
+    return 0;
 }
 
 } // namespace
@@ -72,6 +155,8 @@ int main(int argc, char** argv)
     std::printf("ratio (peak - rest) / (picture + buffer): %.2f\n", (job - idle) / 1024.0 / (2 * pictureMb));
     if (status != 0)
         return status;
+    if (const int rc = DecodePeaks(dir, idle))
+        return rc;
 
     // The largest pictures the limit allows load: 23000 x 23000 (529 megapixels).
     const QString huge = dir.filePath("huge.png");

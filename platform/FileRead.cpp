@@ -44,7 +44,7 @@ QString DecodeFileName(const QByteArray& bytes)
     for (qsizetype i = 0; i < n;) {
         const int len = ValidSequence(p + i, n - i);
         if (len == 0) {
-            out += QChar(char16_t(0xDC80 + p[i]));
+            out += QChar(char16_t(0xDC00 + p[i])); // p[i] >= 0x80: ASCII is always valid
             ++i;
             continue;
         }
@@ -65,7 +65,7 @@ QByteArray EncodeFileName(const QString& name)
             out += name.mid(i, 2).toUtf8();
             ++i;
         } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            out += char(c - 0xDC80);
+            out += char(c - 0xDC00);
         } else {
             out += QString(QChar(c)).toUtf8();
         }

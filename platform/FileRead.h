@@ -6,8 +6,9 @@
 namespace platform {
 
 // File names are bytes. Valid UTF-8 decodes as usual; each byte that is not
-// part of valid UTF-8 becomes the lone surrogate U+DC80 + byte, which no
-// valid name can contain, so EncodeFileName gives the same bytes back.
+// part of valid UTF-8 (always 0x80..0xFF) becomes the lone surrogate
+// U+DC00 + byte, which no valid name can contain, so EncodeFileName gives
+// the same bytes back.
 QString DecodeFileName(const QByteArray& bytes);
 QByteArray EncodeFileName(const QString& name);
 

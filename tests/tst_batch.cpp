@@ -8,6 +8,11 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 using retouch::SelRect;
@@ -19,13 +24,18 @@ struct RunResult {
     QString err;
 };
 
-RunResult RunBatch(const QStringList& args, const QString& cwd)
+RunResult RunBatch(const QStringList& args, const QString& cwd, const QString& program = PIXMEND_BATCH)
 {
     QProcess p;
     p.setWorkingDirectory(cwd);
-    p.start(QStringLiteral(PIXMEND_BATCH), args);
+    p.start(program, args);
     p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError())};
+}
+
+QStringList HiddenFiles(const QString& folder)
+{
+    return QDir(folder).entryList(QStringList(".*"), QDir::Files | QDir::Hidden | QDir::System);
 }
 
 // What the window does to the same file: load, retouch each rectangle in turn.
@@ -124,6 +134,172 @@ private slots:
         QCOMPARE(RunBatch({"--rect", "5,5,200,100", "--in-place", copy}, dir.path()).status, 0);
         QVERIFY(ReadAll(copy) != original);
         QCOMPARE(ReadAll(copy), ReadAll(dir.filePath("inplace-pixmend.png")));
+    }
+
+    // Every output is worked out before anything is written: a run that would
+    // write one file twice or replace an input is refused whole.
+    void clashesRefuseTheWholeRun()
+    {
+        QTemporaryDir d;
+        const QString s = d.filePath("s"), x = d.filePath("x"), y = d.filePath("y");
+        for (const QString& f : {s, x, y})
+            QVERIFY(QDir().mkdir(f));
+        QVERIFY(QFile::copy(photoA, s + "/a.jpg") && QFile::copy(photoB, s + "/a.png"));
+        QVERIFY(QFile::copy(photoB, x + "/p.png") && QFile::copy(photoB, y + "/p.png"));
+        QVERIFY(QFile::copy(photoB, d.filePath("a.bmp.src")));
+        QVERIFY(WriteAll(d.filePath("a.gif"), ReadAll(DataPath("fuzz-corpus/loader/regression-tiny-gif-huge-frame.gif"))));
+        QVERIFY(QFile::link(s + "/a.png", d.filePath("link.png")));
+        const QByteArray originalJpg = ReadAll(s + "/a.jpg");
+        const QList<QPair<QStringList, QString>> cases{
+            {{"--out", s, s + "/a.jpg", s + "/a.png"}, "a.jpg"},        // the folder of the inputs
+            {{"--out", d.filePath("o"), x + "/p.png", y + "/p.png"}, "p.png"}, // one name from two folders
+            {{d.filePath("a.bmp"), d.filePath("a.gif")}, "a-pixmend.bmp"},     // two formats, one bitmap
+            {{s + "/a.png", s + "/a.png"}, "a.png"},                   // named twice
+            {{s + "/a.png", d.filePath("link.png")}, "link.png"},      // the same file by a link
+        };
+        QVERIFY(QFile::rename(d.filePath("a.bmp.src"), d.filePath("a.bmp")));
+        for (const auto& [files, named] : cases) {
+            const RunResult r = RunBatch(QStringList{"--rect", "10,10,50,50"} + files, d.path());
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains(named) && r.err.contains("nothing was written"), qPrintable(r.err));
+        }
+        QCOMPARE(ReadAll(s + "/a.jpg"), originalJpg);
+        QVERIFY(!QFile::exists(d.filePath("o")) && !QFile::exists(d.filePath("a-pixmend.bmp")));
+
+        // In place is the file itself in its own format: a GIF cannot be,
+        // and an unrelated a.bmp beside it must survive.
+        const QByteArray bmp = ReadAll(d.filePath("a.bmp"));
+        const RunResult g = RunBatch({"--rect", "1,1,2,2", "--in-place", d.filePath("a.gif")}, d.path());
+        QCOMPARE(g.status, 1);
+        QVERIFY2(g.err.contains("a.gif") && g.err.contains("--in-place"), qPrintable(g.err));
+        QCOMPARE(ReadAll(d.filePath("a.bmp")), bmp);
+
+        // --no-clobber skips an existing output, and says so.
+        QVERIFY(WriteAll(x + "/p-pixmend.png", "mine"));
+        const RunResult n = RunBatch({"--rect", "1,1,2,2", "--no-clobber", x + "/p.png"}, d.path());
+        QCOMPARE(n.status, 0);
+        QVERIFY2(n.err.contains("p-pixmend.png"), qPrintable(n.err));
+        QCOMPARE(ReadAll(x + "/p-pixmend.png"), QByteArray("mine"));
+        QCOMPARE(RunBatch({"--rect", "1,1,2,2", x + "/p.png"}, d.path()).status, 0);
+        QVERIFY(ReadAll(x + "/p-pixmend.png").startsWith("\x89PNG"));
+    }
+
+    // SIGINT and SIGTERM stop the run between files with nothing half
+    // written; SIGKILL leaves no temporary file in view either.
+    void signalsLeaveNoTemporaryFiles_data()
+    {
+        QTest::addColumn<int>("signo");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
+    void signalsLeaveNoTemporaryFiles()
+    {
+        QFETCH(int, signo);
+        QTemporaryDir d;
+        QStringList args{"--rect", "10,10,400,300", "--format", "png", "--png-rate", "2", "--out", d.filePath("out")};
+        for (int i = 0; i < 30; ++i) {
+            const QString copy = d.filePath(QString("in%1.jpg").arg(i));
+            QVERIFY(QFile::copy(photoA, copy));
+            args << copy;
+        }
+        QProcess p;
+        p.start(QStringLiteral(PIXMEND_BATCH), args);
+        QVERIFY(p.waitForStarted());
+        // Once writing has begun.
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(d.filePath("out")).exists() && !QDir(d.filePath("out")).isEmpty(QDir::Files | QDir::Hidden), 60000);
+        ::kill(pid_t(p.processId()), signo);
+        QVERIFY(p.waitForFinished(60000));
+        const int written = int(QDir(d.filePath("out")).entryList(QDir::Files).size());
+        if (signo == SIGKILL) {
+            QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        } else {
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), 128 + signo);
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            QVERIFY2(err.contains(QString("after %1 of 30 files").arg(written)), qPrintable(err));
+        }
+        QVERIFY(written < 30);
+        QCOMPARE(HiddenFiles(d.filePath("out")), QStringList());
+        for (const QString& f : QDir(d.filePath("out")).entryList(QDir::Files))
+            QVERIFY2(!QImage(d.filePath("out/" + f)).isNull(), qPrintable(f)); // every file whole
+    }
+
+    // Damaged, special and vanishing inputs fail alone, and the file stays as it was.
+    void damagedAndSpecialInputs()
+    {
+        QTemporaryDir d;
+        const platform::Surface pic = MakePicture(200, 150, 3);
+        QVERIFY(platform::DCSavetoJPEG(pic, 200, 150, d.filePath("whole.jpg"), 10, false) == 0);
+        QVERIFY(platform::DCSavetoPNG(pic, 200, 150, d.filePath("whole.png"), 1) == 0);
+        QVERIFY(platform::SaveBitmapFile(pic, d.filePath("whole.bmp")) == 0);
+        QStringList inputs;
+        for (const char* ext : {"jpg", "png", "bmp"}) {
+            const QByteArray whole = ReadAll(d.filePath(QString("whole.") + ext));
+            const QString cut = d.filePath(QString("cut.") + ext);
+            QVERIFY(WriteAll(cut, whole.left(whole.size() / 2)));
+            inputs << cut;
+        }
+        QVERIFY(::mkfifo(QFile::encodeName(d.filePath("fifo.png")).constData(), 0600) == 0);
+        QVERIFY(QDir().mkdir(d.filePath("folder.jpg")));
+        inputs << d.filePath("fifo.png") << d.filePath("folder.jpg");
+        const RunResult r = RunBatch(QStringList{"--rect", "10,10,50,50", "--in-place"} + inputs, d.path());
+        QCOMPARE(r.status, 1);
+        for (const QString& in : inputs)
+            QVERIFY2(r.err.contains(QFileInfo(in).fileName()), qPrintable(in + ": " + r.err));
+        QVERIFY(r.err.contains("途中で終わっています") && r.err.contains("通常のファイルではありません"));
+        QCOMPARE(ReadAll(d.filePath("cut.jpg")), ReadAll(d.filePath("whole.jpg")).left(ReadAll(d.filePath("whole.jpg")).size() / 2));
+
+        // A rectangle wholly outside a picture is an error for that file.
+        const RunResult o = RunBatch({"--rect", "300,20,400,40", "--out", d.filePath("o"), d.filePath("whole.png")}, d.path());
+        QCOMPARE(o.status, 1);
+        QVERIFY2(o.err.contains("300,20,400,40"), qPrintable(o.err));
+        QVERIFY(!QFile::exists(d.filePath("o/whole.png")));
+
+        // A file cut short while it is being read fails or succeeds, but never kills the run.
+        const platform::Surface big = MakePicture(4000, 3000, 5);
+        QVERIFY(platform::DCSavetoJPEG(big, 4000, 3000, d.filePath("big.jpg"), 1, true) == 0);
+        const QByteArray bigData = ReadAll(d.filePath("big.jpg"));
+        for (int delayMs : {30, 120, 300}) {
+            QVERIFY(WriteAll(d.filePath("shrinks.jpg"), bigData));
+            QProcess p;
+            p.start(QStringLiteral(PIXMEND_BATCH), {"--rect", "10,10,20,20", "--out", d.filePath("s"), d.filePath("shrinks.jpg")});
+            QVERIFY(p.waitForStarted());
+            QThread::msleep(delayMs);
+            QVERIFY(::truncate(QFile::encodeName(d.filePath("shrinks.jpg")).constData(), 1000) == 0);
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        }
+    }
+
+    // The settings beside the program: a compression rate out of range is
+    // clamped as the window does, a settings file that cannot be ours stops
+    // the run untouched.
+    void settingsBesideTheProgram()
+    {
+        QTemporaryDir d;
+        const QString program = d.filePath("pixmend-batch");
+        QVERIFY(QFile::copy(PIXMEND_BATCH, program));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+        const platform::Surface pic = MakePicture(64, 48, 8);
+        QVERIFY(platform::DCSavetoPNG(pic, 64, 48, d.filePath("in.png"), 1) == 0);
+        const QString out = d.filePath("in-pixmend.jpg");
+        for (const auto& [stored, clamped] : QList<QPair<int, int>>{{300, 100}, {-1, 1}}) {
+            QVERIFY(WriteAll(d.filePath("Pixmend.ini"), "[JPEG]\nRate=" + QByteArray::number(stored) + "\n"));
+            QCOMPARE(RunBatch({"--rect", "0,0,0,0", "--format", "jpg", d.filePath("in.png")}, d.path(), program).status, 0);
+            QVERIFY(platform::DCSavetoJPEG(pic, 64, 48, d.filePath("want.jpg"), uint8_t(clamped), false) == 0);
+            QVERIFY2(ReadAll(out) == ReadAll(d.filePath("want.jpg")), qPrintable(QString("Rate=%1").arg(stored)));
+        }
+        const QByteArray big(3 << 20, ';');
+        QVERIFY(WriteAll(d.filePath("Pixmend.ini"), big));
+        RunResult r = RunBatch({"--rect", "1,1,2,2", d.filePath("in.png")}, d.path(), program);
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains("Pixmend.ini"), qPrintable(r.err));
+        QCOMPARE(ReadAll(d.filePath("Pixmend.ini")), big);
+        QVERIFY(QFile::remove(d.filePath("Pixmend.ini")));
+        QVERIFY(::mkfifo(QFile::encodeName(d.filePath("Pixmend.ini")).constData(), 0600) == 0);
+        r = RunBatch({"--rect", "1,1,2,2", d.filePath("in.png")}, d.path(), program);
+        QCOMPARE(r.status, 2);
     }
 
     void optionErrors_data()

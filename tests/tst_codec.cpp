@@ -1,6 +1,7 @@
 // The codec: PNG decoding checked against libpng's simplified API and Qt's
 // reader (decoders that share none of our code), and the writers' round
 // trips and failures.
+#include "AtomicFile.h"
 #include "Codec.h"
 #include "PictureLoader.h"
 #include "TestSupport.h"
@@ -12,6 +13,9 @@
 #include <png.h>
 
 #include <csignal>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -140,13 +144,17 @@ platform::Surface ReadPng(const QString& path, const QSize& size)
     return s;
 }
 
-int ExitCodeOfChild(const std::function<int()>& body, rlim_t fileSizeLimit)
+// body's result in a child process with a file-size limit, optionally as
+// the ordinary user `nobody` (the caller being root).
+int ExitCodeOfChild(const std::function<int()>& body, rlim_t fileSizeLimit, bool asNobody = false)
 {
     const pid_t pid = fork();
     if (pid == 0) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit lim{fileSizeLimit, fileSizeLimit};
         setrlimit(RLIMIT_FSIZE, &lim);
+        if (asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(99);
         _exit(body());
     }
     int status = 0;
@@ -305,6 +313,81 @@ private slots:
         QCOMPARE(ReadAll(target), old);
     }
 
+    // Replacing a file keeps what the user set up around it: a symlink stays a
+    // symlink, the owner, group, mode and user attributes stay (setuid and
+    // setgid do not), and a file nobody may write is not replaced.
+    void replacingAFileKeepsItsSetting()
+    {
+        const platform::Surface pic = MakePicture(40, 30, 3);
+        QTemporaryDir d;
+        const QString real = d.filePath("real.png"), link = d.filePath("link.png");
+        QVERIFY(WriteAll(real, "old"));
+        QVERIFY(QFile::link("real.png", link));
+        QCOMPARE(platform::DCSavetoPNG(pic, 40, 30, link, 1), 0);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(ReadAll(real).startsWith("\x89PNG"));
+        // A dangling link: its target is created.
+        QVERIFY(QFile::link("later.png", d.filePath("dangling.png")));
+        QCOMPARE(platform::DCSavetoPNG(pic, 40, 30, d.filePath("dangling.png"), 1), 0);
+        QVERIFY(QFileInfo(d.filePath("dangling.png")).isSymLink() && QFile::exists(d.filePath("later.png")));
+
+        const QByteArray name = QFile::encodeName(real);
+        QCOMPARE(::chmod(name.constData(), 06750), 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+        const bool xattrs = ::setxattr(name.constData(), "user.origin", "camera", 6, 0) == 0;
+        QCOMPARE(platform::SaveBitmapFile(pic, real), 0);
+        struct stat st;
+        QCOMPARE(::stat(name.constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0750));
+        if (root)
+            QVERIFY(st.st_uid == 65534 && st.st_gid == 65534);
+        if (xattrs) {
+            char value[16] = {};
+            QCOMPARE(::getxattr(name.constData(), "user.origin", value, sizeof value), ssize_t(6));
+            QCOMPARE(QByteArray(value), QByteArray("camera"));
+        }
+
+        // No write bit at all: refused even for root.
+        const QString locked = d.filePath("locked.jpg");
+        QVERIFY(WriteAll(locked, "keep me"));
+        QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0444), 0);
+        int err = 0;
+        QCOMPARE(platform::DCSavetoJPEG(pic, 40, 30, locked, 50, false, {}, &err), int(platform::kCodecCannotCreate));
+        QCOMPARE(err, EACCES);
+        QCOMPARE(ReadAll(locked), QByteArray("keep me"));
+        // Someone else's file in a folder anyone may write: the folder's
+        // permission must not let an ordinary user replace it.
+        if (!root)
+            QSKIP("the ordinary-user case needs root to become another user");
+        const QString theirs = d.filePath("theirs.bmp");
+        QVERIFY(WriteAll(theirs, "root's"));
+        QCOMPARE(::chmod(QFile::encodeName(d.path()).constData(), 0777), 0);
+        QCOMPARE(ExitCodeOfChild([&] { return platform::SaveBitmapFile(pic, theirs); }, RLIM_INFINITY, true),
+                 int(platform::kCodecCannotCreate));
+        QCOMPARE(ReadAll(theirs), QByteArray("root's"));
+    }
+
+    // A writer that dies before it commits leaves no temporary file in view.
+    void aCrashLeavesNoTemporaryFile()
+    {
+        const platform::Surface pic = MakePicture(300, 200, 4);
+        QTemporaryDir d;
+        const QString target = d.filePath("crash.png");
+        const int code = ExitCodeOfChild(
+            [&] {
+                platform::AtomicFile out(target);
+                if (!out.Open())
+                    return 1;
+                std::fputs("partial", out.Stream());
+                std::fflush(out.Stream());
+                ::_exit(0); // no destructor, no clean-up: as a crash
+            },
+            RLIM_INFINITY);
+        QCOMPARE(code, 0);
+        QCOMPARE(QDir(d.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+    }
 };
 
 int main(int argc, char** argv)

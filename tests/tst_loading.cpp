@@ -13,6 +13,12 @@
 #include <QImageWriter>
 #include <QTest>
 
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <jpeglib.h>
+
 using namespace testsupport;
 
 namespace {
@@ -77,6 +83,63 @@ QByteArray TwoFrameGif(bool transparent = false)
         return f;
     };
     return gif + frame(0, transparent) + frame(1, false) + QByteArray(";", 1);
+}
+
+// A w x h RLE8 bitmap of two colours (index 0 black, 1 white), each row
+// coded as runs of at most 255; stopAfterRows cuts the data short there.
+QByteArray Rle8Bitmap(int w, int h, int stopAfterRows = -1, bool endMark = true)
+{
+    QByteArray data;
+    for (int y = 0; y < h && y != stopAfterRows; ++y) {
+        for (int x = 0; x < w;) {
+            const int n = std::min(255, w - x);
+            data += char(n);
+            data += char((y + x / 255) & 1);
+            x += n;
+        }
+        data += QByteArray("\0\0", 2);
+    }
+    if (endMark && stopAfterRows < 0)
+        data += QByteArray("\0\1", 2);
+    auto le32 = [](uint32_t v) { return QByteArray(1, char(v)) + char(v >> 8) + char(v >> 16) + char(v >> 24); };
+    QByteArray info = le32(40) + le32(uint32_t(w)) + le32(uint32_t(h)) + QByteArray("\1\0\x08\0", 4) + le32(1)
+        + le32(uint32_t(data.size())) + le32(2835) + le32(2835) + le32(2) + le32(0);
+    const QByteArray palette("\0\0\0\0\xFF\xFF\xFF\0", 8);
+    const uint32_t offset = 14 + 40 + 8;
+    return "BM" + le32(offset + uint32_t(data.size())) + le32(0) + le32(offset) + info + palette + data;
+}
+
+// A w x h CMYK JPEG (libjpeg marks it Adobe, so its bytes are stored
+// inverted) of four flat quadrants.
+QByteArray CmykJpeg(int w, int h, const uint8_t quadrants[4][4])
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* mem = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &mem, &size);
+    c.image_width = JDIMENSION(w);
+    c.image_height = JDIMENSION(h);
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 95, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<uint8_t> row(size_t(w) * 4);
+    while (c.next_scanline < c.image_height) {
+        const int y = int(c.next_scanline);
+        for (int x = 0; x < w; ++x)
+            std::memcpy(&row[size_t(x) * 4], quadrants[(y >= h / 2) * 2 + (x >= w / 2)], 4);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray out(reinterpret_cast<const char*>(mem), qsizetype(size));
+    std::free(mem);
+    return out;
 }
 
 } // namespace
@@ -243,6 +306,10 @@ private slots:
         QCOMPARE(files::LoadPictureFile(file("truncated.jpg", jpg.left(jpg.size() * 2 / 3)), out), int16_t(0));
         QCOMPARE(out.size(), QSize(64, 64));
         QCOMPARE(FirstDifference(out.copy(0, 0, 64, 16), whole.copy(0, 0, 64, 16)), QString());
+        // ... and says that it ended early; a whole one does not.
+        platform::LoadReport report;
+        QVERIFY(!files::LoadPicture(dir.filePath("truncated.jpg"), &report).isNull() && report.truncated);
+        QVERIFY(!files::LoadPicture(dir.filePath("whole.jpg"), &report).isNull() && !report.truncated);
         // Others fail quietly, at any cut.
         const QByteArray bmp = Encode(pic, "BMP"), gif = TwoFrameGif(), ico = Encode(pic, "ICO");
         QVERIFY(!ico.isEmpty());
@@ -261,6 +328,47 @@ private slots:
             QCOMPARE(files::LoadPictureFile(file(name, QByteArray()), out), int16_t(1));
         }
         QCOMPARE(files::LoadPictureFile(file("short.png", QByteArray("\x89PNG\r\n\x1a\n\0\0", 10)), out), int16_t(1));
+    }
+
+    // Run-length bitmaps: whole ones load; one cut short, or claiming far
+    // more pixels than its data can code, is refused (and quickly).
+    void runLengthBitmaps()
+    {
+        platform::Surface out;
+        QCOMPARE(files::LoadPictureFile(file("rle.bmp", Rle8Bitmap(300, 7)), out), int16_t(0));
+        QCOMPARE(out.size(), QSize(300, 7));
+        QCOMPARE(out.pixel(0, 6) & 0xFFFFFF, 0u);       // bottom-up: the last row is coded first
+        QCOMPARE(out.pixel(0, 5) & 0xFFFFFF, 0xFFFFFFu);
+        QCOMPARE(out.pixel(299, 6) & 0xFFFFFF, 0xFFFFFFu);
+        QCOMPARE(files::LoadPictureFile(file("cut.bmp", Rle8Bitmap(300, 7, 4)), out), int16_t(1));
+        QCOMPARE(files::LoadPictureFile(file("nomark.bmp", Rle8Bitmap(300, 7, -1, false)), out), int16_t(0));
+        QByteArray hostile = Rle8Bitmap(16, 16);
+        for (int at : {18, 22}) // 16000 x 16000 claimed by a few hundred bytes
+            hostile.replace(at, 4, QByteArray("\x80\x3E\0\0", 4));
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(files::LoadPictureFile(file("hostile.bmp", hostile), out), int16_t(1));
+        QVERIFY2(t.elapsed() < 2000, "refused only after decoding");
+    }
+
+    // CMYK and rotated pictures go through the decoder's strip: colours
+    // converted, pixels placed upright.
+    void cmykRotatedJpeg()
+    {
+        const uint8_t q[4][4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 255, 128}};
+        // Adobe-inverted CMYK: red = C * K / 255, and so on.
+        const QRgb want[4] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(128, 128, 128)};
+        platform::Surface out;
+        QCOMPARE(files::LoadPictureFile(file("cmyk.jpg", WithOrientation(CmykJpeg(64, 32, q), 6)), out), int16_t(0));
+        QCOMPARE(out.size(), QSize(32, 64));
+        // Turned a quarter clockwise: stored (x, y) shows at (31 - y, x).
+        for (int quad = 0; quad < 4; ++quad) {
+            const int sx = quad % 2 ? 48 : 16, sy = quad / 2 ? 24 : 8;
+            const QRgb got = out.pixel(31 - sy, sx);
+            QVERIFY2(std::abs(qRed(got) - qRed(want[quad])) <= 6 && std::abs(qGreen(got) - qGreen(want[quad])) <= 6
+                         && std::abs(qBlue(got) - qBlue(want[quad])) <= 6,
+                     qPrintable(QString("quadrant %1: %2").arg(quad).arg(got, 8, 16)));
+        }
     }
 
     void hostileHeadersAreRefusedBeforeAllocating()

@@ -210,6 +210,14 @@ private slots:
         d.fileAnswers << platform::FileDialogResult{dir.filePath("quick.png"), 1};
         QCOMPARE(files::SaveImageFile(nullptr, MakePicture(8, 8), {50, 0, 1}), files::SaveOutcome::Saved);
         QVERIFY(label.isEmpty());
+
+        // Loading shows the same.
+        busy = false;
+        platform::LoadReport report;
+        QCOMPARE(files::LoadPictureShowingProgress(nullptr, dir.filePath("slow.png"), &report, 0).size(), tall.size());
+        QCOMPARE(label, QString("画像を読み込んでいます…"));
+        QVERIFY(busy);
+        QVERIFY(!QGuiApplication::overrideCursor());
     }
 
     void nothingToSaveAndCancel()

@@ -3,11 +3,16 @@
 #include "TestSupport.h"
 #include "basCommon.h"
 #include "basFunc.h"
+#include "PictureView.h"
+#include "frmMain.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,6 +207,77 @@ private slots:
         const QString text = dialogs.messages[0].text;
         QVERIFY2(text.contains(ini()) && text.contains(section) && text.contains(key), qPrintable(text));
         QCOMPARE(ReadAll(ini()), content);
+    }
+
+    // A settings file that cannot be ours, a FIFO (which would block every
+    // read) or one far larger than ours, is refused untouched, like a bad value.
+    void unusableSettingsFilesAreRefused()
+    {
+        QVERIFY(::mkfifo(QFile::encodeName(ini()).constData(), 0600) == 0);
+        ScriptedDialogs dialogs;
+        QVERIFY(!basCommon::LoadSettings(dir.path()));
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].text.contains(ini()));
+        QFile::remove(ini());
+        const QByteArray big = "[JPEG]\nRate=50\n" + QByteArray(2 << 20, ';');
+        writeIni(big);
+        QVERIFY(!basCommon::LoadSettings(dir.path()));
+        QCOMPARE(dialogs.messages.size(), 2);
+        QVERIFY2(dialogs.messages[1].text.contains(ini()) && dialogs.messages[1].text.contains(QString::number(big.size())),
+                 qPrintable(dialogs.messages[1].text));
+        QCOMPARE(ReadAll(ini()), big);
+        // Writing refuses it too, rather than rewriting a stranger's file.
+        QCOMPARE(basFunc::WriteIni("JPEG", "Rate", "1", ini()), int16_t(0));
+        QCOMPARE(ReadAll(ini()), big);
+    }
+
+    // Closing writes the settings; when it cannot, the user is told.
+    void settingsThatCannotBeWrittenAreReported()
+    {
+        QVERIFY(basCommon::LoadSettings(dir.path()));
+        const QString blocker = dir.filePath("blocker-file");
+        QVERIFY(WriteAll(blocker, "x"));
+        basCommon::IniFile = blocker + "/Pixmend.ini";
+        ScriptedDialogs dialogs;
+        {
+            frmMain w;
+            w.show();
+            w.close();
+        }
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY2(dialogs.messages[0].text.contains("設定を保存できませんでした") &&
+                     dialogs.messages[0].text.contains(basCommon::IniFile),
+                 qPrintable(dialogs.messages[0].text));
+    }
+
+    // A remembered path that is no valid UTF-8 comes back byte for byte, and opens.
+    void pathBytesSurviveTheSettings()
+    {
+        const QByteArray name = QFile::encodeName(dir.path()) + "/caf\xE9-\xFF.bmp";
+        const platform::Surface pic = MakePicture(6, 4);
+        {
+            QByteArray bmp;
+            QBuffer b(&bmp);
+            b.open(QIODevice::WriteOnly);
+            pic.save(&b, "BMP");
+            FILE* f = std::fopen(name.constData(), "wb");
+            QVERIFY(f && std::fwrite(bmp.constData(), 1, size_t(bmp.size()), f) == size_t(bmp.size()));
+            std::fclose(f);
+        }
+        const QByteArray content = "[Image]\nFront=" + name + "\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n";
+        writeIni(content);
+        QVERIFY(basCommon::LoadSettings(dir.path()));
+        basCommon::ImageFront += "x"; // a rewrite on the way
+        QVERIFY(basCommon::SaveSettings());
+        basCommon::ImageFront.chop(1);
+        {
+            frmMain w;
+            w.Form_Load();
+            QCOMPARE(w.View->PicImg.size(), pic.size());
+            w.close(); // writes the path field back
+        }
+        QCOMPARE(ReadAll(ini()), content);
+        std::remove(name.constData());
     }
 };
 
