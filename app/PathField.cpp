@@ -7,6 +7,21 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
+bool PathField::event(QEvent* event)
+{
+    // Undo and redo belong to the picture, wherever the focus is: the
+    // window's shortcuts must see them rather than the field's own undo.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo)
+            || key->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_Y)) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QLineEdit::event(event);
+}
+
 void PathField::keyPressEvent(QKeyEvent* event)
 {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;

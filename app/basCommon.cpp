@@ -125,11 +125,61 @@ void ReportSettingsNotSaved(QWidget* owner, int err)
                                    QStringLiteral("Pixmend"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
 }
 
-int Main()
+CommandLine ParseCommandLine(const QStringList& args)
+{
+    const QString usage = QStringLiteral("Usage: pixmend [FILE]");
+    // Options of Qt's own, which QApplication takes out of the command line.
+    static const QStringList qtWithValue{"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                                         "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session",
+                                         "-style", "-stylesheet", "-display", "-geometry", "-name", "-title"};
+    static const QStringList qtFlags{"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+    CommandLine cl;
+    bool optionsEnded = false;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (!optionsEnded && a == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (!optionsEnded && (a == QLatin1String("--help") || a == QLatin1String("-h"))) {
+            cl.action = CommandLine::Help;
+            cl.message = usage + QStringLiteral("\n"
+                "Erases lettering, captions and small marks from pictures.\n"
+                "Opens FILE (BMP, GIF, ICO, JPEG or PNG), or the picture open when the window\n"
+                "last closed.\n\n"
+                "  --help      show this help and exit\n"
+                "  --version   show the version and exit\n\n"
+                "pixmend-batch applies a retouch to many files from the command line.\n");
+            return cl;
+        } else if (!optionsEnded && a == QLatin1String("--version")) {
+            cl.action = CommandLine::Version;
+            cl.message = QStringLiteral("pixmend %1\n").arg(QStringLiteral(PIXMEND_VERSION));
+            return cl;
+        } else if (!optionsEnded && qtWithValue.contains(a)) {
+            ++i;
+        } else if (!optionsEnded && (qtFlags.contains(a) || (a.startsWith(QLatin1Char('-')) && qtWithValue.contains(a.section(QLatin1Char('='), 0, 0))))) {
+            // handled by Qt
+        } else if (!optionsEnded && a.startsWith(QLatin1Char('-')) && a.size() > 1) {
+            cl.action = CommandLine::Error;
+            cl.message = QStringLiteral("pixmend: unrecognized option '%1'\n%2\n").arg(a, usage);
+            return cl;
+        } else if (cl.file.isEmpty()) {
+            cl.file = a;
+        } else {
+            cl.action = CommandLine::Error;
+            cl.message = QStringLiteral("pixmend: one file at a time\n%1\n").arg(usage);
+            return cl;
+        }
+    }
+    return cl;
+}
+
+int Main(const QString& file)
 {
     if (!LoadSettings())
         return 1;
     SaveSettings();
+    // A file named on the command line takes the remembered one's place.
+    if (!file.isEmpty())
+        ImageFront = file;
     frmMain window;
     window.Form_Load();
     window.show();

@@ -2,6 +2,7 @@
 // Start-up and the settings: the four values kept in Pixmend.ini beside the
 // executable, alive from Main to the end of the run.
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -19,9 +20,19 @@ inline int16_t PngRate = 1;
 // message-box buttons speak Japanese like the window. False when missing.
 bool InstallJapaneseTranslation();
 
-// Reads the settings, writes them straight back, opens the main window.
-// Returns the program's exit status once the window has closed.
-int Main();
+// Reads the settings, writes them straight back, opens the main window
+// with file (the remembered picture when empty). Returns the program's exit
+// status once the window has closed.
+int Main(const QString& file = QString());
+
+// The program's command line, read before any window exists.
+struct CommandLine {
+    enum Action { Run, Help, Version, Error } action = Run;
+    QString file;
+    QString message; // the text to print for Help, Version and Error
+};
+// args[0] is the program. Qt's own single-dash options pass through.
+CommandLine ParseCommandLine(const QStringList& args);
 
 // Reads the settings from Pixmend.ini in folder (the executable's when
 // empty). False when a numeric entry has no integer value, or the file is

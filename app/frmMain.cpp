@@ -11,10 +11,12 @@
 #include "frmJPEG.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 
 #include <algorithm>
@@ -62,8 +64,11 @@ void frmMain::CreateControls()
     BTN[1]->hide(); // "戻す" has no action and is never shown
     BTN[1]->setEnabled(false);
 
+    BTN[0]->setToolTip(QStringLiteral("補正 (元に戻す: Ctrl+Z)"));
+
     View = new PictureView(AREA[0], HSCR[0], VSCR[0], Loupe, this);
-    connect(View, &PictureView::pictureLoaded, this, [this](const QString& path) { FLD[0]->setText(path); });
+    connect(View, &PictureView::pictureLoaded, this, &frmMain::PictureOpened);
+    CreateShortcuts();
 
     connect(FLD[0], &PathField::keyDown, this, [this](int key, int shift) { FLD_KeyDown(0, key, shift); });
     connect(FLD[0], &PathField::leftField, this, [this] { FLD_LostFocus(0); });
@@ -82,6 +87,24 @@ void frmMain::CreateControls()
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     BTN[0]->setFocus();
+}
+
+void frmMain::CreateShortcuts()
+{
+    auto add = [this](const QKeySequence& keys, auto action, QWidget* on = nullptr) {
+        auto* shortcut = new QShortcut(keys, on ? on : this);
+        shortcut->setContext(on ? Qt::WidgetShortcut : Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    add(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { Undo(); });
+    add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { Redo(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { Redo(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { DBTN_Click(0); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { BTN_Click(3); });
+    add(QKeySequence(Qt::Key_Escape), [this] { View->CancelSelection(); });
+    // Enter means 補正 on the view only: in the path field it opens the name.
+    add(QKeySequence(Qt::Key_Return), [this] { BTN_Click(0); }, AREA[0]);
+    add(QKeySequence(Qt::Key_Enter), [this] { BTN_Click(0); }, AREA[0]);
 }
 
 void frmMain::Form_Load() { OpenLastPicture(); }
@@ -139,8 +162,60 @@ void frmMain::Form_Resize()
     BTN[4]->move(VSCR[0]->width() + VSCR[0]->x() - BTN[3]->width(), BTN[4]->y());
 }
 
+void frmMain::PictureOpened(const QString& path)
+{
+    FLD[0]->setText(path);
+    history_.Clear();
+    savedState_ = history_.State();
+    titleName_ = QFileInfo(path).fileName();
+    UpdateTitle();
+}
+
+void frmMain::UpdateTitle()
+{
+    setWindowTitle(View->PicImg.isNull() ? QStringLiteral("Pixmend")
+                                         : QStringLiteral("Pixmend - %1[*]").arg(titleName_));
+    setWindowModified(IsChanged());
+}
+
+bool frmMain::IsChanged() const { return !View->PicImg.isNull() && history_.State() != savedState_; }
+
+bool frmMain::MayDiscardChanges()
+{
+    if (!IsChanged())
+        return true;
+    const int answer = platform::Dialogs().MessageBox(
+        this, QStringLiteral("変更を保存しますか?\n%1").arg(titleName_), QStringLiteral("Pixmend"),
+        platform::MB_SAVECHANGES | platform::MB_ICONQUESTION);
+    if (answer == platform::IDNO)
+        return true;
+    return answer == platform::IDYES && SaveImageFile() == files::SaveOutcome::Saved;
+}
+
+bool frmMain::Undo()
+{
+    if (!history_.Undo(View->PicImg))
+        return false;
+    View->PaintView();
+    UpdateTitle();
+    return true;
+}
+
+bool frmMain::Redo()
+{
+    if (!history_.Redo(View->PicImg))
+        return false;
+    View->PaintView();
+    UpdateTitle();
+    return true;
+}
+
 bool frmMain::OpenPicture(const QString& path, bool tellFailure)
 {
+    if (!MayDiscardChanges()) {
+        FLD[0]->setText(View->ShownPath);
+        return false;
+    }
     platform::LoadReport report;
     if (!View->SetupView(path, &report)) {
         // The picture on view stays, and so does the path that names it.
@@ -204,22 +279,43 @@ retouch::RetouchResult frmMain::Retouch()
     const retouch::FillMode mode = OPT[0]->isChecked()   ? retouch::FillMode::Vertical
                                    : OPT[1]->isChecked() ? retouch::FillMode::Horizontal
                                                          : retouch::FillMode::Cross;
+    // What the retouch will replace is kept first, for undo.
+    bool recorded = false;
+    retouch::SelRect sel = View->Committed;
+    if (!View->PicImg.isNull() && retouch::OrderAndClamp(sel, View->PicImg.width(), View->PicImg.height()))
+        recorded = history_.Record(View->PicImg, sel);
     const retouch::RetouchResult result = retouch::Retouch(View->PicImg, View->Committed, mode);
-    if (result == retouch::RetouchResult::Done)
-        View->PaintView();
+    if (result != retouch::RetouchResult::Done) {
+        if (recorded)
+            history_.DropRecorded();
+        return result;
+    }
+    View->PaintView();
+    UpdateTitle();
     return result;
 }
 
 files::SaveOutcome frmMain::SaveImageFile()
 {
     const files::SaveOptions options{basCommon::JpegRate, basCommon::JpegPrgrs, basCommon::PngRate};
-    return files::SaveImageFile(this, View->PicImg, options);
+    QString saved;
+    const files::SaveOutcome outcome = files::SaveImageFile(this, View->PicImg, options, files::kProgressDelayMs, &saved);
+    if (outcome == files::SaveOutcome::Saved) {
+        savedState_ = history_.State();
+        titleName_ = QFileInfo(saved).fileName();
+        UpdateTitle();
+    }
+    return outcome;
 }
 
 void frmMain::BTN_Click(int Index)
 {
     switch (Index) {
-    case 0: Retouch(); break;
+    case 0:
+        if (Retouch() == retouch::RetouchResult::NoSelection)
+            platform::Dialogs().MessageBox(this, QStringLiteral("範囲を選択してから補正してください。"),
+                                           QStringLiteral("Pixmend"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+        break;
     case 2: {
         frmJPEG dialog({&basCommon::JpegRate, &basCommon::JpegPrgrs, &basCommon::PngRate,
                         [this] {
@@ -247,6 +343,10 @@ void frmMain::Form_QueryUnload()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    if (!MayDiscardChanges()) {
+        event->ignore();
+        return;
+    }
     Form_QueryUnload();
     event->accept();
 }

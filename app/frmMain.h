@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the path field with its browse button, the view with its
 // scroll bars, the loupe, the fill-mode options and the command buttons.
+#include "History.h"
 #include "PictureFiles.h"
 #include "Retouch.h"
 
@@ -38,6 +39,16 @@ public:
     retouch::RetouchResult Retouch();
     files::SaveOutcome SaveImageFile();
 
+    // Take back the last retouch, or do again the one taken back.
+    bool Undo();
+    bool Redo();
+    // True when the picture on view differs from the one last opened or saved.
+    bool IsChanged() const;
+    // With a changed picture, asks whether to save it first: true when the
+    // caller may go on (saved, or the user chose not to), false to stay.
+    bool MayDiscardChanges();
+    const retouch::History& RetouchHistory() const { return history_; }
+
     // Controls.
     std::array<QLabel*, 1> LBL{};
     std::array<PathField*, 1> FLD{};
@@ -69,5 +80,12 @@ private:
     // before, and is told in a message box when tellFailure; a JPEG that
     // ends early opens and is always told.
     bool OpenPicture(const QString& path, bool tellFailure);
+    void PictureOpened(const QString& path);
+    void UpdateTitle();
+    void CreateShortcuts();
     QSize FrameExtra() const;
+
+    retouch::History history_;
+    uint64_t savedState_ = 0; // the history's state when last opened or saved
+    QString titleName_;       // the file name the title shows
 };

@@ -251,7 +251,7 @@ QString CompleteName(const QString& name, int32_t filterIndex, QString* extOut)
 }
 
 SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
-                          int progressDelayMs)
+                          int progressDelayMs, QString* savedName)
 {
     if (picture.isNull())
         return SaveOutcome::NothingToSave;
@@ -302,6 +302,8 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
         ReportSaveError(owner, name, CodecReason(status, err));
         return SaveOutcome::Failed;
     }
+    if (savedName)
+        *savedName = name;
     return SaveOutcome::Saved;
 }
 

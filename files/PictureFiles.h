@@ -64,8 +64,9 @@ enum class SaveOutcome { NothingToSave, Cancelled, Declined, Saved, Failed, Syst
 // chosen filter, the overwrite question, the write by extension. Failures
 // are told in a "保存エラー" box; the file that was there stays untouched.
 // A save that lasts longer than progressDelayMs shows a progress dialog.
+// savedName receives the name written after a successful save.
 SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
-                          int progressDelayMs = kProgressDelayMs);
+                          int progressDelayMs = kProgressDelayMs, QString* savedName = nullptr);
 
 // The name completed from the chosen filter (1 all pictures, 2 BMP, 3 JPEG,
 // 4 PNG); ext receives the upper-case extension that decides the format.

@@ -90,6 +90,14 @@ int QtDialogHost::MessageBox(QWidget* owner, const QString& text, const QString&
     case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
     default: break;
     }
+    if ((style & 0x0F) == MB_SAVECHANGES) {
+        // Qt's own buttons, so its Japanese catalogue names them; Escape is Cancel.
+        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Save);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int answer = box.exec();
+        return answer == QMessageBox::Save ? IDYES : (answer == QMessageBox::Discard ? IDNO : IDCANCEL);
+    }
     if ((style & 0x0F) == MB_YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);

@@ -25,6 +25,7 @@ enum FileDialogFlag : int32_t {
 // Message box styles and answers.
 enum MessageBoxStyle : int {
     MB_OK = 0,
+    MB_SAVECHANGES = 3, // 保存 / 保存しない / キャンセル: IDYES, IDNO, IDCANCEL
     MB_YESNO = 4,
     MB_ICONSTOP = 16,
     MB_ICONQUESTION = 32,

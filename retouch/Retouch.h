@@ -20,7 +20,8 @@ enum class RetouchResult {
 bool OrderAndClamp(SelRect& sel, int32_t W, int32_t H);
 
 // Repaints sel of picture with the chosen fill. sel is left ordered and
-// clamped. The caller repaints the view when the result is Done.
+// clamped. Only the pixels inside it change (undo relies on that); those
+// around it are read. The caller repaints the view when the result is Done.
 RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode);
 
 } // namespace retouch

@@ -13,12 +13,14 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
 
+#include <memory>
 #include <sys/stat.h>
 
 using namespace testsupport;
@@ -173,24 +175,28 @@ private slots:
         };
         for (const auto& [path, reason] : failures) {
             dialogs.messages.clear();
+            dialogs.messageAnswers = {platform::IDNO}; // 保存しない, then the open fails
             enter(path);
             QCOMPARE(w.View->PicImg, retouched);
             QCOMPARE(w.View->ShownPath, png);
             QCOMPARE(w.FLD[0]->text(), png);
-            QCOMPARE(dialogs.messages.size(), 1);
-            QCOMPARE(dialogs.messages[0].title, QString("読み込みエラー"));
-            QVERIFY2(dialogs.messages[0].text.contains(path) && dialogs.messages[0].text.contains(reason),
-                     qPrintable(dialogs.messages[0].text));
+            QCOMPARE(dialogs.messages.size(), 2);
+            QCOMPARE(dialogs.messages[1].title, QString("読み込みエラー"));
+            QVERIFY2(dialogs.messages[1].text.contains(path) && dialogs.messages[1].text.contains(reason),
+                     qPrintable(dialogs.messages[1].text));
         }
         // Leaving the field with such a name quietly gives the path back.
         dialogs.messages.clear();
+        dialogs.messageAnswers = {platform::IDNO};
         w.FLD[0]->setFocus();
         w.FLD[0]->setText(fifo);
         w.BTN[2]->setFocus(Qt::MouseFocusReason);
         QCOMPARE(w.FLD[0]->text(), png);
-        QVERIFY(dialogs.messages.isEmpty());
+        QCOMPARE(dialogs.messages.size(), 1); // only the question
         // ".jpeg" is a JPEG name; a JPEG cut short opens with what it holds, and says so.
+        dialogs.messageAnswers = {platform::IDNO};
         enter(jpeg);
+        dialogs.messages.clear();
         QCOMPARE(w.View->PicImg.size(), QSize(64, 48));
         QVERIFY(dialogs.messages.isEmpty());
         enter(cut);
@@ -207,6 +213,8 @@ private slots:
         w.Form_Load();
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
+        ScriptedDialogs dialogs;
+        dialogs.messageAnswers = {platform::IDNO}; // the retouch is let go when b opens
         // Retouch something, then pass through the field without changing it.
         w.View->Committed = {5, 5, 20, 20};
         QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
@@ -279,6 +287,144 @@ private slots:
             QVERIFY(!w.isVisible());
             QVERIFY(ReadAll(basCommon::IniFile).contains(("Front=" + typed).toUtf8()));
         }
+    }
+
+    // Two retouches, taken back and done again bit for bit; the question
+    // before a changed picture is closed; the title follows.
+    void undoRedoAndTheQuestionBeforeClosing()
+    {
+        const QString png = picture("undo.png", 100, 80, 7);
+        const QByteArray onDisk = ReadAll(png);
+        basCommon::ImageFront = png;
+        ScriptedDialogs dialogs;
+        auto w = std::make_unique<frmMain>();
+        w->Form_Load();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QCOMPARE(w->windowTitle(), QString("Pixmend - undo.png[*]"));
+        const QImage loaded = w->View->PicImg.copy();
+        w->View->Committed = {10, 10, 40, 30};
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        const QImage first = w->View->PicImg.copy();
+        w->OPT[2]->setChecked(true);
+        w->View->Committed = {99, 60, 30, 0}; // reaches the top and right edges
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        const QImage second = w->View->PicImg.copy();
+        QVERIFY(w->isWindowModified() && first != loaded && second != first);
+
+        w->FLD[0]->setFocus(); // the shortcuts work from the path field too
+        QTest::keyClick(w->FLD[0], Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(w->FLD[0], Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w->View->PicImg, loaded);
+        QVERIFY(!w->isWindowModified());
+        QCOMPARE(w->AREA[0]->BackBuffer().pixel(20, 20), loaded.pixel(20, 20)); // repainted
+        QTest::keyClick(w->FLD[0], Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(w->View->PicImg, first);
+        QTest::keyClick(w->FLD[0], Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(w->View->PicImg, second);
+        QVERIFY(!w->Redo());
+        // A new retouch after an undo drops what could be redone.
+        QVERIFY(w->Undo());
+        w->View->Committed = {50, 50, 60, 60};
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        QVERIFY(!w->RetouchHistory().CanRedo());
+        QCOMPARE(w->RetouchHistory().Steps(), size_t(2));
+
+        // Closing a changed picture asks first: キャンセル stays, 保存 whose
+        // Save dialog is cancelled stays, 保存しない closes and leaves the file.
+        dialogs.messageAnswers = {platform::IDCANCEL, platform::IDYES};
+        dialogs.fileAnswers << platform::FileDialogResult{};
+        QVERIFY(!w->close());
+        QVERIFY(!w->close());
+        QVERIFY(w->isVisible());
+        QCOMPARE(dialogs.messages.size(), 2);
+        QCOMPARE(dialogs.messages[0].title, QString("Pixmend"));
+        QVERIFY(dialogs.messages[0].text.contains("変更を保存しますか?") && dialogs.messages[0].text.contains("undo.png"));
+        QCOMPARE(dialogs.messages[0].style & 0x0F, int(platform::MB_SAVECHANGES));
+        dialogs.messageAnswers = {platform::IDNO};
+        QVERIFY(w->close());
+        QCOMPARE(ReadAll(png), onDisk);
+
+        // 保存 that saves: the title names the saved file, and closing goes on.
+        w = std::make_unique<frmMain>();
+        w->Form_Load();
+        w->View->Committed = {1, 1, 5, 5};
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        dialogs.messages.clear();
+        dialogs.messageAnswers = {platform::IDYES};
+        dialogs.fileAnswers << platform::FileDialogResult{dir.filePath("kept.png"), 1};
+        QVERIFY(w->close());
+        QCOMPARE(dialogs.messages.size(), 1);
+        QCOMPARE(QImage(dir.filePath("kept.png")), w->View->PicImg);
+        QCOMPARE(w->windowTitle(), QString("Pixmend - kept.png[*]"));
+        QVERIFY(!w->isWindowModified());
+        // Undone after the save, the picture differs from the saved file again.
+        QVERIFY(w->Undo());
+        QVERIFY(w->isWindowModified());
+    }
+
+    void shortcutsAndFeedback()
+    {
+        const QString png = picture("keys.png", 60, 40, 9);
+        basCommon::ImageFront = png;
+        ScriptedDialogs dialogs;
+        frmMain w;
+        w.Form_Load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(w.BTN[0]->toolTip(), QString("補正 (元に戻す: Ctrl+Z)"));
+        // 補正 with nothing committed says so.
+        w.BTN_Click(0);
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages[0].text.contains("範囲を選択してから補正してください。"));
+        // Escape ends a selection in progress, as the right click does.
+        w.View->AREA_MouseDown(0, 1, 0, 5, 5);
+        QCOMPARE(w.View->Selecting, int16_t(1));
+        QTest::keyClick(w.BTN[0], Qt::Key_Escape);
+        QCOMPARE(w.View->Selecting, int16_t(0));
+        QVERIFY(!w.AREA[0]->SelLinesVisible);
+        // Enter on the view is 補正.
+        w.View->Committed = {10, 10, 30, 20};
+        w.AREA[0]->setFocus();
+        const QImage before = w.View->PicImg.copy();
+        QTest::keyClick(w.AREA[0], Qt::Key_Return);
+        QVERIFY(w.View->PicImg != before);
+        // Ctrl+S saves, Ctrl+O browses (both cancelled here).
+        dialogs.fileAnswers << platform::FileDialogResult{} << platform::FileDialogResult{};
+        QTest::keyClick(w.AREA[0], Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(w.AREA[0], Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(dialogs.fileRequests.size(), 2);
+        QCOMPARE(dialogs.fileRequests[0].title, QString("ファイルの保存"));
+        QCOMPARE(dialogs.fileRequests[1].title, QString("背景の画像"));
+        dialogs.messageAnswers = {platform::IDNO}; // let the retouch go on closing
+    }
+
+    void commandLine()
+    {
+        using CL = basCommon::CommandLine;
+        const QList<QPair<QStringList, CL::Action>> cases{
+            {{"pixmend"}, CL::Run},
+            {{"pixmend", "a.png"}, CL::Run},
+            {{"pixmend", "-platform", "offscreen", "--", "-odd.png"}, CL::Run},
+            {{"pixmend", "--help"}, CL::Help},
+            {{"pixmend", "--version"}, CL::Version},
+            {{"pixmend", "--bogus"}, CL::Error},
+            {{"pixmend", "a.png", "b.png"}, CL::Error},
+        };
+        for (const auto& [args, action] : cases)
+            QVERIFY2(basCommon::ParseCommandLine(args).action == action, qPrintable(args.join(' ')));
+        QCOMPARE(basCommon::ParseCommandLine({"pixmend", "-platform", "offscreen", "--", "-odd.png"}).file, QString("-odd.png"));
+        // --help and --version need no display; an unknown option is a usage error.
+        QProcess p;
+        p.setEnvironment({"QT_QPA_PLATFORM=nothing-such"});
+        p.start(QStringLiteral(PIXMEND_APP), {"--version"});
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().startsWith("pixmend "));
+        p.start(QStringLiteral(PIXMEND_APP), {"--nonsense"});
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(p.readAllStandardError().contains("Usage: pixmend"));
     }
 
     void resizeKeepsThePictureWithoutReadingTheFile()

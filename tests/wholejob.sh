@@ -1,7 +1,8 @@
 #!/bin/sh
 # The whole job through the real program in a real X server: open a
-# photograph from the remembered path, mark a rectangle with two clicks,
-# press 補正, press 保存, type a name, and check the written pixels.
+# photograph named on the command line, mark a rectangle with two clicks,
+# press 補正, take it back and do it again with the keyboard, press 保存,
+# type a name, and check the written pixels and the remembered path.
 # Arguments: PIXMEND HELPER PHOTO
 set -e
 pixmend=$1 helper=$2 photo=$3
@@ -26,7 +27,7 @@ wait_for() { # seconds, command...
 
 QT_QPA_PLATFORM=offscreen "$helper" prepare "$photo" "$work/photo.png" || fail "cannot prepare the photograph"
 cp "$pixmend" "$work/pixmend"
-printf '[Image]\nFront=%s\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n' "$work/photo.png" > "$work/Pixmend.ini"
+printf '[Image]\nFront=%s\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n' "$work/remembered.png" > "$work/Pixmend.ini"
 
 # Xvfb picks a free display itself and tells us its number when it is ready.
 # -noreset: otherwise the server resets when our probe disconnects, and the
@@ -37,10 +38,10 @@ wait_for 10 test -s "$work/display" || fail "no X server"
 export DISPLAY=:$(cat "$work/display")
 wait_for 10 xdotool getmouselocation || fail "no X server at $DISPLAY"
 
-QT_QPA_PLATFORM=xcb "$work/pixmend" >"$work/app.log" 2>&1 &
+QT_QPA_PLATFORM=xcb "$work/pixmend" "$work/photo.png" >"$work/app.log" 2>&1 &
 app=$!
-wait_for 30 xdotool search --onlyvisible --name '^Pixmend$' || { cat "$work/app.log" "$work/xvfb.log" >&2; fail "no window"; }
-win=$(xdotool search --onlyvisible --name '^Pixmend$' | head -1)
+wait_for 30 xdotool search --onlyvisible --name '^Pixmend' || { cat "$work/app.log" "$work/xvfb.log" >&2; fail "no window"; }
+win=$(xdotool search --onlyvisible --name '^Pixmend' | head -1)
 sleep 0.5
 
 click() { xdotool mousemove --window "$win" "$1" "$2" click 1; sleep 0.2; }
@@ -48,6 +49,8 @@ click() { xdotool mousemove --window "$win" "$1" "$2" click 1; sleep 0.2; }
 click $((89 + 20)) $((25 + 30))
 click $((89 + 120)) $((25 + 90))
 click $((8 + 24)) $((248 + 12))     # 補正
+xdotool key ctrl+z; sleep 0.2
+xdotool key ctrl+y; sleep 0.2
 click $((120 + 24)) $((248 + 12))   # 保存
 wait_for 10 xdotool search --onlyvisible --name 'ファイルの保存' || fail "no save dialog"
 sleep 0.5

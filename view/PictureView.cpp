@@ -157,9 +157,14 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
         Committed = {Live.X1, Live.Y1, px, py};
         Selecting = 0;
     } else if (button == 2) {
-        Selecting = 0;
-        ShowSelLines(false);
+        CancelSelection();
     }
+}
+
+void PictureView::CancelSelection()
+{
+    Selecting = 0;
+    ShowSelLines(false);
 }
 
 void PictureView::AREA_MouseMove(int, int, int, float x, float y)

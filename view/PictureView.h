@@ -68,6 +68,9 @@ public:
 
     void AREA_MouseDown(int index, int button, int shift, float x, float y);
     void AREA_MouseMove(int index, int button, int shift, float x, float y);
+    // What the right click does: the selection in progress stops and the
+    // marquee goes.
+    void CancelSelection();
     void ShowSelLines(bool visible);
     void PlaceSelLines(const retouch::SelRect& rect);
     void TMC_Timer();
