@@ -3,7 +3,7 @@
 JOBS  ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: run test bench fuzz fuzz-build build build-asan
+.PHONY: run test bench fuzz fuzz-build build build-asan mutants
 
 build:
 	scripts/install-deps.sh build
@@ -40,3 +40,9 @@ fuzz-build:
 FUZZ_SECONDS ?= 600
 fuzz: fuzz-build
 	fuzz/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+# The mutation check: named faults planted one at a time, each must make a
+# test fail. By hand only; it takes a while. PATTERN picks faults by name.
+mutants:
+	scripts/install-deps.sh build test
+	scripts/mutants.sh $(PATTERN)

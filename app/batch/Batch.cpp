@@ -317,7 +317,7 @@ QString ProcessFile(const Job& job, const Options& o)
     int err = 0;
     int status;
     if (job.ext == QLatin1String(".JPG"))
-        status = platform::DCSavetoJPEG(picture, W, H, out, uint8_t(platform::ClampJpegRate(o.jpegRate)),
+        status = platform::DCSavetoJPEG(picture, W, H, out, uint8_t(o.jpegRate),
                                         o.progressive, {}, &err);
     else if (job.ext == QLatin1String(".PNG"))
         status = platform::DCSavetoPNG(picture, W, H, out, uint8_t(o.pngRate >= 0 && o.pngRate <= 2 ? o.pngRate : 0),

@@ -1,0 +1,104 @@
+#!/bin/sh
+# A small mutation check: each named fault below is a one-line edit of the
+# program (a sed expression on one file) where a real bug would hurt. For
+# each, the edit is made in a copy of the tree, built incrementally in a build
+# folder of the copy's own, and the tests are run (plain build, per-test
+# timeout, stopping at the first failure). A fault the tests notice is
+# "killed"; one they miss is a hole in the tests.
+#
+# Usage: scripts/mutants.sh [PATTERN]   (only the faults whose name contains PATTERN)
+# Environment: MUTANTS_DIR (default /tmp/pixmend-mutants), MUTANTS_TIMEOUT
+# (seconds per test, default 120), JOBS (default: the number of cores).
+set -u
+top=$(cd "$(dirname "$0")/.." && pwd)
+work=${MUTANTS_DIR:-/tmp/pixmend-mutants}
+timeout=${MUTANTS_TIMEOUT:-120}
+jobs=${JOBS:-$(nproc)}
+pattern=${1:-}
+src=$work/src
+build=$work/build
+
+# name|file|sed expression (the expression must change the file)
+faults='
+fill divisor one short|retouch/fills/Fills.cpp|s/const float n = static_cast<float>(rect.Y2 - rect.Y1 + 2);/const float n = static_cast<float>(rect.Y2 - rect.Y1 + 1);/
+fill horizontal divisor|retouch/fills/Fills.cpp|s/const float n = static_cast<float>(rect.X2 - rect.X1 + 2);/const float n = static_cast<float>(rect.X2 - rect.X1 + 3);/
+fill rounds by truncation|retouch/fills/Fills.cpp|s/inline __m128i Rounded(__m128 v) { return _mm_cvtps_epi32(v); }/inline __m128i Rounded(__m128 v) { return _mm_cvttps_epi32(v); }/
+fill AVX2 tie rule|retouch/fills/Fills.cpp|s/_mm256_set1_ps(0.5f), _CMP_EQ_OQ/_mm256_set1_ps(0.5f), _CMP_NEQ_OQ/
+fill cross average halves twice|retouch/fills/Fills.cpp|s/return _mm_srai_epi32(sum, 1);/return _mm_srai_epi32(sum, 2);/
+fill bottom edge sample|retouch/fills/Fills.cpp|s/const int32_t b = (H - 1 > rect.Y2) ? rect.Y2 + 1 : H - 1;/const int32_t b = (H - 1 > rect.Y2) ? rect.Y2 + 1 : H - 2;/
+fill left edge sample|retouch/fills/Fills.cpp|s/const int32_t a = rect.X1 < 1 ? 0 : rect.X1 - 1;/const int32_t a = rect.X1 < 1 ? 1 : rect.X1 - 1;/
+retouch band misses the row above|retouch/Retouch.cpp|s/const int32_t first = sel.Y1 < 1 ? 0 : sel.Y1 - 1;/const int32_t first = sel.Y1;/
+selection not ordered|retouch/Retouch.cpp|s/    if (s.X1 > s.X2)/    if (false)/
+selection clamped one beyond|retouch/Retouch.cpp|s/        if (v > hi)/        if (v > hi + 1)/
+png header size read as 16 bits|files/PictureFiles.cpp|s/const uint32_t w = uint32_t(head\[16\]) << 24 | uint32_t(head\[17\]) << 16 | /const uint32_t w = /
+jpeg quality formula|platform/JpegCodec.cpp|s/int JpegQualityForRate(int rate) { return 101 - ClampJpegRate(rate); }/int JpegQualityForRate(int rate) { return 100 - ClampJpegRate(rate); }/
+png rate 2 not the smallest|platform/PngCodec.cpp|s/    case 2: return 9;/    case 2: return 6;/
+ini names match case|platform/Profile.cpp|s/compare(b, Qt::CaseInsensitive)/compare(b, Qt::CaseSensitive)/
+ini value cut at 255|platform/Profile.cpp|s/TrimBlanks(line.mid(line.indexOf(.=.) + 1))/&.left(255)/
+ini missing key appended at the end|platform/Profile.cpp|s/lines.insert(lastEntry + 1, OneLine(key) + "=" + entryValue);/lines.append(OneLine(key) + "=" + entryValue);/
+rename before the data is flushed|platform/AtomicFile.cpp|s/    bool ok = std::fflush(stream_) == 0 \&\& !std::ferror(stream_);/    bool ok = true; std::fclose(stream_); stream_ = ::fdopen(::open("\/dev\/null", O_WRONLY), "wb");/
+temporary not removed|platform/AtomicFile.cpp|s/        ::unlink(tempPath_.constData());/        (void)0;/
+symlink replaced by a file|platform/AtomicFile.cpp|s/target_(ResolveLinks(EncodeFileName(target)))/target_(EncodeFileName(target))/
+read-only file replaced|platform/AtomicFile.cpp|s/if ((st.st_mode \& 0222) == 0 || ::access(target_.constData(), W_OK) != 0) {/if (false) {/
+setuid copied|platform/AtomicFile.cpp|s/ \& ~mode_t(S_ISUID | S_ISGID)//
+fifo read as a file|platform/FileRead.cpp|s/    if (!S_ISREG(st.st_mode))/    if (S_ISDIR(st.st_mode))/
+settings size unlimited|platform/Profile.h|s/kMaxProfileBytes = 1 << 20;/kMaxProfileBytes = qint64(1) << 40;/
+truncated jpeg not told|platform/JpegCodec.cpp|s/        reinterpret_cast<DecodeErrors\*>(c->err)->truncated = true;/        (void)c;/
+rotated jpeg placed unturned|platform/JpegCodec.cpp|s/        case 6: for (int x = 0; x < width; ++x) px(height - 1 - y, x) = row\[x\]; break;/        case 6: for (int x = 0; x < width; ++x) px(y, x) = row[x]; break;/
+tiny jpeg claiming a huge frame|platform/JpegCodec.cpp|s/    if (size < MinimumJpegBytes(\&cinfo) \/ 16)/    if (false)/
+rle bitmap bound lifted|platform/PictureLoader.cpp|s/dataBytes \* 128/dataBytes * 1000000/
+failed open empties the picture|view/PictureView.cpp|s/        if (PicImg.isNull())/        PicImg = platform::Surface(); if (true)/
+overwrite question skipped|files/PictureFiles.cpp|s/    if (state == kFileExists) {/    if (false) {/
+extension not from the filter|files/PictureFiles.cpp|s/    case 3: force(".JPG"); break;/    case 3: break;/
+loupe centre off by one|view/PictureView.cpp|s/LoupeBlock b{px - 4, py - 4,/LoupeBlock b{px - 3, py - 4,/
+scroll offset ignored|view/PictureView.cpp|s/std::nearbyint(double(v) + scroll)/std::nearbyint(double(v))/
+batch outputs may clash|app/batch/Batch.cpp|s/other != outputs.cend()) {/false) {/
+batch output may replace an input|app/batch/Batch.cpp|s/        if (input != inputs.cend() \&\& !o.inPlace) {/        if (false) {/
+batch exit status always 0|app/batch/Batch.cpp|s/    return failed ? 1 : 0;/    return 0;/
+batch rect outside accepted|app/batch/Batch.cpp|s/if (x2 < 0 || y2 < 0 || x1 > W - 1 || y1 > H - 1)/if (false)/
+batch rate not clamped|app/batch/main.cpp|s/defaults.jpegRate = platform::ClampJpegRate(basCommon::JpegRate);/defaults.jpegRate = basCommon::JpegRate;/
+undo does not restore|retouch/History.cpp|s/        std::memcpy(a, b, rowBytes);/        (void)b;/
+no question before losing work|app/frmMain.cpp|s/bool frmMain::IsChanged() const { return /bool frmMain::IsChanged() const { return false \&\& /
+settings write failure silent|app/frmMain.cpp|s/        basCommon::ReportSettingsNotSaved(this, err);/        (void)err;/
+'
+
+mkdir -p "$work"
+echo "mutants: copying the tree to $src"
+rm -rf "$src"
+mkdir -p "$src"
+(cd "$top" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - 2>/dev/null) | tar -C "$src" -xf -
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 2
+echo "mutants: building and testing the unchanged tree"
+cmake --build "$build" -j"$jobs" >"$work/build.log" 2>&1 || { echo "mutants: the tree does not build"; exit 2; }
+(cd "$build" && ctest -j"$jobs" --timeout "$timeout" >"$work/baseline.log" 2>&1) || {
+  echo "mutants: the tests fail on the unchanged tree (see $work/baseline.log)"; exit 2; }
+
+rm -f "$work/results"
+printf '%s\n' "$faults" | while IFS='|' read -r name file expr; do
+  [ -n "$name" ] || continue
+  case "$name" in *"$pattern"*) ;; *) continue ;; esac
+  cp "$top/$file" "$src/$file"
+  sed -i -e "$expr" "$src/$file"
+  if cmp -s "$top/$file" "$src/$file"; then
+    echo "NOT APPLIED  $name ($file)"
+    echo broken >>"$work/results"
+    continue
+  fi
+  if ! cmake --build "$build" -j"$jobs" >"$work/build.log" 2>&1; then
+    echo "NO BUILD     $name ($file)"
+    echo broken >>"$work/results"
+  elif (cd "$build" && ctest -j"$jobs" --timeout "$timeout" --stop-on-failure >"$work/last.log" 2>&1); then
+    echo "SURVIVED     $name ($file)"
+    echo survived >>"$work/results"
+  else
+    echo "killed       $name"
+    echo killed >>"$work/results"
+  fi
+  cp "$top/$file" "$src/$file"
+done
+# The loop runs in a subshell: count from its record.
+[ -f "$work/results" ] || : >"$work/results"
+k=$(grep -c '^killed' "$work/results"); s=$(grep -c '^survived' "$work/results"); b=$(grep -c '^broken' "$work/results")
+rm -f "$work/results"
+echo "mutants: $k killed, $s survived, $b not applied or not built"
+[ "$s" -eq 0 ] && [ "$b" -eq 0 ]
