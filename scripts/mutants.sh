@@ -87,7 +87,11 @@ printf '%s\n' "$faults" | while IFS='|' read -r name file expr; do
   if ! cmake --build "$build" -j"$jobs" >"$work/build.log" 2>&1; then
     echo "NO BUILD     $name ($file)"
     echo broken >>"$work/results"
-  elif (cd "$build" && ctest -j"$jobs" --timeout "$timeout" --stop-on-failure >"$work/last.log" 2>&1); then
+  # One test at a time in the order they are declared (the quick unit tests
+  # first), so that a killed fault costs only the tests up to the first
+  # failure.
+  elif (cd "$build" && rm -f Testing/Temporary/CTestCostData.txt &&
+        ctest -j1 --timeout "$timeout" --stop-on-failure >"$work/last.log" 2>&1); then
     echo "SURVIVED     $name ($file)"
     echo survived >>"$work/results"
   else

@@ -91,19 +91,6 @@ private slots:
         }
     }
 
-    void zeroRectangleChangesNothingAndKeepFormats()
-    {
-        const QString out = dir.filePath("zero");
-        const RunResult r = RunBatch({"--rect", "0,0,0,0", "--out", out, "--png-rate", "2", photoB}, dir.path());
-        QCOMPARE(r.status, 0);
-        QCOMPARE(FirstDifference(QImage(out + "/cold.png"), QImage(photoB)), QString());
-        // keep: JPEG stays JPEG, with its own extension.
-        QVERIFY(QFile::copy(photoA, dir.filePath("shot.JPG")));
-        const RunResult k = RunBatch({"--rect", "1,1,3,3", "--suffix", "_x", dir.filePath("shot.JPG")}, dir.path());
-        QCOMPARE(k.status, 0);
-        QVERIFY(ReadAll(dir.filePath("shot_x.JPG")).startsWith("\xFF\xD8"));
-    }
-
     void badFilesAmongGoodOnes()
     {
         const QString corrupt = dir.filePath("corrupt.png");
@@ -123,17 +110,23 @@ private slots:
         QCOMPARE(w.status, 1);
     }
 
-    void inputsAreNeverTouchedUnlessInPlace()
+    // Inputs stay untouched unless --in-place; keep keeps JPEG as JPEG with
+    // its own extension; a zero rectangle changes nothing.
+    void whereResultsGo()
     {
         const QString copy = dir.filePath("inplace.png");
         QVERIFY(QFile::copy(photoB, copy));
         const QByteArray original = ReadAll(copy);
+        QCOMPARE(RunBatch({"--rect", "0,0,0,0", "--png-rate", "2", copy}, dir.path()).status, 0);
+        QCOMPARE(FirstDifference(QImage(dir.filePath("inplace-pixmend.png")), QImage(copy)), QString());
         QCOMPARE(RunBatch({"--rect", "5,5,200,100", copy}, dir.path()).status, 0);
         QCOMPARE(ReadAll(copy), original);
-        QVERIFY(QFile::exists(dir.filePath("inplace-pixmend.png")));
         QCOMPARE(RunBatch({"--rect", "5,5,200,100", "--in-place", copy}, dir.path()).status, 0);
         QVERIFY(ReadAll(copy) != original);
         QCOMPARE(ReadAll(copy), ReadAll(dir.filePath("inplace-pixmend.png")));
+        QVERIFY(QFile::copy(photoA, dir.filePath("shot.JPG")));
+        QCOMPARE(RunBatch({"--rect", "1,1,3,3", "--suffix", "_x", dir.filePath("shot.JPG")}, dir.path()).status, 0);
+        QVERIFY(ReadAll(dir.filePath("shot_x.JPG")).startsWith("\xFF\xD8"));
     }
 
     // Every output is worked out before anything is written: a run that would
@@ -260,7 +253,7 @@ private slots:
         const platform::Surface big = MakePicture(4000, 3000, 5);
         QVERIFY(platform::DCSavetoJPEG(big, 4000, 3000, d.filePath("big.jpg"), 1, true) == 0);
         const QByteArray bigData = ReadAll(d.filePath("big.jpg"));
-        for (int delayMs : {30, 120, 300}) {
+        for (int delayMs : {50, 200}) {
             QVERIFY(WriteAll(d.filePath("shrinks.jpg"), bigData));
             QProcess p;
             p.start(QStringLiteral(PIXMEND_BATCH), {"--rect", "10,10,20,20", "--out", d.filePath("s"), d.filePath("shrinks.jpg")});
@@ -306,11 +299,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("malformed rect") << QStringList{"--rect", "1,2,3", "a.png"};
-        QTest::newRow("rect with text") << QStringList{"--rect", "1,2,x,4", "a.png"};
         QTest::newRow("unknown mode") << QStringList{"--mode", "Z", "--rect", "1,2,3,4", "a.png"};
         QTest::newRow("unknown option") << QStringList{"--fast", "--rect", "1,2,3,4", "a.png"};
         QTest::newRow("no rect") << QStringList{"a.png"};
-        QTest::newRow("no files") << QStringList{"--rect", "1,2,3,4"};
         QTest::newRow("two destinations") << QStringList{"--rect", "1,2,3,4", "--in-place", "--out", "d", "a.png"};
         QTest::newRow("rate out of range") << QStringList{"--rect", "1,2,3,4", "--jpeg-rate", "0", "a.png"};
         QTest::newRow("missing value") << QStringList{"--rect"};
@@ -321,15 +312,10 @@ private slots:
         const RunResult r = RunBatch(args, dir.path());
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains("Usage: pixmend-batch"), qPrintable(r.err));
-    }
-
-    void help()
-    {
         QProcess p;
         p.start(QStringLiteral(PIXMEND_BATCH), {"--help"});
         p.waitForFinished();
-        QCOMPARE(p.exitCode(), 0);
-        QVERIFY(p.readAllStandardOutput().contains("--mode V|H|X"));
+        QVERIFY(p.exitCode() == 0 && p.readAllStandardOutput().contains("--mode V|H|X"));
     }
 
     void outputNames()
