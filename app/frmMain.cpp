@@ -210,9 +210,9 @@ bool frmMain::Redo()
     return true;
 }
 
-bool frmMain::OpenPicture(const QString& path, bool tellFailure)
+bool frmMain::OpenPicture(const QString& path, bool tellFailure, bool askFirst)
 {
-    if (!MayDiscardChanges()) {
+    if (askFirst && !MayDiscardChanges()) {
         FLD[0]->setText(View->ShownPath);
         return false;
     }
@@ -256,9 +256,16 @@ void frmMain::FLD_LostFocus(int Index)
 
 void frmMain::FLD_OLEDragDrop(int, const QStringList& files)
 {
-    for (const QString& path : files)
-        if (basFunc::IsAcceptedPictureName(path))
-            OpenPicture(path, true);
+    // One question for the whole drop, and only when a picture is in it.
+    bool asked = false;
+    for (const QString& path : files) {
+        if (!basFunc::IsAcceptedPictureName(path))
+            continue;
+        if (!asked && !MayDiscardChanges())
+            return;
+        asked = true;
+        OpenPicture(path, true, false);
+    }
 }
 
 void frmMain::AREA_OLEDragDrop(int Index, const QStringList& files) { FLD_OLEDragDrop(Index, files); }

@@ -76,10 +76,11 @@ protected:
 private:
     void CreateControls();
     void OpenLastPicture();
-    // Opens path into the view. A failure keeps the picture and path shown
-    // before, and is told in a message box when tellFailure; a JPEG that
-    // ends early opens and is always told.
-    bool OpenPicture(const QString& path, bool tellFailure);
+    // Opens path into the view, first asking about unsaved work when
+    // askFirst. A failure keeps the picture and path shown before, and is
+    // told in a message box when tellFailure; a JPEG that ends early opens
+    // and is always told.
+    bool OpenPicture(const QString& path, bool tellFailure, bool askFirst = true);
     void PictureOpened(const QString& path);
     void UpdateTitle();
     void CreateShortcuts();

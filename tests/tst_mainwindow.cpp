@@ -182,13 +182,19 @@ private slots:
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.messages[0].text.contains("途中で終わっています"));
 
-        // A dropped file list opens each picture in turn; dropped text is no file list.
+        // A dropped file list opens each picture in turn, after one question
+        // for all of them; dropped text is no file list.
         const QString gif = DataPath("data/loads/two-frames.gif");
+        w.View->Committed = {1, 1, 9, 9};
+        QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
+        dialogs.messages.clear();
+        dialogs.messageAnswers = {platform::IDNO};
         QMimeData files, text;
         files.setUrls({QUrl::fromLocalFile(dir.filePath("notes.txt")), QUrl::fromLocalFile(bmp), QUrl::fromLocalFile(gif)});
         text.setText(bmp);
         QVERIFY(DroppedFiles(&text).isEmpty());
         w.AREA_OLEDragDrop(0, DroppedFiles(&files));
+        QCOMPARE(dialogs.messages.size(), 1);
         QCOMPARE(w.FLD[0]->text(), gif);
         QCOMPARE(w.View->PicImg.size(), QSize(2, 1));
         // The browse button: the Open dialog as designed; a cancel changes nothing.
