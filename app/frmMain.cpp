@@ -94,6 +94,7 @@ void frmMain::CreateShortcuts()
     auto add = [this](const QKeySequence& keys, auto action, QWidget* on = nullptr) {
         auto* shortcut = new QShortcut(keys, on ? on : this);
         shortcut->setContext(on ? Qt::WidgetShortcut : Qt::WindowShortcut);
+        shortcuts_ << shortcut;
         connect(shortcut, &QShortcut::activated, this, action);
     };
     add(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { Undo(); });
@@ -105,6 +106,17 @@ void frmMain::CreateShortcuts()
     // Enter means 補正 on the view only: in the path field it opens the name.
     add(QKeySequence(Qt::Key_Return), [this] { BTN_Click(0); }, AREA[0]);
     add(QKeySequence(Qt::Key_Enter), [this] { BTN_Click(0); }, AREA[0]);
+}
+
+void frmMain::SetBusy(bool busy)
+{
+    busy_ = busy;
+    for (QPushButton* b : BTN)
+        b->setEnabled(!busy && b != BTN[1]);
+    DBTN[0]->setEnabled(!busy);
+    FLD[0]->setReadOnly(busy);
+    for (QShortcut* s : shortcuts_)
+        s->setEnabled(!busy);
 }
 
 void frmMain::Form_Load() { OpenLastPicture(); }
@@ -212,15 +224,20 @@ bool frmMain::Redo()
 
 bool frmMain::OpenPicture(const QString& path, bool tellFailure, bool askFirst)
 {
+    if (busy_)
+        return false;
     if (askFirst && !MayDiscardChanges()) {
         FLD[0]->setText(View->ShownPath);
         return false;
     }
     platform::LoadReport report;
-    if (!View->SetupView(path, &report)) {
+    SetBusy(true);
+    const bool opened = View->SetupView(path, &report);
+    SetBusy(false);
+    if (!opened) {
         // The picture on view stays, and so does the path that names it.
         FLD[0]->setText(View->ShownPath);
-        if (tellFailure)
+        if (tellFailure && !report.cancelled)
             platform::Dialogs().MessageBox(
                 this, QStringLiteral("ファイル「%1」を開けませんでした。\n%2").arg(path, platform::LoadFailureReason(report)),
                 QStringLiteral("読み込みエラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
@@ -283,6 +300,8 @@ void frmMain::DBTN_Click(int)
 
 retouch::RetouchResult frmMain::Retouch()
 {
+    if (busy_)
+        return retouch::RetouchResult::NoSelection;
     const retouch::FillMode mode = OPT[0]->isChecked()   ? retouch::FillMode::Vertical
                                    : OPT[1]->isChecked() ? retouch::FillMode::Horizontal
                                                          : retouch::FillMode::Cross;
@@ -305,8 +324,12 @@ retouch::RetouchResult frmMain::Retouch()
 files::SaveOutcome frmMain::SaveImageFile()
 {
     const files::SaveOptions options{basCommon::JpegRate, basCommon::JpegPrgrs, basCommon::PngRate};
+    if (busy_)
+        return files::SaveOutcome::Cancelled;
     QString saved;
+    SetBusy(true);
     const files::SaveOutcome outcome = files::SaveImageFile(this, View->PicImg, options, files::kProgressDelayMs, &saved);
+    SetBusy(false);
     if (outcome == files::SaveOutcome::Saved) {
         savedState_ = history_.State();
         titleName_ = QFileInfo(saved).fileName();
@@ -350,7 +373,7 @@ void frmMain::Form_QueryUnload()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    if (!MayDiscardChanges()) {
+    if (busy_ || !MayDiscardChanges()) {
         event->ignore();
         return;
     }

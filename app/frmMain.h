@@ -16,6 +16,7 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
+class QShortcut;
 class QTimer;
 class ViewArea;
 
@@ -84,9 +85,14 @@ private:
     void PictureOpened(const QString& path);
     void UpdateTitle();
     void CreateShortcuts();
+    // While a load or save runs (its window stays alive), nothing may start
+    // another or change the picture.
+    void SetBusy(bool busy);
     QSize FrameExtra() const;
 
     retouch::History history_;
     uint64_t savedState_ = 0; // the history's state when last opened or saved
     QString titleName_;       // the file name the title shows
+    QList<QShortcut*> shortcuts_;
+    bool busy_ = false;
 };

@@ -10,14 +10,19 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
-#include <utility>
 #include <QGuiApplication>
 #include <QProgressDialog>
+#include <QTimer>
 
+#include <atomic>
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
+#include <utility>
 
 namespace files {
 namespace {
@@ -46,40 +51,52 @@ private:
     bool active_ = false;
 };
 
-// A progress dialog that appears only when a load or save lasts longer than
-// half a second: a quick one should not flash a window.
-class ProgressUi {
-public:
-    ProgressUi(QWidget* owner, int delayMs, QString label, QString title)
-        : owner_(owner), delayMs_(delayMs), label_(std::move(label)), title_(std::move(title))
-    {
-        clock_.start();
-    }
-
-    void operator()(int done, int total)
-    {
-        if (!dialog_ && clock_.elapsed() < delayMs_)
-            return;
-        if (!dialog_) {
-            dialog_ = std::make_unique<QProgressDialog>(label_, QString(), 0, total, owner_);
-            dialog_->setWindowTitle(title_);
-            dialog_->setWindowModality(Qt::WindowModal);
-            dialog_->setMinimumDuration(0);
-            dialog_->setAutoClose(false);
-            dialog_->show();
+// Runs work on a thread of its own while this thread keeps the window alive:
+// it repaints, the busy cursor shows, and once the work has lasted delayMs a
+// progress dialog shows the percentage with a キャンセル button. work gets a
+// progress callback that answers false once the user has cancelled.
+template <typename Result>
+Result RunWithProgress(QWidget* owner, int delayMs, const QString& label, const QString& title,
+                       const std::function<Result(const platform::SaveProgress&)>& work)
+{
+    BusyCursor busy;
+    std::atomic<int> done{0}, total{0};
+    std::atomic<bool> cancel{false}, finished{false};
+    Result result{};
+    QEventLoop loop;
+    std::thread worker([&] {
+        result = work([&](int d, int t) {
+            done = d;
+            total = t;
+            return !cancel.load();
+        });
+        finished = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> dialog;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (!dialog && !finished && clock.elapsed() >= delayMs) {
+            dialog = std::make_unique<QProgressDialog>(label, QStringLiteral("キャンセル"), 0, 100, owner);
+            dialog->setWindowTitle(title);
+            dialog->setWindowModality(Qt::WindowModal);
+            dialog->setMinimumDuration(0);
+            dialog->setAutoClose(false);
+            dialog->setAutoReset(false);
+            dialog->show();
         }
-        dialog_->setValue(done);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-    bool shown() const { return dialog_ != nullptr; }
-
-private:
-    QWidget* owner_;
-    int delayMs_;
-    QString label_, title_;
-    QElapsedTimer clock_;
-    std::unique_ptr<QProgressDialog> dialog_;
-};
+        if (dialog && dialog->wasCanceled())
+            cancel = true;
+        if (dialog && total > 0)
+            dialog->setValue(int(int64_t(done) * 100 / total));
+    });
+    tick.start(delayMs > 0 ? 40 : 0);
+    loop.exec();
+    worker.join();
+    return result;
+}
 
 void ReportSaveError(QWidget* owner, const QString& name, const QString& reason)
 {
@@ -188,10 +205,22 @@ int16_t LoadPictureFile(const QString& path, platform::Surface& picture)
 platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path, platform::LoadReport* report,
                                              int progressDelayMs)
 {
-    BusyCursor busy;
-    ProgressUi progressUi(owner, progressDelayMs, QStringLiteral("画像を読み込んでいます…"),
-                          QStringLiteral("読み込み"));
-    return LoadPicture(path, report, [&progressUi](int done, int total) { progressUi(done, total); });
+    platform::LoadReport local;
+    platform::LoadReport& r = report ? *report : local;
+    bool stopped = false;
+    platform::Surface picture = RunWithProgress<platform::Surface>(
+        owner, progressDelayMs, QStringLiteral("画像を読み込んでいます…"), QStringLiteral("読み込み"),
+        [&](const platform::SaveProgress& progress) {
+            return LoadPicture(path, &r, [&](int done, int total) {
+                stopped = !progress(done, total);
+                return !stopped;
+            });
+        });
+    if (stopped) {
+        r.cancelled = true;
+        picture = platform::Surface();
+    }
+    return picture;
 }
 
 int16_t FileStatus(const QString& path, QWidget* owner)
@@ -285,19 +314,20 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
         return SaveOutcome::Failed;
     }
 
-    BusyCursor busy;
-    ProgressUi progressUi(owner, progressDelayMs, QStringLiteral("画像を保存しています…"), QStringLiteral("保存"));
-    const platform::SaveProgress progress = [&progressUi](int done, int total) { progressUi(done, total); };
     int err = 0;
-    int status;
-    if (ext == QLatin1String(".JPG"))
-        status = platform::DCSavetoJPEG(picture, picture.width(), picture.height(), name,
-                                        uint8_t(rate), options.JpegPrgrs != 0, progress, &err);
-    else if (ext == QLatin1String(".PNG"))
-        status = platform::DCSavetoPNG(picture, picture.width(), picture.height(), name,
-                                       uint8_t(rate), progress, &err);
-    else
-        status = platform::SaveBitmapFile(picture, name, progress, &err);
+    const int status = RunWithProgress<int>(
+        owner, progressDelayMs, QStringLiteral("画像を保存しています…"), QStringLiteral("保存"),
+        [&](const platform::SaveProgress& progress) {
+            if (ext == QLatin1String(".JPG"))
+                return platform::DCSavetoJPEG(picture, picture.width(), picture.height(), name, uint8_t(rate),
+                                              options.JpegPrgrs != 0, progress, &err);
+            if (ext == QLatin1String(".PNG"))
+                return platform::DCSavetoPNG(picture, picture.width(), picture.height(), name, uint8_t(rate),
+                                             progress, &err);
+            return platform::SaveBitmapFile(picture, name, progress, &err);
+        });
+    if (status == platform::kCodecCancelled)
+        return SaveOutcome::Cancelled; // the file that was there is untouched
     if (status != platform::kCodecOk) {
         ReportSaveError(owner, name, CodecReason(status, err));
         return SaveOutcome::Failed;

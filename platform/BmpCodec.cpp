@@ -56,8 +56,8 @@ int SaveBitmapFile(const Surface& dc, const QString& file, const SaveProgress& p
         for (uint32_t x = 0; x < w; ++x)
             std::memcpy(&row[x * 3], src + x * 4, 3);
         ok = std::fwrite(row.data(), 1, rowBytes, fp) == rowBytes;
-        if (progress && (i & 127) == 127)
-            progress(int(i + 1), int(h));
+        if (progress && (i & 127) == 127 && !progress(int(i + 1), int(h)))
+            return kCodecCancelled; // the temporary file goes with `out`
     }
     const int writeErrno = errno;
     if (!ok || !out.Commit()) {

@@ -12,8 +12,9 @@
 
 namespace platform {
 
-// Rows written so far and the picture's height, called as the writer goes.
-using SaveProgress = std::function<void(int done, int total)>;
+// Rows written (or read) so far and the picture's height, called as the
+// work goes; returning false stops it (the writer then leaves no file).
+using SaveProgress = std::function<bool(int done, int total)>;
 
 // Writer results. 0 is success.
 enum CodecStatus : int {
@@ -22,6 +23,7 @@ enum CodecStatus : int {
     kCodecCannotCreate = 2, // the temporary file could not be made (errno)
     kCodecWriteFailed = 3,  // writing, syncing or renaming failed (errno)
     kCodecEncoderFailed = 4,
+    kCodecCancelled = 5, // the progress callback asked to stop; nothing was written
 };
 
 // Decodes the PNG file and draws it into dc with its top-left corner at

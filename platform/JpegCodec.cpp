@@ -78,8 +78,11 @@ int WriteJpegCore(FILE* fp, const JpegWriteJob* job, int* savedErrno)
         for (JDIMENSION i = 0; i < n; ++i)
             rows[i] = const_cast<JSAMPROW>(job->bits + static_cast<qsizetype>(first + i) * job->stride);
         jpeg_write_scanlines(&cinfo, rows, n);
-        if (job->progress && *job->progress && (first & 127) == 0)
-            (*job->progress)(static_cast<int>(cinfo.next_scanline), job->height);
+        if (job->progress && *job->progress && (first & 127) == 0
+            && !(*job->progress)(static_cast<int>(cinfo.next_scanline), job->height)) {
+            jpeg_destroy_compress(&cinfo);
+            return kCodecCancelled;
+        }
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
@@ -228,7 +231,8 @@ bool MakeUpright(Surface* out, int orientation, uint32_t w, uint32_t h)
     return !out->isNull();
 }
 
-// 0 when decoded, 1 for an undecodable file, 2 for a picture beyond the limit.
+// 0 when decoded, 1 for an undecodable file, 2 for a picture beyond the
+// limit, 3 when the progress callback stopped it.
 int DecodeJpegCore(const uint8_t* data, size_t size, DecodeSink* sink, bool* truncated)
 {
     jpeg_decompress_struct cinfo;
@@ -305,8 +309,11 @@ int DecodeJpegCore(const uint8_t* data, size_t size, DecodeSink* sink, bool* tru
         }
         if (got < n)
             break;
-        if (sink->progress && *sink->progress)
-            (*sink->progress)(first + n, height);
+        if (sink->progress && *sink->progress && !(*sink->progress)(first + n, height)) {
+            std::free(strip);
+            jpeg_destroy_decompress(&cinfo);
+            return 3;
+        }
     }
     *truncated = err.truncated;
     std::free(strip);
@@ -358,7 +365,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out, JpegDecodeInfo* 
     bool truncated = false;
     const int rc = DecodeJpegCore(data, size, &sink, &truncated);
     if (info)
-        *info = JpegDecodeInfo{rc == 2, rc == 0 && truncated};
+        *info = JpegDecodeInfo{rc == 2, rc == 0 && truncated, rc == 3};
     if (rc != 0) {
         out = Surface();
         return false;

@@ -114,8 +114,9 @@ int ReadPngCore(MemorySource* mem, MakeTarget make, void* ctx, const SaveProgres
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < h; ++y) {
             png_read_row(png, rows[y], nullptr);
-            if (progress && *progress && (y & 63) == 63)
-                (*progress)(static_cast<int>((uint64_t(pass) * h + y + 1) / passes), static_cast<int>(h));
+            if (progress && *progress && (y & 63) == 63
+                && !(*progress)(static_cast<int>((uint64_t(pass) * h + y + 1) / passes), static_cast<int>(h)))
+                png_error(png, "cancelled");
         }
     png_read_end(png, nullptr);
 
@@ -187,8 +188,10 @@ int WritePngCore(FILE* fp, const PngWriteJob* job)
     png_set_filler(png, 0, PNG_FILLER_AFTER); // drop the fourth byte of each word
     for (int y = 0; y < job->height; ++y) {
         png_write_row(png, job->bits + static_cast<qsizetype>(y) * job->stride);
-        if (job->progress && *job->progress && (y & 63) == 63)
-            (*job->progress)(y + 1, job->height);
+        if (job->progress && *job->progress && (y & 63) == 63 && !(*job->progress)(y + 1, job->height)) {
+            png_destroy_write_struct(&png, &info);
+            return kCodecCancelled;
+        }
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);

@@ -113,13 +113,15 @@ private slots:
     {
         const platform::Surface pic = MakePicture(321, 200, 3);
         qint64 png[3] = {}, jpg[2] = {};
+        // A photograph: where the levels' effort shows.
+        const platform::Surface photo = QImage(PhotoPath("nature/Storm.jpg")).copy(0, 0, 321, 200).convertToFormat(QImage::Format_RGB32);
         for (int rate : {0, 1, 2}) {
             const QString path = dir.filePath(QString("rt%1.png").arg(rate));
-            QCOMPARE(platform::DCSavetoPNG(pic, 321, 200, path, uint8_t(rate)), 0);
-            QCOMPARE(FirstDifference(ReadPng(path, QSize(321, 200)), pic), QString());
+            QCOMPARE(platform::DCSavetoPNG(photo, 321, 200, path, uint8_t(rate)), 0);
+            QCOMPARE(FirstDifference(ReadPng(path, QSize(321, 200)), photo), QString());
             png[rate] = QFileInfo(path).size();
         }
-        QVERIFY(png[2] <= png[0] && png[0] <= png[1]);
+        QVERIFY2(png[2] < png[0] && png[0] < png[1], qPrintable(QString("%1 %2 %3").arg(png[0]).arg(png[1]).arg(png[2])));
         QCOMPARE(platform::SaveBitmapFile(pic, dir.filePath("rt.bmp")), 0);
         QCOMPARE(ReadAll(dir.filePath("rt.bmp")).mid(28, 2), QByteArray("\x18\x00", 2)); // 24 bits
         QCOMPARE(FirstDifference(QImage(dir.filePath("rt.bmp")), pic), QString());
@@ -132,6 +134,11 @@ private slots:
                 jpg[rate == 90] = QFileInfo(path).size();
             }
         QVERIFY(jpg[1] < jpg[0]);
+        // Rate 1 is quality 100: every quantisation step is 1.
+        const QByteArray best = ReadAll(dir.filePath("rt10.jpg"));
+        const qsizetype dqt = best.indexOf("\xFF\xDB");
+        QVERIFY(dqt > 0);
+        QCOMPARE(best.mid(dqt + 5, 64), QByteArray(64, 1));
     }
 
     void failedWritesKeepTheOldFile()

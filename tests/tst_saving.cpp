@@ -220,6 +220,34 @@ private slots:
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 
+    // The work runs beside the window; キャンセル stops a save with the file
+    // that was there untouched and nothing left behind, and a load with
+    // nothing loaded.
+    void cancellingLongWork()
+    {
+        ScriptedDialogs d;
+        const platform::Surface big = MakePicture(2400, 2400, 5);
+        QTemporaryDir folder;
+        const QString target = folder.filePath("big.png");
+        QVERIFY(WriteAll(target, "the old file"));
+        QTimer canceller;
+        connect(&canceller, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible())
+                    p->cancel();
+        });
+        canceller.start(1);
+        d.fileAnswers << platform::FileDialogResult{target, 1};
+        d.messageAnswers << platform::IDYES;
+        QCOMPARE(files::SaveImageFile(nullptr, big, {50, 0, 2}, 0), files::SaveOutcome::Cancelled);
+        QCOMPARE(ReadAll(target), QByteArray("the old file"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList("big.png"));
+        QVERIFY(platform::DCSavetoPNG(big, 2400, 2400, target, 1) == 0);
+        platform::LoadReport report;
+        QVERIFY(files::LoadPictureShowingProgress(nullptr, target, &report, 0).isNull());
+        QVERIFY(report.cancelled);
+    }
+
     void nothingToSaveAndCancel()
     {
         ScriptedDialogs d;

@@ -57,6 +57,7 @@ private slots:
         QTest::addColumn<bool>("selection");
         QTest::newRow("reversed corners") << SelRect{8, 6, 2, 1} << SelRect{2, 1, 8, 6} << true;
         QTest::newRow("past the picture") << SelRect{5, 5, 40, 30} << SelRect{5, 5, 9, 7} << true;
+        QTest::newRow("one past the last pixel") << SelRect{10, 8, 3, 2} << SelRect{3, 2, 9, 7} << true;
         QTest::newRow("negative") << SelRect{-3, -2, 4, 4} << SelRect{0, 0, 4, 4} << true;
         QTest::newRow("nothing committed") << SelRect{0, 0, 0, 0} << SelRect{0, 0, 0, 0} << false;
         QTest::newRow("column 0 only") << SelRect{0, 2, 0, 5} << SelRect{0, 2, 0, 5} << false;
