@@ -41,8 +41,9 @@ int DCSavetoJPEG(const Surface& dc, int32_t width, int32_t height, const QString
                  uint8_t rate, bool progressive, const SaveProgress& progress = {},
                  int* sysErrno = nullptr);
 
-// PNG from the same block. rate 1 = zlib level 1 (fastest), 0 = level 6,
-// 2 = level 9 (smallest); any other rate = level 6.
+// PNG from the same block. rate 1 is the fastest, 2 the smallest, 0 (and
+// any other) between; each file no larger than zlib's levels 1, 6 and 9 would
+// make it. The work is shared by every core.
 int DCSavetoPNG(const Surface& dc, int32_t width, int32_t height, const QString& file,
                 uint8_t rate, const SaveProgress& progress = {}, int* sysErrno = nullptr);
 
@@ -54,8 +55,9 @@ int SaveBitmapFile(const Surface& dc, const QString& file, const SaveProgress& p
 // 1..100, so no stored or typed value can wrap into another quality.
 int ClampJpegRate(int rate);
 int JpegQualityForRate(int rate);
+// The zlib level and libpng row filters a plain libpng writer would use for a
+// rate (the benchmark's baseline, which our files must not exceed).
 int PngLevelForRate(int rate);
-// The row filters used at each zlib level (the benchmark's baseline uses the same).
 int PngFiltersForLevel(int level);
 
 } // namespace platform

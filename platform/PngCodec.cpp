@@ -5,6 +5,7 @@
 #include "Codec.h"
 #include "FileRead.h"
 #include "Limits.h"
+#include "PngWriter.h"
 
 #include <QFile>
 
@@ -153,51 +154,6 @@ bool IntoNew(void* ctx, uint32_t w, uint32_t h, PngTarget* t)
     return true;
 }
 
-struct PngWriteJob {
-    const uchar* bits;
-    qsizetype stride;
-    int width;
-    int height;
-    int level;
-    const SaveProgress* progress;
-};
-
-int WritePngCore(FILE* fp, const PngWriteJob* job)
-{
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
-    if (!png)
-        return kCodecEncoderFailed;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return kCodecEncoderFailed;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return (std::ferror(fp) || errno == ENOSPC || errno == EFBIG) ? kCodecWriteFailed
-                                                                      : kCodecEncoderFailed;
-    }
-    png_init_io(png, fp);
-    png_set_compression_level(png, job->level);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PngFiltersForLevel(job->level));
-    png_set_IHDR(png, info, static_cast<png_uint_32>(job->width), static_cast<png_uint_32>(job->height),
-                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
-                 PNG_FILTER_TYPE_BASE);
-    png_write_info(png, info);
-    png_set_bgr(png);
-    png_set_filler(png, 0, PNG_FILLER_AFTER); // drop the fourth byte of each word
-    for (int y = 0; y < job->height; ++y) {
-        png_write_row(png, job->bits + static_cast<qsizetype>(y) * job->stride);
-        if (job->progress && *job->progress && (y & 63) == 63 && !(*job->progress)(y + 1, job->height)) {
-            png_destroy_write_struct(&png, &info);
-            return kCodecCancelled;
-        }
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return kCodecOk;
-}
-
 } // namespace
 
 int PngLevelForRate(int rate)
@@ -246,10 +202,8 @@ int DCSavetoPNG(const Surface& dc, int32_t width, int32_t height, const QString&
             *sysErrno = out.Errno();
         return kCodecCannotCreate;
     }
-    const PngWriteJob job{dc.constBits(), dc.bytesPerLine(), width, height,
-                          PngLevelForRate(rate), &progress};
     errno = 0;
-    int rc = WritePngCore(out.Stream(), &job);
+    int rc = WriteParallelPng(out.Stream(), dc.constBits(), dc.bytesPerLine(), width, height, rate, &progress);
     if (rc == kCodecOk && !out.Commit())
         rc = kCodecWriteFailed;
     if (rc != kCodecOk && sysErrno)

@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh GROUP...   (groups: build run test bench fuzz)
 # Harmless to run again: it only calls apt-get when something is missing.
 set -e
-pkgs="cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev libpng-dev libjpeg62-turbo-dev"
+pkgs="cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev libpng-dev libjpeg62-turbo-dev libdeflate-dev zlib1g-dev"
 for group in "$@"; do
   case "$group" in
     build) ;;

@@ -122,6 +122,16 @@ private slots:
             png[rate] = QFileInfo(path).size();
         }
         QVERIFY2(png[2] < png[0] && png[0] < png[1], qPrintable(QString("%1 %2 %3").arg(png[0]).arg(png[1]).arg(png[2])));
+        // Shapes that make one band, many bands (joined into one stream), odd widths.
+        for (const QSize size : {QSize(1, 1), QSize(1, 65536), QSize(333, 10001), QSize(7, 3)}) {
+            const platform::Surface p = MakePicture(size.width(), size.height(), uint32_t(size.height()));
+            for (int rate : {0, 1, 2}) {
+                const QString path = dir.filePath("shape.png");
+                QCOMPARE(platform::DCSavetoPNG(p, p.width(), p.height(), path, uint8_t(rate)), 0);
+                QCOMPARE(FirstDifference(ReadPng(path, size), p), QString());
+                QCOMPARE(FirstDifference(QImage(path).convertToFormat(QImage::Format_RGB32), p), QString());
+            }
+        }
         QCOMPARE(platform::SaveBitmapFile(pic, dir.filePath("rt.bmp")), 0);
         QCOMPARE(ReadAll(dir.filePath("rt.bmp")).mid(28, 2), QByteArray("\x18\x00", 2)); // 24 bits
         QCOMPARE(FirstDifference(QImage(dir.filePath("rt.bmp")), pic), QString());
