@@ -1,5 +1,5 @@
 #!/bin/sh
-# pixmend-batch on 40 copies of a 2560 x 1600 JPEG photograph, with one
+# pixmend-batch on 200 copies of a 2560 x 1600 JPEG photograph, with one
 # worker and with two, beside ImageMagick's mogrify doing only the decode and
 # re-encode of the same files at the same quality, in the same run.
 # Usage: bench/batch-bench.sh BUILD
@@ -10,9 +10,9 @@ photo=/usr/share/backgrounds/mate/nature/Aqua.jpg
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/in"
-for i in $(seq -w 1 40); do cp "$photo" "$work/in/photo$i.jpg"; done
+for i in $(seq -w 1 200); do cp "$photo" "$work/in/photo$i.jpg"; done
 now() { date +%s.%N; }
-rate() { echo "$1 $2" | awk '{ printf "%.2f", 40 / ($2 - $1) }'; }
+rate() { echo "$1 $2" | awk '{ printf "%.2f", 200 / ($2 - $1) }'; }
 
 # The same quality: rate 50 is quality 51.
 rm -rf "$work/m"; cp -r "$work/in" "$work/m"

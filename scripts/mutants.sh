@@ -46,7 +46,7 @@ settings size unlimited|platform/Profile.h|s/kMaxProfileBytes = 1 << 20;/kMaxPro
 truncated jpeg not told|platform/JpegCodec.cpp|s/        reinterpret_cast<DecodeErrors\*>(c->err)->truncated = true;/        (void)c;/
 rotated jpeg placed unturned|platform/JpegCodec.cpp|s/        case 6: for (int x = 0; x < width; ++x) px(height - 1 - y, x) = row\[x\]; break;/        case 6: for (int x = 0; x < width; ++x) px(y, x) = row[x]; break;/
 tiny jpeg claiming a huge frame|platform/JpegCodec.cpp|s/    if (size < MinimumJpegBytes(\&cinfo) \/ 16)/    if (false)/
-rle bitmap bound lifted|platform/PictureLoader.cpp|s/dataBytes \* 128/dataBytes * 1000000/
+rle bitmap cut short accepted|platform/PictureLoader.cpp|/^bool RunLengthComplete/,/^}/ s/^    return false;$/    return true;/
 failed open empties the picture|view/PictureView.cpp|s/        if (PicImg.isNull())/        PicImg = platform::Surface(); if (true)/
 overwrite question skipped|files/PictureFiles.cpp|s/    if (state == kFileExists) {/    if (false) {/
 extension not from the filter|files/PictureFiles.cpp|s/    case 3: force(".JPG"); break;/    case 3: break;/
@@ -60,6 +60,11 @@ batch rate not clamped|app/batch/main.cpp|s/defaults.jpegRate = platform::ClampJ
 undo does not restore|retouch/History.cpp|s/        std::memcpy(a, b, rowBytes);/        (void)b;/
 no question before losing work|app/frmMain.cpp|s/bool frmMain::IsChanged() const { return /bool frmMain::IsChanged() const { return false \&\& /
 settings write failure silent|app/frmMain.cpp|s/        basCommon::ReportSettingsNotSaved(this, err);/        (void)err;/
+png bands joined without closing them|platform/PngWriter.cpp|s/    d.insert(d.end(), {0x00, 0x00, 0xFF, 0xFF});/    (void)0;/
+cancel ignored|files/PictureFiles.cpp|s/            return !cancel.load();/            return true;/
+batch shard ignored|app/batch/Batch.cpp|s/        if (int(i % size_t(o.shards)) == o.shard)/        if (true)/
+batch anchor off by one|app/batch/Batch.cpp|s/            d = size - 1 - d;/            d = size - d;/
+batch percent of the last pixel|app/batch/Batch.cpp|s/int64_t(v.number) \* size \/ 100/int64_t(v.number) * (size - 1) \/ 100/
 '
 
 mkdir -p "$work"

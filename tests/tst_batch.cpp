@@ -2,15 +2,19 @@
 // engine, clamping, bad files among good ones, where results go, option errors.
 #include "Batch.h"
 #include "Codec.h"
+#include "FileRead.h"
 #include "PictureFiles.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTest>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QThread>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -293,6 +297,104 @@ private slots:
         QVERIFY(::mkfifo(QFile::encodeName(d.filePath("Pixmend.ini")).constData(), 0600) == 0);
         r = RunBatch({"--rect", "1,1,2,2", d.filePath("in.png")}, d.path(), program);
         QCOMPARE(r.status, 2);
+    }
+
+    // Rectangles from any corner and in percent, on pictures of three sizes
+    // and a JPEG turned by its Exif orientation (corners as shown): the
+    // fill at the absolute rectangle, bit for bit.
+    void anchorsAndPercentages()
+    {
+        QTemporaryDir d;
+        QStringList inputs;
+        for (const QSize size : {QSize(300, 200), QSize(200, 300), QSize(641, 479)}) {
+            inputs << d.filePath(QString("p%1.png").arg(size.width()));
+            QVERIFY(platform::DCSavetoPNG(MakePicture(size.width(), size.height(), 4), size.width(), size.height(), inputs.last(), 1) == 0);
+        }
+        QByteArray jpg = ReadAll(DataPath("data/loads/cmyk-orientation-6.jpg")); // stored 64 x 32, shown 32 x 64
+        QVERIFY(WriteAll(d.filePath("turned.jpg"), jpg));
+        inputs << d.filePath("turned.jpg");
+        const RunResult r = RunBatch(QStringList{"--anchor", "br", "--rect", "2,10,12,3", "--anchor", "tl", "--rect",
+                                                 "10%,20%,50%,100%", "--format", "png", "--out", d.filePath("o")} + inputs,
+                                     d.path());
+        QCOMPARE(r.status, 0);
+        for (const QString& in : inputs) {
+            platform::Surface pic;
+            QCOMPARE(files::LoadPictureFile(in, pic), int16_t(0));
+            const int W = pic.width(), H = pic.height();
+            const QList<SelRect> rects{{W - 3, H - 11, W - 13, H - 4}, {W / 10, H / 5, W / 2, H - 1}};
+            const QString out = d.filePath("o/" + QFileInfo(in).completeBaseName() + ".png");
+            QCOMPARE(FirstDifference(QImage(out), Expected(in, rects, retouch::FillMode::Vertical)), QString());
+        }
+    }
+
+    // A list of any length and any names (spaces, a line break with -0,
+    // bytes that are no UTF-8) from --files-from; one JSON line per input in
+    // --report; --shard splitting the list without overlap; a run killed
+    // half-way resumed with --no-clobber; progress only on a terminal.
+    void archiveRuns()
+    {
+        QTemporaryDir d;
+        QByteArray list;
+        QStringList names;
+        for (int i = 0; i < 12; ++i) {
+            QByteArray name = QFile::encodeName(d.path()) + "/" + QByteArray::number(i)
+                + (i == 0 ? "a b.png" : i == 1 ? "new\nline.png" : i == 2 ? "caf\xE9.png" : ".png");
+            FILE* f = std::fopen(name.constData(), "wb");
+            const QByteArray png = ReadAll(photoB);
+            QVERIFY(f && std::fwrite(png.constData(), 1, size_t(png.size()), f) == size_t(png.size()));
+            std::fclose(f);
+            list += name + '\0';
+            names << platform::DecodeFileName(name);
+        }
+        QVERIFY(WriteAll(d.filePath("list"), list));
+        const QStringList common{"--rect", "10,10,40,40", "--png-rate", "1", "-0", "--files-from", d.filePath("list")};
+        auto reportInputs = [&](const QString& report, const char* status) {
+            QStringList inputs;
+            for (const QByteArray& line : ReadAll(report).split('\n')) {
+                if (line.isEmpty())
+                    continue;
+                const QJsonObject o = QJsonDocument::fromJson(line).object();
+                if (o.value("status").toString() != status)
+                    continue;
+                inputs << o.value("input").toString();
+                if (QString(status) == "ok" && (o.value("width").toInt() <= 0 || o.value("height").toInt() <= 0
+                                                || ::access(platform::EncodeFileName(o.value("output").toString()).constData(), F_OK) != 0))
+                    inputs << "report line without size or output: " + QString::fromUtf8(line);
+            }
+            return inputs;
+        };
+        QStringList sharded;
+        for (int k = 0; k < 3; ++k) {
+            const QString report = d.filePath(QString("shard%1.jsonl").arg(k));
+            QCOMPARE(RunBatch(common + QStringList{"--shard", QString("%1/3").arg(k), "--report", report, "--out", d.filePath("s")}, d.path()).status, 0);
+            QCOMPARE(reportInputs(report, "ok").size(), 4);
+            sharded += reportInputs(report, "ok");
+        }
+        sharded.sort();
+        names.sort();
+        QCOMPARE(sharded, names);
+
+        // Killed half-way, then resumed: each file done once in all.
+        QProcess p;
+        p.start(QStringLiteral(PIXMEND_BATCH), common + QStringList{"--jobs", "1", "--report", d.filePath("first.jsonl"), "--out", d.filePath("r")});
+        QTRY_VERIFY_WITH_TIMEOUT(reportInputs(d.filePath("first.jsonl"), "ok").size() >= 3, 60000);
+        ::kill(pid_t(p.processId()), SIGKILL);
+        QVERIFY(p.waitForFinished());
+        const QStringList first = reportInputs(d.filePath("first.jsonl"), "ok");
+        QVERIFY(first.size() < 12);
+        QCOMPARE(RunBatch(common + QStringList{"--no-clobber", "--report", d.filePath("second.jsonl"), "--out", d.filePath("r")}, d.path()).status, 0);
+        QStringList skipped = reportInputs(d.filePath("second.jsonl"), "skipped"), again = reportInputs(d.filePath("second.jsonl"), "ok");
+        QVERIFY(skipped.size() >= first.size());
+        QCOMPARE(skipped.size() + again.size(), 12);
+
+        // The progress line: on a terminal (a pseudo-terminal here), not in a pipe unless asked.
+        const QString cmd = QString("'%1' --rect 1,1,2,2 --out '%2' '%3'").arg(PIXMEND_BATCH, d.filePath("t"), photoB);
+        QProcess term;
+        term.start("script", {"-qec", cmd, "/dev/null"});
+        QVERIFY(term.waitForFinished(60000));
+        QVERIFY2(term.readAllStandardOutput().contains("files/s"), "no progress on a terminal");
+        QVERIFY(!RunBatch({"--rect", "1,1,2,2", "--out", d.filePath("t"), photoB}, d.path()).err.contains("files/s"));
+        QVERIFY(RunBatch({"--progress", "--rect", "1,1,2,2", "--out", d.filePath("t"), photoB}, d.path()).err.contains("files/s"));
     }
 
     void optionErrors_data()

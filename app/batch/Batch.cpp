@@ -10,6 +10,8 @@
 #include "PictureLoader.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
@@ -52,6 +54,29 @@ QString FileKey(const QString& path)
                                                    : folder + QLatin1Char('/') + info.fileName());
 }
 
+// A JSON string; bytes of a file name that are no UTF-8 (lone surrogates
+// here) are written as \udcXX escapes, as they are held.
+QByteArray JsonString(const QString& s)
+{
+    QByteArray out = "\"";
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < s.size() && QChar::isLowSurrogate(s[i + 1].unicode());
+        if (pair) {
+            out += s.mid(i, 2).toUtf8();
+            ++i;
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || QChar::isSurrogate(c)) {
+            out += QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0')).toLatin1();
+        } else {
+            out += QString(QChar(c)).toUtf8();
+        }
+    }
+    return out + "\"";
+}
+
 bool Exists(const QString& path)
 {
     struct stat st;
@@ -68,7 +93,17 @@ QString Usage()
         "\n"
         "  --mode V|H|X          fill: V down every column (default), H along every row, X both\n"
         "  --rect X1,Y1,X2,Y2    a rectangle in pixels, corners included; repeat for more,\n"
-        "                        applied in the order given\n"
+        "                        applied in the order given; a value may be a percentage\n"
+        "                        of the width or height (80%)\n"
+        "  --anchor tl|tr|bl|br  the corner the following --rect values are measured from,\n"
+        "                        inward (default tl), in the picture as shown\n"
+        "  --files-from FILE     read the inputs from FILE (- for standard input), one a line\n"
+        "  -0                    ... NUL-separated instead\n"
+        "  --shard K/N           process only the inputs at positions K, K+N, K+2N, ...\n"
+        "                        (counted from 0), so that N machines share one list\n"
+        "  --report FILE         write one JSON object per input to FILE as each finishes\n"
+        "  --quiet               no progress and no lines for files that succeed\n"
+        "  --progress            show progress also when standard error is no terminal\n"
         "  --out DIR             write the results into DIR\n"
         "  --suffix TEXT         write NAME<TEXT>.EXT beside each input (default \"-pixmend\")\n"
         "  --in-place            replace the inputs themselves (not GIF or ICO, which\n"
@@ -91,19 +126,55 @@ QString Usage()
         "2 for a usage error or a refused run, 130/143 when stopped by SIGINT/SIGTERM.\n");
 }
 
-std::optional<retouch::SelRect> ParseRect(const QString& text)
+std::optional<RectSpec> ParseRect(const QString& text, Anchor anchor)
 {
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != 4)
         return std::nullopt;
-    int32_t v[4];
+    RectSpec spec;
+    spec.anchor = anchor;
     for (int i = 0; i < 4; ++i) {
+        QString t = parts[i].trimmed();
+        RectValue& v = spec.v[i];
+        v.percent = t.endsWith(QLatin1Char('%'));
+        if (v.percent)
+            t.chop(1);
         bool ok = false;
-        v[i] = parts[i].trimmed().toInt(&ok);
-        if (!ok)
+        v.number = t.toInt(&ok);
+        if (!ok || (v.percent && (v.number < 0 || v.number > 100)))
             return std::nullopt;
     }
-    return retouch::SelRect{v[0], v[1], v[2], v[3]};
+    return spec;
+}
+
+retouch::SelRect Resolve(const RectSpec& spec, int32_t W, int32_t H)
+{
+    const bool fromRight = spec.anchor == Anchor::TopRight || spec.anchor == Anchor::BottomRight;
+    const bool fromBottom = spec.anchor == Anchor::BottomLeft || spec.anchor == Anchor::BottomRight;
+    int32_t r[4];
+    for (int i = 0; i < 4; ++i) {
+        const bool x = i % 2 == 0;
+        const int64_t size = x ? W : H;
+        const RectValue& v = spec.v[i];
+        // A percentage of the side, as the pixel it falls in (100 % is the last).
+        int64_t d = v.percent ? std::min<int64_t>(size - 1, int64_t(v.number) * size / 100) : v.number;
+        if (x ? fromRight : fromBottom)
+            d = size - 1 - d;
+        r[i] = int32_t(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
+    }
+    return {r[0], r[1], r[2], r[3]};
+}
+
+QStringList SplitFileList(const QByteArray& bytes, bool nulSeparated)
+{
+    QStringList files;
+    for (QByteArray line : bytes.split(nulSeparated ? '\0' : '\n')) {
+        if (!nulSeparated && line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            files << platform::DecodeFileName(line);
+    }
+    return files;
 }
 
 Parsed ParseArguments(const QStringList& args, const Options& defaults)
@@ -114,8 +185,15 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
     auto error = [&](const QString& what) { return Parsed{std::nullopt, "pixmend-batch: " + what + "\n" + usageLine, 2}; };
     bool optionsEnded = false;
     int outputs = 0;
+    Anchor anchor = Anchor::TopLeft;
+    QString filesFrom;
+    bool nulSeparated = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
         QString arg = args[i];
+        if (!optionsEnded && arg == QLatin1String("-0")) {
+            nulSeparated = true;
+            continue;
+        }
         if (optionsEnded || !arg.startsWith(QLatin1String("--")) || arg == QLatin1String("--")) {
             if (arg == QLatin1String("--") && !optionsEnded)
                 optionsEnded = true;
@@ -142,7 +220,8 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
         if (arg == QLatin1String("--help"))
             return Parsed{std::nullopt, Usage(), 0};
         if (arg == QLatin1String("--progressive") || arg == QLatin1String("--no-progressive")
-            || arg == QLatin1String("--in-place") || arg == QLatin1String("--no-clobber")) {
+            || arg == QLatin1String("--in-place") || arg == QLatin1String("--no-clobber")
+            || arg == QLatin1String("--quiet") || arg == QLatin1String("--progress")) {
             if (hasValue)
                 return error(QStringLiteral("option '%1' takes no value").arg(arg));
             if (arg == QLatin1String("--in-place")) {
@@ -150,12 +229,17 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
                 ++outputs;
             } else if (arg == QLatin1String("--no-clobber")) {
                 o.noClobber = true;
+            } else if (arg == QLatin1String("--quiet")) {
+                o.quiet = true;
+            } else if (arg == QLatin1String("--progress")) {
+                o.progress = true;
             } else {
                 o.progressive = arg == QLatin1String("--progressive");
             }
             continue;
         }
-        const QStringList valued{"--mode", "--rect", "--out", "--suffix", "--format", "--jpeg-rate", "--png-rate", "--jobs"};
+        const QStringList valued{"--mode",      "--rect",     "--out",  "--suffix",     "--format", "--jpeg-rate",
+                                 "--png-rate", "--jobs",     "--anchor", "--files-from", "--shard", "--report"};
         if (!valued.contains(arg))
             return error(QStringLiteral("unrecognized option '%1'").arg(arg));
         if (!take())
@@ -170,8 +254,25 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
                 o.mode = retouch::FillMode::Cross;
             else
                 return error(QStringLiteral("unknown mode '%1' (V, H or X)").arg(value));
+        } else if (arg == QLatin1String("--anchor")) {
+            const QStringList corners{"tl", "tr", "bl", "br"};
+            if (!corners.contains(value.toLower()))
+                return error(QStringLiteral("unknown anchor '%1' (tl, tr, bl or br)").arg(value));
+            anchor = Anchor(corners.indexOf(value.toLower()));
+        } else if (arg == QLatin1String("--files-from")) {
+            filesFrom = value;
+        } else if (arg == QLatin1String("--report")) {
+            o.report = value;
+        } else if (arg == QLatin1String("--shard")) {
+            const QStringList kn = value.split(QLatin1Char('/'));
+            const auto n = kn.size() == 2 ? Number(kn[1], 1, 1 << 20) : std::nullopt;
+            const auto k = n ? Number(kn[0], 0, *n - 1) : std::nullopt;
+            if (!k)
+                return error(QStringLiteral("--shard takes K/N with 0 <= K < N, not '%1'").arg(value));
+            o.shard = *k;
+            o.shards = *n;
         } else if (arg == QLatin1String("--rect")) {
-            const auto r = ParseRect(value);
+            const auto r = ParseRect(value, anchor);
             if (!r)
                 return error(QStringLiteral("malformed rectangle '%1' (X1,Y1,X2,Y2)").arg(value));
             o.rects.push_back(*r);
@@ -211,6 +312,18 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
         return error(QStringLiteral("--out, --suffix and --in-place exclude each other"));
     if (o.rects.empty())
         return error(QStringLiteral("no rectangle given (--rect X1,Y1,X2,Y2)"));
+    if (!filesFrom.isEmpty()) {
+        QByteArray list;
+        if (filesFrom == QLatin1String("-")) {
+            QFile in;
+            if (!in.open(stdin, QIODevice::ReadOnly))
+                return error(QStringLiteral("cannot read the file list from standard input"));
+            list = in.readAll();
+        } else if (platform::ReadRegularFile(filesFrom, list) != platform::ReadStatus::Ok) {
+            return error(QStringLiteral("cannot read the file list '%1'").arg(filesFrom));
+        }
+        o.files += SplitFileList(list, nulSeparated);
+    }
     if (o.files.isEmpty())
         return error(QStringLiteral("no input files"));
     if (outputs == 0)
@@ -293,7 +406,7 @@ Plan PlanRun(const Options& o)
     return plan;
 }
 
-QString ProcessFile(const Job& job, const Options& o)
+QString ProcessFile(const Job& job, const Options& o, QSize* size)
 {
     platform::LoadReport report;
     platform::Surface picture = files::LoadPicture(job.input, &report);
@@ -304,7 +417,10 @@ QString ProcessFile(const Job& job, const Options& o)
     if (report.truncated)
         return QStringLiteral("読み込めません (データが途中で終わっています)");
     const int32_t W = picture.width(), H = picture.height();
-    for (retouch::SelRect rect : o.rects) {
+    if (size)
+        *size = picture.size();
+    for (const RectSpec& spec : o.rects) {
+        retouch::SelRect rect = Resolve(spec, W, H);
         const int32_t x1 = std::min(rect.X1, rect.X2), x2 = std::max(rect.X1, rect.X2);
         const int32_t y1 = std::min(rect.Y1, rect.Y2), y2 = std::max(rect.Y1, rect.Y2);
         if (x2 < 0 || y2 < 0 || x1 > W - 1 || y1 > H - 1)
@@ -338,13 +454,25 @@ int Run(const Options& o)
         std::fprintf(stderr, "pixmend-batch: %s; nothing was written\n", qPrintable(plan.clash));
         return 2;
     }
+    // The whole list is planned on every machine, so that all refuse the
+    // same clashes; each then does its own share.
+    std::vector<const Job*> mine;
+    for (size_t i = 0; i < plan.jobs.size(); ++i)
+        if (int(i % size_t(o.shards)) == o.shard)
+            mine.push_back(&plan.jobs[i]);
     if (!o.outDir.isEmpty() && !QDir().mkpath(o.outDir)) {
         std::fprintf(stderr, "pixmend-batch: %s: cannot create the folder\n", qPrintable(o.outDir));
         return 1;
     }
-    const int total = int(plan.jobs.size());
+    FILE* report = nullptr;
+    if (!o.report.isEmpty() && !(report = std::fopen(platform::EncodeFileName(o.report).constData(), "a"))) {
+        std::fprintf(stderr, "pixmend-batch: %s: cannot write the report\n", qPrintable(o.report));
+        return 1;
+    }
+    const int total = int(mine.size());
     const int jobs = std::clamp(o.jobs > 0 ? o.jobs : int(std::thread::hardware_concurrency()), 1, std::max(1, total));
     const bool terminal = ::isatty(2);
+    const bool showProgress = !o.quiet && (terminal || o.progress);
 
     // A signal only asks the workers to stop taking files; what is being
     // written is finished, and nothing half-written stays behind.
@@ -358,24 +486,44 @@ int Run(const Options& o)
 
     std::atomic<int> next{0}, done{0}, failed{0};
     std::mutex io;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastShown = -1000;
     auto worker = [&] {
         for (int i = next++; i < total && !gStopSignal; i = next++) {
-            const Job& job = plan.jobs[size_t(i)];
+            const Job& job = *mine[size_t(i)];
+            QElapsedTimer fileClock;
+            fileClock.start();
             QString reason = job.reason;
+            QSize size;
             if (job.kind == Job::Work)
-                reason = ProcessFile(job, o);
+                reason = ProcessFile(job, o, &size);
+            const qint64 ms = fileClock.elapsed();
             std::lock_guard<std::mutex> lock(io);
             ++done;
-            if (terminal)
+            if (terminal && showProgress)
                 std::fputs("\r\033[K", stderr);
-            if (job.kind == Job::Skip) {
-                std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(job.input), qPrintable(reason));
-            } else if (!reason.isEmpty()) {
+            const bool ok = job.kind == Job::Skip || reason.isEmpty();
+            if (!ok)
                 ++failed;
+            if (!ok || (job.kind == Job::Skip && !o.quiet))
                 std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(job.input), qPrintable(reason));
+            if (report) {
+                const char* status = job.kind == Job::Skip ? "skipped" : (ok ? "ok" : "failed");
+                std::fprintf(report, "{\"input\":%s,\"output\":%s,\"status\":\"%s\",\"error\":%s,\"width\":%d,\"height\":%d,\"ms\":%lld}\n",
+                             JsonString(job.input).constData(), JsonString(job.output).constData(), status,
+                             JsonString(ok ? QString() : reason).constData(), size.width() > 0 ? size.width() : 0,
+                             size.height() > 0 ? size.height() : 0, static_cast<long long>(ms));
+                std::fflush(report); // a run killed half-way leaves a usable report
             }
-            if (terminal)
-                std::fprintf(stderr, "[%d/%d] %s", done.load(), total, qPrintable(QFileInfo(job.input).fileName()));
+            const qint64 now = clock.elapsed();
+            if (showProgress && (terminal || now - lastShown >= 1000 || done == total)) {
+                lastShown = now;
+                const double rate = now > 0 ? done * 1000.0 / double(now) : 0;
+                const int left = rate > 0 ? int((total - done) / rate + 0.5) : 0;
+                std::fprintf(stderr, terminal ? "[%d/%d] %.1f files/s, %d s left" : "[%d/%d] %.1f files/s, %d s left\n",
+                             done.load(), total, rate, left);
+            }
         }
     };
     std::vector<std::thread> threads;
@@ -386,7 +534,9 @@ int Run(const Options& o)
         t.join();
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
-    if (terminal)
+    if (report)
+        std::fclose(report);
+    if (terminal && showProgress)
         std::fputs("\r\033[K", stderr);
     if (const int signo = gStopSignal) {
         platform::AtomicFile::DiscardAll();

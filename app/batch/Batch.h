@@ -3,6 +3,7 @@
 // order-clamp-test of each rectangle, the same fills and the same writers.
 #include "Retouch.h"
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -13,9 +14,24 @@ namespace batch {
 
 enum class OutFormat { Keep, Bmp, Jpg, Png };
 
+// A rectangle as given: four values, each in pixels or a percentage of the
+// width (x) or height (y), measured inward from a corner of the picture as
+// shown (Exif orientation applied).
+enum class Anchor { TopLeft, TopRight, BottomLeft, BottomRight };
+struct RectValue {
+    int32_t number = 0;
+    bool percent = false;
+};
+struct RectSpec {
+    Anchor anchor = Anchor::TopLeft;
+    RectValue v[4]; // X1, Y1, X2, Y2
+};
+// The rectangle in a W x H picture's pixels.
+retouch::SelRect Resolve(const RectSpec& spec, int32_t W, int32_t H);
+
 struct Options {
     retouch::FillMode mode = retouch::FillMode::Vertical;
-    std::vector<retouch::SelRect> rects;
+    std::vector<RectSpec> rects;
     QString outDir;
     QString suffix;
     bool inPlace = false;
@@ -26,6 +42,10 @@ struct Options {
     int pngRate = 1;
     int jobs = 0; // 0: one per core
     QStringList files;
+    int shard = 0, shards = 1; // only the inputs at positions = shard (mod shards)
+    QString report;            // JSON lines, one per input, as each finishes
+    bool quiet = false;        // no progress, no lines for successes
+    bool progress = false;     // progress also when standard error is no terminal
 };
 
 // The result of parsing the command line: options, or a message and the
@@ -40,8 +60,11 @@ struct Parsed {
 Parsed ParseArguments(const QStringList& args, const Options& defaults);
 QString Usage();
 
-// "X1,Y1,X2,Y2" with integers; nullopt when malformed.
-std::optional<retouch::SelRect> ParseRect(const QString& text);
+// "X1,Y1,X2,Y2", each an integer or a percentage ("80%"); nullopt when malformed.
+std::optional<RectSpec> ParseRect(const QString& text, Anchor anchor = Anchor::TopLeft);
+
+// File names one a line, or NUL-separated; the bytes are kept as they are.
+QStringList SplitFileList(const QByteArray& bytes, bool nulSeparated);
 
 // Where the result of input goes, in which format (".JPG", ".PNG", ".BMP").
 QString OutputPath(const QString& input, const Options& options, QString* ext);
@@ -65,8 +88,9 @@ struct Plan {
 };
 Plan PlanRun(const Options& options);
 
-// Processes one job; empty on success, else the reason.
-QString ProcessFile(const Job& job, const Options& options);
+// Processes one job; empty on success, else the reason. size receives the
+// picture's size once loaded.
+QString ProcessFile(const Job& job, const Options& options, QSize* size = nullptr);
 
 // Processes every file with options.jobs workers; reports failures on
 // standard error and progress when it is a terminal. SIGINT and SIGTERM stop
