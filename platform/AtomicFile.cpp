@@ -139,7 +139,7 @@ bool AtomicFile::Open()
             return false;
         }
     }
-    const mode_t mode = exists ? (st.st_mode & 01777 & ~mode_t(S_ISUID | S_ISGID)) : NewFileMode();
+    const mode_t mode = exists ? (st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) : NewFileMode();
 
     // An unnamed file first: it can only be given a name through /proc.
     fd_ = -1;
