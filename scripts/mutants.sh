@@ -69,7 +69,9 @@ batch percent of the last pixel|app/batch/Batch.cpp|s/int64_t(v.number) \* size 
 
 mkdir -p "$work"
 echo "mutants: copying the tree to $src"
-rm -rf "$src"
+# A fresh build for every run: objects of an earlier run's tree could look
+# newer than this tree's sources and be kept.
+rm -rf "$src" "$build"
 mkdir -p "$src"
 (cd "$top" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - 2>/dev/null) | tar -C "$src" -xf -
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 2
