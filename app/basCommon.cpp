@@ -181,6 +181,7 @@ int Main(const QString& file)
     if (!file.isEmpty())
         ImageFront = file;
     frmMain window;
+    window.RestoreWindowSettings();
     window.Form_Load();
     window.show();
     return QApplication::exec();

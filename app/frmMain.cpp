@@ -16,7 +16,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -367,8 +370,63 @@ void frmMain::Form_QueryUnload()
 {
     basCommon::ImageFront = FLD[0]->text();
     int err = 0;
-    if (!basCommon::SaveSettings(&err))
+    if (!basCommon::SaveSettings(&err) || !SaveWindowSettings(&err))
         basCommon::ReportSettingsNotSaved(this, err);
+}
+
+namespace {
+const char* const kModeLetters[3] = {"V", "H", "X"};
+}
+
+void frmMain::RestoreWindowSettings()
+{
+    auto read = [](const char* key) {
+        return basFunc::ReadIni(QStringLiteral("Window"), QLatin1String(key), QString(), basCommon::IniFile);
+    };
+    auto number = [&](const char* key, int64_t lo, int64_t hi) { return basFunc::IntegerValue(read(key), lo, hi); };
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const auto left = number("Left", -100000, 100000), top = number("Top", -100000, 100000);
+    const auto width = number("Width", 1, 100000), height = number("Height", 1, 100000);
+    if (!left && !top && !width && !height && read("Maximized").isEmpty() && read("Mode").isEmpty()) {
+        // A first start: a useful part of the picture, not the design's patch.
+        if (screen) {
+            const QRect avail = screen->availableGeometry();
+            const QSize size = (avail.size() * 0.7).expandedTo(kMinimumOuter - FrameExtra());
+            setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, avail));
+        }
+        return;
+    }
+    if (left && top && width && height) {
+        const QRect r{int(*left), int(*top), int(*width), int(*height)};
+        const QSize minimum = kMinimumOuter - FrameExtra();
+        bool onScreen = false;
+        for (const QScreen* s : QGuiApplication::screens())
+            onScreen = onScreen || s->availableGeometry().intersects(r);
+        if (onScreen && r.width() >= minimum.width() && r.height() >= minimum.height())
+            setGeometry(r);
+    }
+    if (number("Maximized", 0, 1).value_or(0) == 1)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    for (int i = 0; i < 3; ++i)
+        if (read("Mode").compare(QLatin1String(kModeLetters[i]), Qt::CaseInsensitive) == 0)
+            OPT[i]->setChecked(true);
+}
+
+bool frmMain::SaveWindowSettings(int* err)
+{
+    const QRect r = isMaximized() ? normalGeometry() : geometry();
+    int mode = 0;
+    for (int i = 0; i < 3; ++i)
+        if (OPT[i]->isChecked())
+            mode = i;
+    const QList<QPair<const char*, QString>> values{
+        {"Left", QString::number(r.x())},       {"Top", QString::number(r.y())},
+        {"Width", QString::number(r.width())},  {"Height", QString::number(r.height())},
+        {"Maximized", isMaximized() ? "1" : "0"}, {"Mode", kModeLetters[mode]}};
+    for (const auto& [key, value] : values)
+        if (basFunc::WriteIni(QStringLiteral("Window"), QLatin1String(key), value, basCommon::IniFile, err) == 0)
+            return false;
+    return true;
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

@@ -50,6 +50,13 @@ public:
     bool MayDiscardChanges();
     const retouch::History& RetouchHistory() const { return history_; }
 
+    // The window's size, place, maximised state and fill mode, kept in the
+    // settings' [Window] section. Values that are missing, absurd or off
+    // every screen are ignored (the design size, V補正); with no [Window]
+    // section at all the window takes 70 % of the screen, centred.
+    void RestoreWindowSettings();
+    bool SaveWindowSettings(int* err);
+
     // Controls.
     std::array<QLabel*, 1> LBL{};
     std::array<PathField*, 1> FLD{};

@@ -10,6 +10,7 @@
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -311,6 +312,38 @@ private slots:
         QCOMPARE(dialogs.fileRequests[0].title, QString("ファイルの保存"));
         QCOMPARE(dialogs.fileRequests[1].title, QString("背景の画像"));
         dialogs.messageAnswers = {platform::IDNO}; // let the retouch go on closing
+    }
+
+    // The window's place, size and fill mode come back at the next start;
+    // absurd values or a place off every screen are ignored; a first start
+    // takes 70 % of the screen, centred.
+    void windowRemembersItself()
+    {
+        QFile::remove(basCommon::IniFile);
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        {
+            frmMain w;
+            w.RestoreWindowSettings();
+            QCOMPARE(w.size(), (avail.size() * 0.7).expandedTo(QSize(322, 280)));
+            QCOMPARE(w.geometry().center(), avail.center());
+            w.setGeometry(40, 50, 500, 400);
+            w.OPT[2]->setChecked(true);
+            w.show();
+            w.close();
+        }
+        {
+            frmMain w;
+            w.RestoreWindowSettings();
+            QCOMPARE(w.geometry(), QRect(40, 50, 500, 400));
+            QVERIFY(w.OPT[2]->isChecked());
+        }
+        for (const char* bad : {"Left=100000\nTop=5\nWidth=500\nHeight=400\nMode=Q\n",
+                                "Left=0\nTop=0\nWidth=abc\nHeight=400\nMode=\n", "Left=0\nTop=0\nWidth=10\nHeight=10\n"}) {
+            QVERIFY(WriteAll(basCommon::IniFile, QByteArray("[Window]\n") + bad));
+            frmMain w;
+            w.RestoreWindowSettings();
+            QVERIFY2(w.size() == QSize(322, 280) && w.OPT[0]->isChecked(), bad);
+        }
     }
 
     void commandLine()

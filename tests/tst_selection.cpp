@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 using namespace testsupport;
 using retouch::SelRect;
@@ -98,7 +99,26 @@ private slots:
         v->AREA_MouseDown(0, 1, 0, 0, 0);
         QCOMPARE(v->Committed, (SelRect{50, 60, 30, 40}));
 
+        // The wheel scrolls three lines of 20 pixels a notch, Shift+wheel
+        // sideways; an arrow steps a tenth of the view (16 at least), the
+        // track the view less a step; the view follows a dragged thumb.
+        auto wheel = [&](QPoint angle, Qt::KeyboardModifiers mods) {
+            QWheelEvent e(QPointF(5, 5), w->AREA[0]->mapToGlobal(QPointF(5, 5)), QPoint(), angle, Qt::NoButton, mods,
+                          Qt::NoScrollPhase, false);
+            QApplication::sendEvent(w->AREA[0], &e);
+        };
+        wheel(QPoint(0, -120), Qt::NoModifier);
+        QCOMPARE(w->VSCR[0]->value(), 40 + 60);
+        wheel(QPoint(0, 240), Qt::ShiftModifier);
+        QCOMPARE(w->HSCR[0]->value(), 0); // 30 - 120, held at the start
+        QCOMPARE(w->VSCR[0]->value(), 100);
         const int wv = w->AREA[0]->DrawWidth(), hv = w->AREA[0]->DrawHeight();
+        QCOMPARE(w->HSCR[0]->singleStep(), std::max(16, wv / 10));
+        QCOMPARE(w->VSCR[0]->pageStep(), hv - w->VSCR[0]->singleStep());
+        w->HSCR[0]->setSliderDown(true);
+        w->HSCR[0]->setSliderPosition(77);
+        QCOMPARE(w->AREA[0]->BackBuffer().pixel(0, 0), v->PicImg.pixel(77, 100));
+        w->HSCR[0]->setSliderDown(false);
         for (int extra : {0, 1}) {
             const QString p = dir.filePath(QString("edge%1.png").arg(extra));
             platform::Surface s = MakePicture(wv + extra, hv + extra, 3);
@@ -107,7 +127,7 @@ private slots:
             QCOMPARE(w->HSCR[0]->isVisible(), extra == 1);
             QCOMPARE(w->VSCR[0]->isVisible(), extra == 1);
             if (extra) {
-                w->HSCR[0]->triggerAction(QAbstractSlider::SliderPageStepAdd);
+                w->HSCR[0]->triggerAction(QAbstractSlider::SliderSingleStepAdd);
                 QCOMPARE(w->HSCR[0]->value(), 1);
                 QCOMPARE(w->AREA[0]->BackBuffer().pixel(wv - 1, 0), s.pixel(wv, 0));
             }

@@ -27,7 +27,7 @@ wait_for() { # seconds, command...
 
 QT_QPA_PLATFORM=offscreen "$helper" prepare "$photo" "$work/photo.png" || fail "cannot prepare the photograph"
 cp "$pixmend" "$work/pixmend"
-printf '[Image]\nFront=%s\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n' "$work/remembered.png" > "$work/Pixmend.ini"
+printf '[Image]\nFront=%s\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n[Window]\nLeft=0\nTop=0\nWidth=322\nHeight=280\n' "$work/remembered.png" > "$work/Pixmend.ini"
 
 # Xvfb picks a free display itself and tells us its number when it is ready.
 # -noreset: otherwise the server resets when our probe disconnects, and the

@@ -6,6 +6,7 @@
 
 #include <QScrollBar>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -59,9 +60,7 @@ PictureView::PictureView(ViewArea* area, QScrollBar* hscr, QScrollBar* vscr, Lou
     for (QScrollBar* bar : {hscr_, vscr_}) {
         bar->setMinimum(0);
         bar->setMaximum(0);
-        bar->setSingleStep(1);
-        bar->setPageStep(1);
-        bar->setTracking(false); // the view follows when the thumb is released
+        bar->setTracking(true); // the view follows the thumb as it is dragged
         bar->setVisible(false);
     }
     connect(hscr_, &QScrollBar::valueChanged, this, &PictureView::HSCR_Change);
@@ -69,6 +68,10 @@ PictureView::PictureView(ViewArea* area, QScrollBar* hscr, QScrollBar* vscr, Lou
     connect(area_, &ViewArea::mouseDown, this,
             [this](int button, int shift, float x, float y) { AREA_MouseDown(0, button, shift, x, y); });
     connect(area_, &ViewArea::drawAreaResized, this, &PictureView::PaintView);
+    connect(area_, &ViewArea::wheelScrolled, this, [this](int dx, int dy) {
+        hscr_->setValue(hscr_->value() + dx);
+        vscr_->setValue(vscr_->value() + dy);
+    });
     connect(area_, &ViewArea::mouseMove, this,
             [this](int button, int shift, float x, float y) { AREA_MouseMove(0, button, shift, x, y); });
 }
@@ -78,6 +81,10 @@ int PictureView::V() const { return vscr_->value(); }
 
 void PictureView::FitBar(QScrollBar* bar, int picture, int view, bool resetValue)
 {
+    // An arrow steps a tenth of the view (16 pixels at least), a click on
+    // the track the view less one step.
+    bar->setSingleStep(std::max(16, view / 10));
+    bar->setPageStep(std::max(1, view - bar->singleStep()));
     if (picture > view) {
         bar->setVisible(true);
         if (resetValue)

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <cmath>
 
@@ -38,6 +39,23 @@ void ViewArea::Refresh(const QRect& dirty)
         update();
     else
         update(dirty.translated(1, 1));
+}
+
+void ViewArea::wheelEvent(QWheelEvent* event)
+{
+    // A notch (120 eighths of a degree) scrolls three lines of 20 pixels; a
+    // touchpad's pixel deltas are taken as they come.
+    QPoint d = event->pixelDelta();
+    if (d.isNull())
+        d = event->angleDelta() * 60 / 120;
+    if (event->modifiers() & Qt::ShiftModifier)
+        d = QPoint(d.y() ? d.y() : d.x(), 0);
+    if (d.isNull() || (event->modifiers() & Qt::ControlModifier)) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit wheelScrolled(-d.x(), -d.y());
 }
 
 void ViewArea::resizeEvent(QResizeEvent*)

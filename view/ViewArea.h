@@ -40,6 +40,10 @@ signals:
     void mouseDown(int button, int shift, float x, float y);
     void mouseMove(int button, int shift, float x, float y);
     void filesDropped(const QStringList& paths);
+    // A wheel turned or a touchpad swiped over the view: view pixels to
+    // scroll by (positive: towards the picture's end), Shift giving
+    // horizontal.
+    void wheelScrolled(int dx, int dy);
     // The drawing area changed size: its content must be painted again.
     void drawAreaResized();
 
@@ -48,6 +52,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
