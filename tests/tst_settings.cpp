@@ -238,7 +238,7 @@ private slots:
             QCOMPARE(w.View->PicImg.size(), pic.size());
             w.close(); // writes the path field back
         }
-        QCOMPARE(ReadAll(ini()), content);
+        QVERIFY(ReadAll(ini()).startsWith(content)); // the window adds its own section after
         std::remove(name.constData());
     }
 };
