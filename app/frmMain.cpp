@@ -207,18 +207,12 @@ bool frmMain::MayDiscardChanges()
     return answer == platform::IDYES && SaveImageFile() == files::SaveOutcome::Saved;
 }
 
-bool frmMain::Undo()
-{
-    if (!history_.Undo(View->PicImg))
-        return false;
-    View->PaintView();
-    UpdateTitle();
-    return true;
-}
+bool frmMain::Undo() { return StepHistory(true); }
+bool frmMain::Redo() { return StepHistory(false); }
 
-bool frmMain::Redo()
+bool frmMain::StepHistory(bool back)
 {
-    if (!history_.Redo(View->PicImg))
+    if (!(back ? history_.Undo(View->PicImg) : history_.Redo(View->PicImg)))
         return false;
     View->PaintView();
     UpdateTitle();

@@ -91,6 +91,7 @@ private:
     bool OpenPicture(const QString& path, bool tellFailure, bool askFirst = true);
     void PictureOpened(const QString& path);
     void UpdateTitle();
+    bool StepHistory(bool back);
     void CreateShortcuts();
     // While a load or save runs (its window stays alive), nothing may start
     // another or change the picture.

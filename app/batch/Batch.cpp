@@ -126,16 +126,16 @@ QString Usage()
         "2 for a usage error or a refused run, 130/143 when stopped by SIGINT/SIGTERM.\n");
 }
 
-std::optional<RectSpec> ParseRect(const QString& text, Anchor anchor)
+std::optional<GivenRect> ParseRect(const QString& text, Anchor anchor)
 {
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != 4)
         return std::nullopt;
-    RectSpec spec;
-    spec.anchor = anchor;
+    GivenRect given;
+    given.anchor = anchor;
     for (int i = 0; i < 4; ++i) {
         QString t = parts[i].trimmed();
-        RectValue& v = spec.v[i];
+        RectValue& v = given.v[i];
         v.percent = t.endsWith(QLatin1Char('%'));
         if (v.percent)
             t.chop(1);
@@ -144,18 +144,18 @@ std::optional<RectSpec> ParseRect(const QString& text, Anchor anchor)
         if (!ok || (v.percent && (v.number < 0 || v.number > 100)))
             return std::nullopt;
     }
-    return spec;
+    return given;
 }
 
-retouch::SelRect Resolve(const RectSpec& spec, int32_t W, int32_t H)
+retouch::SelRect Resolve(const GivenRect& given, int32_t W, int32_t H)
 {
-    const bool fromRight = spec.anchor == Anchor::TopRight || spec.anchor == Anchor::BottomRight;
-    const bool fromBottom = spec.anchor == Anchor::BottomLeft || spec.anchor == Anchor::BottomRight;
+    const bool fromRight = given.anchor == Anchor::TopRight || given.anchor == Anchor::BottomRight;
+    const bool fromBottom = given.anchor == Anchor::BottomLeft || given.anchor == Anchor::BottomRight;
     int32_t r[4];
     for (int i = 0; i < 4; ++i) {
         const bool x = i % 2 == 0;
         const int64_t size = x ? W : H;
-        const RectValue& v = spec.v[i];
+        const RectValue& v = given.v[i];
         // A percentage of the side, as the pixel it falls in (100 % is the last).
         int64_t d = v.percent ? std::min<int64_t>(size - 1, int64_t(v.number) * size / 100) : v.number;
         if (x ? fromRight : fromBottom)
@@ -419,8 +419,8 @@ QString ProcessFile(const Job& job, const Options& o, QSize* size)
     const int32_t W = picture.width(), H = picture.height();
     if (size)
         *size = picture.size();
-    for (const RectSpec& spec : o.rects) {
-        retouch::SelRect rect = Resolve(spec, W, H);
+    for (const GivenRect& given : o.rects) {
+        retouch::SelRect rect = Resolve(given, W, H);
         const int32_t x1 = std::min(rect.X1, rect.X2), x2 = std::max(rect.X1, rect.X2);
         const int32_t y1 = std::min(rect.Y1, rect.Y2), y2 = std::max(rect.Y1, rect.Y2);
         if (x2 < 0 || y2 < 0 || x1 > W - 1 || y1 > H - 1)

@@ -22,16 +22,16 @@ struct RectValue {
     int32_t number = 0;
     bool percent = false;
 };
-struct RectSpec {
+struct GivenRect {
     Anchor anchor = Anchor::TopLeft;
     RectValue v[4]; // X1, Y1, X2, Y2
 };
 // The rectangle in a W x H picture's pixels.
-retouch::SelRect Resolve(const RectSpec& spec, int32_t W, int32_t H);
+retouch::SelRect Resolve(const GivenRect& given, int32_t W, int32_t H);
 
 struct Options {
     retouch::FillMode mode = retouch::FillMode::Vertical;
-    std::vector<RectSpec> rects;
+    std::vector<GivenRect> rects;
     QString outDir;
     QString suffix;
     bool inPlace = false;
@@ -61,7 +61,7 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults);
 QString Usage();
 
 // "X1,Y1,X2,Y2", each an integer or a percentage ("80%"); nullopt when malformed.
-std::optional<RectSpec> ParseRect(const QString& text, Anchor anchor = Anchor::TopLeft);
+std::optional<GivenRect> ParseRect(const QString& text, Anchor anchor = Anchor::TopLeft);
 
 // File names one a line, or NUL-separated; the bytes are kept as they are.
 QStringList SplitFileList(const QByteArray& bytes, bool nulSeparated);
