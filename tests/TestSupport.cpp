@@ -4,6 +4,8 @@
 #include <QTest>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <random>
 
 namespace testsupport {
@@ -108,5 +110,14 @@ bool WriteAll(const QString& path, const QByteArray& data)
 
 QString PhotoPath(const QString& relative) { return QStringLiteral(PIXMEND_PHOTOS "/") + relative; }
 QString DataPath(const QString& name) { return QStringLiteral(PIXMEND_TEST_DATA "/") + name; }
+
+bool UnnamedFilesSupported(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return ::access("/proc/self/fd", X_OK) == 0;
+}
 
 } // namespace testsupport

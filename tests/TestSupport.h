@@ -49,6 +49,10 @@ double MeanDifference(const QImage& a, const QImage& b, int* maxDiff = nullptr);
 QByteArray ReadAll(const QString& path);
 bool WriteAll(const QString& path, const QByteArray& data);
 
+// True when files may be made without a name in folder (O_TMPFILE): only
+// then does not even a crash leave a temporary file in view.
+bool UnnamedFilesSupported(const QString& folder);
+
 QString PhotoPath(const QString& relative); // a photograph of mate-backgrounds
 QString DataPath(const QString& name);      // a file of tests/
 

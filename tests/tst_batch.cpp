@@ -217,7 +217,8 @@ private slots:
             QVERIFY2(err.contains(QString("after %1 of 30 files").arg(written)), qPrintable(err));
         }
         QVERIFY(written < 30);
-        QCOMPARE(HiddenFiles(d.filePath("out")), QStringList());
+        if (signo != SIGKILL || UnnamedFilesSupported(d.filePath("out")))
+            QCOMPARE(HiddenFiles(d.filePath("out")), QStringList());
         for (const QString& f : QDir(d.filePath("out")).entryList(QDir::Files))
             QVERIFY2(!QImage(d.filePath("out/" + f)).isNull(), qPrintable(f)); // every file whole
     }
