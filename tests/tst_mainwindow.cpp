@@ -52,9 +52,13 @@ private slots:
     // follows the size and snaps back to the minimum.
     void controlsAndLayout()
     {
-        basCommon::ImageFront = dir.filePath("missing.png");
+        // A remembered picture that is a FIFO: no hang, no box, an empty view.
+        basCommon::ImageFront = dir.filePath("remembered-fifo.png");
+        QVERIFY(::mkfifo(QFile::encodeName(basCommon::ImageFront).constData(), 0600) == 0);
+        ScriptedDialogs dialogs;
         frmMain w;
         w.Form_Load();
+        QVERIFY(dialogs.messages.isEmpty());
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QCOMPARE(w.windowTitle(), QString("Pixmend"));
