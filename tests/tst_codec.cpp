@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <grp.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -232,6 +233,25 @@ private slots:
         QCOMPARE(ExitCodeOfChild([&] { return platform::SaveBitmapFile(pic, theirs); }, RLIM_INFINITY, true),
                  int(platform::kCodecCannotCreate));
         QCOMPARE(ReadAll(theirs), QByteArray("root's"));
+    }
+
+    // After the rename, the folder itself is opened to be synced, so that the
+    // new name survives a power cut: inotify sees the folder opened.
+    void theFolderIsSyncedAfterTheRename()
+    {
+        QTemporaryDir d;
+        const int in = inotify_init1(IN_NONBLOCK);
+        QVERIFY(in >= 0 && inotify_add_watch(in, QFile::encodeName(d.path()).constData(), IN_OPEN) >= 0);
+        QCOMPARE(platform::SaveBitmapFile(MakePicture(4, 4), d.filePath("x.bmp")), 0);
+        alignas(inotify_event) char buf[4096];
+        bool folderOpened = false;
+        for (ssize_t n = ::read(in, buf, sizeof buf), at = 0; n > 0 && at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            folderOpened = folderOpened || ((e->mask & IN_ISDIR) && e->len == 0);
+            at += ssize_t(sizeof(inotify_event) + e->len);
+        }
+        ::close(in);
+        QVERIFY(folderOpened);
     }
 
     // A writer that dies before it commits leaves no temporary file in view.
