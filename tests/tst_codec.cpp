@@ -198,10 +198,12 @@ private slots:
         QVERIFY(QFileInfo(d.filePath("dangling.png")).isSymLink() && QFile::exists(d.filePath("later.png")));
 
         const QByteArray name = QFile::encodeName(real);
-        QCOMPARE(::chmod(name.constData(), 06750), 0);
         const bool root = ::geteuid() == 0;
         if (root)
             QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(name.constData(), 06750), 0); // after chown, which would clear the bits
+        struct stat before;
+        QVERIFY(::stat(name.constData(), &before) == 0 && (before.st_mode & 06000) == 06000);
         const bool xattrs = ::setxattr(name.constData(), "user.origin", "camera", 6, 0) == 0;
         QCOMPARE(platform::SaveBitmapFile(pic, real), 0);
         struct stat st;
