@@ -377,7 +377,8 @@ private slots:
 
         // Killed half-way, then resumed: each file done once in all.
         QProcess p;
-        p.start(QStringLiteral(PIXMEND_BATCH), common + QStringList{"--jobs", "1", "--report", d.filePath("first.jsonl"), "--out", d.filePath("r")});
+        p.start(QStringLiteral(PIXMEND_BATCH), common + QStringList{"--jobs", "1", "--png-rate", "2", "--report",
+                                                                    d.filePath("first.jsonl"), "--out", d.filePath("r")});
         QTRY_VERIFY_WITH_TIMEOUT(reportInputs(d.filePath("first.jsonl"), "ok").size() >= 3, 60000);
         ::kill(pid_t(p.processId()), SIGKILL);
         QVERIFY(p.waitForFinished());

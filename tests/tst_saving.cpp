@@ -242,7 +242,8 @@ private slots:
         QCOMPARE(files::SaveImageFile(nullptr, big, {50, 0, 2}, 0), files::SaveOutcome::Cancelled);
         QCOMPARE(ReadAll(target), QByteArray("the old file"));
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList("big.png"));
-        QVERIFY(platform::DCSavetoPNG(big, 2400, 2400, target, 1) == 0);
+        const platform::Surface bigger = MakePicture(4000, 4000, 6); // long enough to be cancelled
+        QVERIFY(platform::DCSavetoPNG(bigger, 4000, 4000, target, 1) == 0);
         platform::LoadReport report;
         QVERIFY(files::LoadPictureShowingProgress(nullptr, target, &report, 0).isNull());
         QVERIFY(report.cancelled);
