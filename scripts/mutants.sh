@@ -16,6 +16,7 @@ timeout=${MUTANTS_TIMEOUT:-120}
 jobs=${JOBS:-$(nproc)}
 pattern=${1:-}
 src=$work/src
+orig=$work/orig # the tree as copied: every fault starts from it
 build=$work/build
 
 # name|file|sed expression (the expression must change the file)
@@ -32,7 +33,7 @@ selection not ordered|retouch/Retouch.cpp|s/    if (s.X1 > s.X2)/    if (false)/
 selection clamped one beyond|retouch/Retouch.cpp|s/        if (v > hi)/        if (v > hi + 1)/
 png header size read as 16 bits|files/PictureFiles.cpp|s/const uint32_t w = uint32_t(head\[16\]) << 24 | uint32_t(head\[17\]) << 16 | /const uint32_t w = /
 jpeg quality formula|platform/JpegCodec.cpp|s/int JpegQualityForRate(int rate) { return 101 - ClampJpegRate(rate); }/int JpegQualityForRate(int rate) { return 100 - ClampJpegRate(rate); }/
-png rate 2 not the smallest|platform/PngCodec.cpp|s/    case 2: return 9;/    case 2: return 6;/
+png rate 2 not the smallest|platform/PngWriter.cpp|s/    case 2: return {9, true};/    case 2: return {6, true};/
 ini names match case|platform/Profile.cpp|s/compare(b, Qt::CaseInsensitive)/compare(b, Qt::CaseSensitive)/
 ini value cut at 255|platform/Profile.cpp|s/TrimBlanks(line.mid(line.indexOf(.=.) + 1))/&.left(255)/
 ini missing key appended at the end|platform/Profile.cpp|s/lines.insert(lastEntry + 1, OneLine(key) + "=" + entryValue);/lines.append(OneLine(key) + "=" + entryValue);/
@@ -71,9 +72,10 @@ mkdir -p "$work"
 echo "mutants: copying the tree to $src"
 # A fresh build for every run: objects of an earlier run's tree could look
 # newer than this tree's sources and be kept.
-rm -rf "$src" "$build"
-mkdir -p "$src"
-(cd "$top" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - 2>/dev/null) | tar -C "$src" -xf -
+rm -rf "$src" "$orig" "$build"
+mkdir -p "$src" "$orig"
+(cd "$top" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - 2>/dev/null) | tar -C "$orig" -xf -
+cp -a "$orig/." "$src/"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 2
 echo "mutants: building and testing the unchanged tree"
 cmake --build "$build" -j"$jobs" >"$work/build.log" 2>&1 || { echo "mutants: the tree does not build"; exit 2; }
@@ -84,9 +86,9 @@ rm -f "$work/results"
 printf '%s\n' "$faults" | while IFS='|' read -r name file expr; do
   [ -n "$name" ] || continue
   case "$name" in *"$pattern"*) ;; *) continue ;; esac
-  cp "$top/$file" "$src/$file"
+  cp "$orig/$file" "$src/$file"
   sed -i -e "$expr" "$src/$file"
-  if cmp -s "$top/$file" "$src/$file"; then
+  if cmp -s "$orig/$file" "$src/$file"; then
     echo "NOT APPLIED  $name ($file)"
     echo broken >>"$work/results"
     continue
@@ -105,7 +107,7 @@ printf '%s\n' "$faults" | while IFS='|' read -r name file expr; do
     echo "killed       $name"
     echo killed >>"$work/results"
   fi
-  cp "$top/$file" "$src/$file"
+  cp "$orig/$file" "$src/$file"
 done
 # The loop runs in a subshell: count from its record.
 [ -f "$work/results" ] || : >"$work/results"
