@@ -16,6 +16,7 @@
 #include <QProgressDialog>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <functional>
@@ -92,7 +93,7 @@ Result RunWithProgress(QWidget* owner, int delayMs, const QString& label, const 
         if (dialog && total > 0)
             dialog->setValue(int(int64_t(done) * 100 / total));
     });
-    tick.start(delayMs > 0 ? 40 : 0);
+    tick.start(std::clamp(delayMs, 1, 40));
     loop.exec();
     worker.join();
     return result;
@@ -162,9 +163,7 @@ bool ReadPngFile(platform::Surface& picture, const QString& path)
     QByteArray data;
     if (platform::ReadRegularFile(path, data) != platform::ReadStatus::Ok)
         return false;
-    platform::LoadReport report;
-    picture = DecodePngBytes(data, report, {});
-    return !picture.isNull();
+    return ReadPngData(picture, data);
 }
 
 bool ReadPngData(platform::Surface& picture, const QByteArray& data)

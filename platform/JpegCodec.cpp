@@ -365,7 +365,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out, JpegDecodeInfo* 
     bool truncated = false;
     const int rc = DecodeJpegCore(data, size, &sink, &truncated);
     if (info)
-        *info = JpegDecodeInfo{rc == 2, rc == 0 && truncated, rc == 3};
+        *info = JpegDecodeInfo{rc == 2, rc == 0 && truncated};
     if (rc != 0) {
         out = Surface();
         return false;

@@ -13,7 +13,6 @@ inline constexpr int kJpegMaxScans = 500;
 struct JpegDecodeInfo {
     bool tooLarge = false;  // refused: the picture is beyond the size limit
     bool truncated = false; // the data ended early; the rest was padded
-    bool cancelled = false; // the progress callback stopped it
 };
 
 // Decodes JPEG bytes into a Format_RGB32 surface with the Exif orientation

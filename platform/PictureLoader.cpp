@@ -238,7 +238,6 @@ bool LoadRuntimePictureData(const QByteArray& data, Surface& out, LoadReport* re
                                    static_cast<size_t>(data.size()), out, &info, progress);
         r.tooLarge = info.tooLarge;
         r.truncated = info.truncated;
-        r.cancelled = info.cancelled;
         return ok;
     }
     QBuffer buffer;

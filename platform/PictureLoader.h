@@ -12,7 +12,7 @@ struct LoadReport {
     ReadStatus read = ReadStatus::Ok; // the file itself
     bool tooLarge = false;            // the picture's size is beyond the limit
     bool truncated = false;           // the data ended early; what it held was loaded
-    bool cancelled = false;           // the progress callback stopped it
+    bool cancelled = false;           // the user stopped it (set by whoever asked)
 };
 
 // Why a load failed, in the words of the message box.
