@@ -93,7 +93,7 @@ bool LoadSettings(const QString& folder, bool quiet)
         return false;
     ImageFront = basFunc::ReadIni(QStringLiteral("Image"), QStringLiteral("Front"), QString(), IniFile);
     return ReadNumber("JPEG", "Rate", "50", JpegRate, quiet) && ReadNumber("JPEG", "Prgrs", "0", JpegPrgrs, quiet)
-        && ReadNumber("PNG", "Rate", "1", PngRate, quiet);
+        && ReadNumber("PNG", "Rate", "1", PngRate, quiet) && ReadNumber("JPEG", "Keep", "1", JpegKeep, quiet);
 }
 
 bool SaveSettings(int* err)
@@ -112,6 +112,7 @@ bool SaveSettings(int* err)
     write("JPEG", "Rate", QString::number(JpegRate));
     write("JPEG", "Prgrs", QString::number(JpegPrgrs));
     write("PNG", "Rate", QString::number(PngRate));
+    write("JPEG", "Keep", QString::number(JpegKeep));
     if (!ok && err)
         *err = first;
     return ok;

@@ -15,6 +15,7 @@ inline QString ImageFront;
 inline int16_t JpegRate = 50;
 inline int16_t JpegPrgrs = 0;
 inline int16_t PngRate = 1;
+inline int16_t JpegKeep = 1; // [JPEG] Keep: a JPEG saved from a JPEG keeps its untouched blocks
 
 // Loads Qt's own Japanese translation, so that the standard dialogs and
 // message-box buttons speak Japanese like the window. False when missing.

@@ -313,6 +313,7 @@ retouch::RetouchResult frmMain::Retouch()
             history_.DropRecorded();
         return result;
     }
+    View->Source.retouched.push_back(QRect(QPoint(sel.X1, sel.Y1), QPoint(sel.X2, sel.Y2)));
     View->PaintView();
     UpdateTitle();
     return result;
@@ -320,12 +321,14 @@ retouch::RetouchResult frmMain::Retouch()
 
 files::SaveOutcome frmMain::SaveImageFile()
 {
-    const files::SaveOptions options{basCommon::JpegRate, basCommon::JpegPrgrs, basCommon::PngRate};
+    const files::SaveOptions options{basCommon::JpegRate, basCommon::JpegPrgrs, basCommon::PngRate,
+                                     basCommon::JpegKeep};
     if (busy_)
         return files::SaveOutcome::Cancelled;
     QString saved;
     SetBusy(true);
-    const files::SaveOutcome outcome = files::SaveImageFile(this, View->PicImg, options, files::kProgressDelayMs, &saved);
+    const files::SaveOutcome outcome = files::SaveImageFile(this, View->PicImg, options, files::kProgressDelayMs, &saved,
+                                                              &View->Source);
     SetBusy(false);
     if (outcome == files::SaveOutcome::Saved) {
         savedState_ = history_.State();
@@ -349,7 +352,8 @@ void frmMain::BTN_Click(int Index)
                             int err = 0;
                             if (!basCommon::SaveSettings(&err))
                                 basCommon::ReportSettingsNotSaved(this, err);
-                        }},
+                        },
+                        &basCommon::JpegKeep},
                        this);
         platform::Dialogs().ShowModal(dialog);
         break;

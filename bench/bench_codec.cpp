@@ -3,6 +3,7 @@
 #include "Codec.h"
 #include "PictureFiles.h"
 #include "PictureLoader.h"
+#include "Retouch.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -187,6 +188,49 @@ void BM_SavePng_Libpng(benchmark::State& state)
 
 } // namespace
 
+// A 24-megapixel camera-quality JPEG (quality 95) with one caption-sized
+// retouch, saved again: by keeping the untouched blocks, and by the normal
+// save at the same quality (the baseline).
+struct KeptJpeg {
+    files::PictureSource source;
+    platform::Surface picture;
+};
+const KeptJpeg& Camera24()
+{
+    static KeptJpeg k = [] {
+        KeptJpeg j;
+        const QString path = Dir().filePath("camera24.jpg");
+        platform::DCSavetoJPEG(Photo24(), 6000, 4000, path, 6, false);
+        j.picture = files::LoadPicture(path, nullptr, {}, &j.source.origin);
+        const QRect caption(4000, 3700, 400, 60);
+        retouch::SelRect sel{caption.left(), caption.top(), caption.right(), caption.bottom()};
+        retouch::Retouch(j.picture, sel, retouch::FillMode::Vertical);
+        j.source.retouched.push_back(caption);
+        return j;
+    }();
+    return k;
+}
+
+void BM_SaveCameraJpeg(benchmark::State& state)
+{
+    const KeptJpeg& k = Camera24();
+    const QString out = Dir().filePath("camera24-out.jpg");
+    files::SaveOptions options;
+    options.JpegRate = 6;
+    options.JpegKeep = int16_t(state.range(0));
+    bool kept = false;
+    for (auto _ : state) {
+        int err = 0;
+        files::WritePicture(k.picture, out, ".JPG", options, &k.source, {}, &err, &kept);
+    }
+    if (kept != (state.range(0) == 1))
+        state.SkipWithError("the save did not take the expected route");
+    state.SetLabel(state.range(0) ? "keeping blocks" : "normal save (baseline)");
+    state.counters["KB"] = double(QFileInfo(out).size()) / 1024;
+    state.counters["source_KB"] = double(QFileInfo(k.source.origin.path).size()) / 1024;
+}
+
+BENCHMARK(BM_SaveCameraJpeg)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadJpeg_TurboJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadJpeg_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadPng_Libpng)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -2,6 +2,7 @@
 
 #include "Codec.h"
 #include "Dialogs.h"
+#include "JpegKeep.h"
 #include "Limits.h"
 #include "PictureLoader.h"
 #include "RuntimeErrors.h"
@@ -174,19 +175,29 @@ bool ReadPngData(platform::Surface& picture, const QByteArray& data)
 }
 
 platform::Surface LoadPicture(const QString& path, platform::LoadReport* report,
-                              const platform::SaveProgress& progress)
+                              const platform::SaveProgress& progress, platform::PictureOrigin* origin)
 {
     platform::LoadReport local;
     platform::LoadReport& r = report ? *report : local;
     r = platform::LoadReport{};
     platform::Surface picture;
-    if (basFunc::LastFourUpper(path) == QLatin1String(".PNG")) {
-        QByteArray data;
-        r.read = platform::ReadRegularFile(path, data);
-        if (r.read == platform::ReadStatus::Ok)
-            picture = DecodePngBytes(data, r, progress);
-    } else if (!platform::LoadRuntimePicture(path, picture, &r, progress)) {
+    QByteArray data;
+    platform::FileStamp stamp;
+    r.read = platform::ReadRegularFile(path, data, -1, nullptr, &stamp);
+    if (r.read != platform::ReadStatus::Ok)
+        return picture;
+    if (basFunc::LastFourUpper(path) == QLatin1String(".PNG"))
+        picture = DecodePngBytes(data, r, progress);
+    else if (!platform::LoadRuntimePictureData(data, picture, &r, progress))
         picture = platform::Surface();
+    if (origin) {
+        *origin = platform::PictureOrigin{};
+        if (!picture.isNull()) {
+            origin->path = path;
+            origin->stamp = stamp;
+            origin->size = picture.size();
+            platform::ReadMetadata(data, *origin);
+        }
     }
     return picture;
 }
@@ -202,7 +213,7 @@ int16_t LoadPictureFile(const QString& path, platform::Surface& picture)
 }
 
 platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path, platform::LoadReport* report,
-                                             int progressDelayMs)
+                                             int progressDelayMs, platform::PictureOrigin* origin)
 {
     platform::LoadReport local;
     platform::LoadReport& r = report ? *report : local;
@@ -210,10 +221,13 @@ platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path
     platform::Surface picture = RunWithProgress<platform::Surface>(
         owner, progressDelayMs, QStringLiteral("画像を読み込んでいます…"), QStringLiteral("読み込み"),
         [&](const platform::SaveProgress& progress) {
-            return LoadPicture(path, &r, [&](int done, int total) {
-                stopped = !progress(done, total);
-                return !stopped;
-            });
+            return LoadPicture(
+                path, &r,
+                [&](int done, int total) {
+                    stopped = !progress(done, total);
+                    return !stopped;
+                },
+                origin);
         });
     if (stopped) {
         r.cancelled = true;
@@ -279,7 +293,7 @@ QString CompleteName(const QString& name, int32_t filterIndex, QString* extOut)
 }
 
 SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
-                          int progressDelayMs, QString* savedName)
+                          int progressDelayMs, QString* savedName, PictureSource* source)
 {
     if (picture.isNull())
         return SaveOutcome::NothingToSave;
@@ -314,16 +328,11 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
     }
 
     int err = 0;
+    bool keptBlocks = false;
     const int status = RunWithProgress<int>(
         owner, progressDelayMs, QStringLiteral("画像を保存しています…"), QStringLiteral("保存"),
         [&](const platform::SaveProgress& progress) {
-            if (ext == QLatin1String(".JPG"))
-                return platform::DCSavetoJPEG(picture, picture.width(), picture.height(), name, uint8_t(rate),
-                                              options.JpegPrgrs != 0, progress, &err);
-            if (ext == QLatin1String(".PNG"))
-                return platform::DCSavetoPNG(picture, picture.width(), picture.height(), name, uint8_t(rate),
-                                             progress, &err);
-            return platform::SaveBitmapFile(picture, name, progress, &err);
+            return WritePicture(picture, name, ext, options, source, progress, &err, &keptBlocks);
         });
     if (status == platform::kCodecCancelled)
         return SaveOutcome::Cancelled; // the file that was there is untouched
@@ -333,7 +342,49 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
     }
     if (savedName)
         *savedName = name;
+    if (keptBlocks && source) {
+        // The saved file now holds every retouch: the next save keeps its
+        // blocks, and re-encodes only what is retouched from here on.
+        QByteArray data;
+        platform::FileStamp stamp;
+        if (platform::ReadRegularFile(name, data, -1, nullptr, &stamp) == platform::ReadStatus::Ok) {
+            source->origin.path = name;
+            source->origin.stamp = stamp;
+            platform::ReadMetadata(data, source->origin);
+            source->retouched.clear();
+        }
+    }
     return SaveOutcome::Saved;
+}
+
+int WritePicture(const platform::Surface& picture, const QString& name, const QString& ext,
+                 const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
+                 int* err, bool* keptBlocks)
+{
+    if (keptBlocks)
+        *keptBlocks = false;
+    const platform::PictureOrigin none;
+    const platform::PictureOrigin& origin = source ? source->origin : none;
+    if (ext == QLatin1String(".JPG")) {
+        if (source && options.JpegKeep != 0) {
+            const int rc = platform::SaveJpegKeepingBlocks(picture, origin, source->retouched, name, progress, err);
+            if (rc != platform::kCodecNotApplicable) {
+                if (keptBlocks)
+                    *keptBlocks = rc == platform::kCodecOk;
+                return rc;
+            }
+        }
+        const std::vector<platform::MarkerSegment> segments = platform::JpegSegmentsFor(origin, true);
+        return platform::DCSavetoJPEG(picture, picture.width(), picture.height(), name,
+                                      uint8_t(std::clamp<int>(options.JpegRate, 0, 255)), options.JpegPrgrs != 0,
+                                      progress, err, &segments);
+    }
+    if (ext == QLatin1String(".PNG")) {
+        const std::vector<platform::PngChunk> chunks = platform::PngChunksFor(origin);
+        return platform::DCSavetoPNG(picture, picture.width(), picture.height(), name,
+                                     uint8_t(std::clamp<int>(options.PngRate, 0, 255)), progress, err, &chunks);
+    }
+    return platform::SaveBitmapFile(picture, name, progress, err);
 }
 
 } // namespace files

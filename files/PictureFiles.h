@@ -1,11 +1,14 @@
 #pragma once
 // Reading picture files into the working picture, and writing it out.
+#include "Metadata.h"
 #include "PictureLoader.h"
 #include "Surface.h"
 
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 class QWidget;
 
@@ -20,14 +23,16 @@ inline constexpr int kProgressDelayMs = 500;
 int16_t LoadPictureFile(const QString& path, platform::Surface& picture);
 
 // The same into a new picture, null when it did not load; report says why,
-// or that a JPEG ended early (what it held is loaded).
+// or that a JPEG ended early (what it held is loaded). origin receives where
+// the picture came from and the file's metadata.
 platform::Surface LoadPicture(const QString& path, platform::LoadReport* report = nullptr,
-                              const platform::SaveProgress& progress = {});
+                              const platform::SaveProgress& progress = {}, platform::PictureOrigin* origin = nullptr);
 
 // LoadPicture with the busy cursor, and a progress dialog when it lasts
 // longer than progressDelayMs.
 platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path, platform::LoadReport* report,
-                                             int progressDelayMs = kProgressDelayMs);
+                                             int progressDelayMs = kProgressDelayMs,
+                                             platform::PictureOrigin* origin = nullptr);
 
 // The PNG route: signature check, the size from the header (the full 32-bit
 // width and height), then the decoder into a surface of that size.
@@ -43,7 +48,24 @@ struct SaveOptions {
     int16_t JpegRate = 50;
     int16_t JpegPrgrs = 0;
     int16_t PngRate = 1;
+    int16_t JpegKeep = 1; // a JPEG of a JPEG keeps the blocks no retouch touched
 };
+
+// Where the picture on view came from and what has been retouched since:
+// what a save needs to keep the file's metadata and its untouched blocks.
+struct PictureSource {
+    platform::PictureOrigin origin;
+    std::vector<QRect> retouched; // picture pixels, in the order retouched
+};
+
+// Writes picture to name in the format ext names (".JPG", ".PNG", ".BMP"),
+// with source's metadata where the format holds it. A JPEG of a JPEG source
+// is made by keeping the source's untouched blocks when options ask for it
+// and the source allows; otherwise by the rate. A kCodec result; keptBlocks
+// tells which way the JPEG was made.
+int WritePicture(const platform::Surface& picture, const QString& name, const QString& ext,
+                 const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
+                 int* err, bool* keptBlocks = nullptr);
 
 // File-state codes.
 enum FileState : int16_t {
@@ -64,9 +86,12 @@ enum class SaveOutcome { NothingToSave, Cancelled, Declined, Saved, Failed, Syst
 // chosen filter, the overwrite question, the write by extension. Failures
 // are told in a "保存エラー" box; the file that was there stays untouched.
 // A save that lasts longer than progressDelayMs shows a progress dialog.
-// savedName receives the name written after a successful save.
+// savedName receives the name written after a successful save. After a
+// save that kept the source's blocks, source names the saved file, which
+// holds every retouch so far.
 SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
-                          int progressDelayMs = kProgressDelayMs, QString* savedName = nullptr);
+                          int progressDelayMs = kProgressDelayMs, QString* savedName = nullptr,
+                          PictureSource* source = nullptr);
 
 // The name completed from the chosen filter (1 all pictures, 2 BMP, 3 JPEG,
 // 4 PNG); ext receives the upper-case extension that decides the format.

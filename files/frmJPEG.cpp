@@ -23,7 +23,7 @@ frmJPEG::frmJPEG(const SaveOptionsBinding& settings, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("保存オプション"));
     setModal(true);
-    setFixedSize(Twips(0, 0, 4680, 2625).size());
+    setFixedSize(Twips(0, 0, 4680, 2985).size());
     CreateControls();
     Form_Load();
 }
@@ -31,9 +31,11 @@ frmJPEG::frmJPEG(const SaveOptionsBinding& settings, QWidget* parent)
 void frmJPEG::CreateControls()
 {
     BoxLine[0] = new QGroupBox(QStringLiteral("JPEG"), this);
-    BoxLine[0]->setGeometry(Twips(120, 120, 4455, 1095));
+    // The JPEG group has a third row for "元の画質を保つ"; what lies below it
+    // moves down by that row.
+    BoxLine[0]->setGeometry(Twips(120, 120, 4455, 1455));
     BoxLine[1] = new QGroupBox(QStringLiteral("PNG"), this);
-    BoxLine[1]->setGeometry(Twips(120, 1320, 4455, 735));
+    BoxLine[1]->setGeometry(Twips(120, 1680, 4455, 735));
 
     auto label = [](const QString& text, QWidget* parent, QRect r) {
         auto* l = new QLabel(text, parent);
@@ -57,13 +59,20 @@ void frmJPEG::CreateControls()
         ASCR[i]->setFocusPolicy(Qt::StrongFocus);
         connect(ASCR[i], &QScrollBar::valueChanged, this, [this, i] { ASCR_Change(i); });
     }
+    // The label is as wide as its text, and the check box follows it.
+    const QRect label1 = Twips(120, 640, 1575, 255);
+    LBL[1]->resize(std::max(label1.width(), LBL[1]->sizeHint().width()), label1.height());
     CHK = new QCheckBox(QStringLiteral("保存する"), BoxLine[0]);
-    CHK->setGeometry(Twips(1800, 600, 1695, 255));
+    const QRect check = Twips(1800, 600, 1695, 255);
+    CHK->setGeometry(std::max(check.x(), LBL[1]->geometry().right() + 8), check.y(), check.width(), check.height());
+    keepQuality = new QCheckBox(QStringLiteral("元の画質を保つ"), BoxLine[0]);
+    keepQuality->setGeometry(Twips(120, 980, 4200, 255));
+    keepQuality->setToolTip(QStringLiteral("JPEG から開いた画像を JPEG で保存するとき、補正していない部分を元のまま残します"));
 
     BTN[0] = new QPushButton(QStringLiteral("保存"), this);
-    BTN[0]->setGeometry(Twips(120, 2160, 1335, 375));
+    BTN[0]->setGeometry(Twips(120, 2520, 1335, 375));
     BTN[1] = new QPushButton(QStringLiteral("閉じる"), this);
-    BTN[1]->setGeometry(Twips(3240, 2160, 1335, 375));
+    BTN[1]->setGeometry(Twips(3240, 2520, 1335, 375));
     for (int i = 0; i < 2; ++i) {
         BTN[i]->setAutoDefault(false);
         connect(BTN[i], &QPushButton::clicked, this, [this, i] { BTN_Click(i); });
@@ -71,7 +80,8 @@ void frmJPEG::CreateControls()
     setTabOrder(BTN[0], BTN[1]);
     setTabOrder(BTN[1], ASCR[0]);
     setTabOrder(ASCR[0], CHK);
-    setTabOrder(CHK, ASCR[1]);
+    setTabOrder(CHK, keepQuality);
+    setTabOrder(keepQuality, ASCR[1]);
     BTN[0]->setFocus();
 }
 
@@ -100,6 +110,7 @@ void frmJPEG::Form_Load()
     // rather than refusing to open the dialog.
     ASCR[0]->setValue(std::clamp<int>(*settings_.JpegRate, 1, 100));
     CHK->setChecked(*settings_.JpegPrgrs != 0);
+    keepQuality->setChecked(!settings_.JpegKeep || *settings_.JpegKeep != 0);
     const int position = PngPositionForRate(*settings_.PngRate);
     if (position >= 0)
         ASCR[1]->setValue(position);
@@ -115,6 +126,8 @@ void frmJPEG::BTN_Click(int Index)
     if (Index == 0) {
         *settings_.JpegRate = static_cast<int16_t>(ASCR[0]->value());
         *settings_.JpegPrgrs = CHK->isChecked() ? -1 : 0;
+        if (settings_.JpegKeep)
+            *settings_.JpegKeep = keepQuality->isChecked() ? 1 : 0;
         *settings_.PngRate = PngRateForPosition(ASCR[1]->value());
         if (settings_.SaveSettings)
             settings_.SaveSettings();

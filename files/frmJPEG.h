@@ -1,6 +1,7 @@
 #pragma once
 // The save-options dialog "保存オプション": the JPEG compression rate, the
-// JPEG progressive flag and the PNG compression value.
+// JPEG progressive flag, whether a JPEG of a JPEG keeps its untouched
+// blocks, and the PNG compression value.
 #include <QDialog>
 
 #include <array>
@@ -19,6 +20,7 @@ struct SaveOptionsBinding {
     int16_t* JpegPrgrs;
     int16_t* PngRate;
     std::function<void()> SaveSettings;
+    int16_t* JpegKeep = nullptr;
 };
 
 class frmJPEG : public QDialog {
@@ -38,6 +40,7 @@ public:
     std::array<QLabel*, 2> DSP{};
     std::array<QScrollBar*, 2> ASCR{};
     QCheckBox* CHK = nullptr;
+    QCheckBox* keepQuality = nullptr; // "元の画質を保つ"
     std::array<QPushButton*, 2> BTN{};
 
 private:

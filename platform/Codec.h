@@ -5,10 +5,13 @@
 // complete (see AtomicFile).
 #include "Surface.h"
 
+#include <QByteArray>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace platform {
 
@@ -24,6 +27,18 @@ enum CodecStatus : int {
     kCodecWriteFailed = 3,  // writing, syncing or renaming failed (errno)
     kCodecEncoderFailed = 4,
     kCodecCancelled = 5, // the progress callback asked to stop; nothing was written
+    kCodecNotApplicable = 6, // the block-keeping JPEG save cannot serve this source; nothing was written
+};
+
+// Metadata written beside the pixels: a JPEG marker segment (APPn or COM,
+// the payload without its length), or a PNG chunk (type and data).
+struct MarkerSegment {
+    int marker;
+    QByteArray data;
+};
+struct PngChunk {
+    QByteArray type;
+    QByteArray data;
 };
 
 // Decodes the PNG file and draws it into dc with its top-left corner at
@@ -37,15 +52,18 @@ int16_t DecodePng(const uint8_t* data, size_t size, Surface& out, const SaveProg
 
 // JPEG from the width x height block at (0, 0) of dc. rate is a compression
 // rate: quality = 101 - rate, clamped to 1..100.
+// segments are written after the JFIF header.
 int DCSavetoJPEG(const Surface& dc, int32_t width, int32_t height, const QString& file,
                  uint8_t rate, bool progressive, const SaveProgress& progress = {},
-                 int* sysErrno = nullptr);
+                 int* sysErrno = nullptr, const std::vector<MarkerSegment>* segments = nullptr);
 
 // PNG from the same block. rate 1 is the fastest, 2 the smallest, 0 (and
 // any other) between; each file no larger than zlib's levels 1, 6 and 9 would
-// make it. The work is shared by every core.
+// make it. The work is shared by every core. chunks go between the header
+// and the pixels.
 int DCSavetoPNG(const Surface& dc, int32_t width, int32_t height, const QString& file,
-                uint8_t rate, const SaveProgress& progress = {}, int* sysErrno = nullptr);
+                uint8_t rate, const SaveProgress& progress = {}, int* sysErrno = nullptr,
+                const std::vector<PngChunk>* chunks = nullptr);
 
 // A 24-bit Windows bitmap file of the whole surface.
 int SaveBitmapFile(const Surface& dc, const QString& file, const SaveProgress& progress = {},

@@ -73,9 +73,11 @@ QByteArray EncodeFileName(const QString& name)
     return out;
 }
 
-ReadStatus ReadRegularFile(const QString& path, QByteArray& out, qint64 maxBytes, int* err)
+ReadStatus ReadRegularFile(const QString& path, QByteArray& out, qint64 maxBytes, int* err, FileStamp* stamp)
 {
     out.clear();
+    if (stamp)
+        *stamp = FileStamp{};
     auto fail = [err](ReadStatus s, int e) {
         if (err)
             *err = e;
@@ -135,6 +137,8 @@ ReadStatus ReadRegularFile(const QString& path, QByteArray& out, qint64 maxBytes
         out.clear();
         return fail(ReadStatus::Changed, EIO);
     }
+    if (stamp)
+        *stamp = FileStamp{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
     return ReadStatus::Ok;
 }
 

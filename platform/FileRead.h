@@ -22,11 +22,20 @@ enum class ReadStatus {
     Changed,        // the file shrank or grew while it was read
 };
 
+// What identifies one version of a file: a save checks that its source is
+// still the file it read.
+struct FileStamp {
+    qint64 size = -1;
+    qint64 mtimeNs = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
 // Reads the whole regular file at path into out with checked reads. The
 // file is opened without blocking (a FIFO never stalls us) and anything that
 // is not a regular file is refused. maxBytes < 0: no limit. err receives the
-// errno of a failure.
-ReadStatus ReadRegularFile(const QString& path, QByteArray& out, qint64 maxBytes = -1, int* err = nullptr);
+// errno of a failure; stamp the file's size and modification time.
+ReadStatus ReadRegularFile(const QString& path, QByteArray& out, qint64 maxBytes = -1, int* err = nullptr,
+                           FileStamp* stamp = nullptr);
 
 // The Japanese reason for a failed read, for messages.
 QString ReadStatusReason(ReadStatus status);

@@ -4,6 +4,7 @@
 #include "Codec.h"
 #include "JpegDecode.h"
 #include "Limits.h"
+#include "Metadata.h"
 
 #include <QFile>
 
@@ -41,6 +42,7 @@ struct JpegWriteJob {
     int quality;
     bool progressive;
     const SaveProgress* progress;
+    const std::vector<MarkerSegment>* segments;
 };
 
 int WriteJpegCore(FILE* fp, const JpegWriteJob* job, int* savedErrno)
@@ -69,6 +71,11 @@ int WriteJpegCore(FILE* fp, const JpegWriteJob* job, int* savedErrno)
     if (job->progressive)
         jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
+    if (job->segments)
+        for (const MarkerSegment& m : *job->segments)
+            if (m.data.size() <= 65533)
+                jpeg_write_marker(&cinfo, m.marker, reinterpret_cast<const JOCTET*>(m.data.constData()),
+                                  unsigned(m.data.size()));
     JSAMPROW rows[16];
     while (cinfo.next_scanline < cinfo.image_height) {
         const JDIMENSION first = cinfo.next_scanline;
@@ -107,43 +114,6 @@ void CheckScans(j_common_ptr c)
         c->err->msg_code = JERR_NOT_COMPILED; // any code: we only need to stop
         c->err->error_exit(c);
     }
-}
-
-uint16_t Read16(const uint8_t* p, bool le) { return le ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]); }
-uint32_t Read32(const uint8_t* p, bool le)
-{
-    return le ? (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24)
-              : (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]));
-}
-
-// The Orientation tag (0x0112) of IFD0 in an Exif APP1 segment; 1 when absent.
-int ExifOrientation(const uint8_t* d, size_t n)
-{
-    if (n < 14 || std::memcmp(d, "Exif\0\0", 6) != 0)
-        return 1;
-    const uint8_t* t = d + 6;
-    const size_t tn = n - 6;
-    bool le;
-    if (t[0] == 'I' && t[1] == 'I')
-        le = true;
-    else if (t[0] == 'M' && t[1] == 'M')
-        le = false;
-    else
-        return 1;
-    const uint32_t ifd = Read32(t + 4, le);
-    if (ifd > tn || tn - ifd < 2)
-        return 1;
-    const uint16_t count = Read16(t + ifd, le);
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t e = ifd + 2 + size_t(i) * 12;
-        if (e + 12 > tn)
-            break;
-        if (Read16(t + e, le) == 0x0112) {
-            const int v = Read16(t + e + 8, le);
-            return v >= 1 && v <= 8 ? v : 1;
-        }
-    }
-    return 1;
 }
 
 // Every 8 x 8 block of every component costs at least one bit of coded data
@@ -330,7 +300,8 @@ int ClampJpegRate(int rate) { return rate < 1 ? 1 : (rate > 100 ? 100 : rate); }
 int JpegQualityForRate(int rate) { return 101 - ClampJpegRate(rate); }
 
 int DCSavetoJPEG(const Surface& dc, int32_t width, int32_t height, const QString& file, uint8_t rate,
-                 bool progressive, const SaveProgress& progress, int* sysErrno)
+                 bool progressive, const SaveProgress& progress, int* sysErrno,
+                 const std::vector<MarkerSegment>* segments)
 {
     if (dc.isNull() || dc.format() != QImage::Format_RGB32 || width <= 0 || height <= 0
         || width > dc.width() || height > dc.height() || width > JPEG_MAX_DIMENSION
@@ -343,7 +314,7 @@ int DCSavetoJPEG(const Surface& dc, int32_t width, int32_t height, const QString
         return kCodecCannotCreate;
     }
     const JpegWriteJob job{dc.constBits(), dc.bytesPerLine(), width, height,
-                           JpegQualityForRate(rate), progressive, &progress};
+                           JpegQualityForRate(rate), progressive, &progress, segments};
     int savedErrno = 0;
     int rc = WriteJpegCore(out.Stream(), &job, &savedErrno);
     if (rc == kCodecOk && !out.Commit()) {

@@ -191,7 +191,7 @@ int16_t DecodePng(const uint8_t* data, size_t size, Surface& out, const SaveProg
 }
 
 int DCSavetoPNG(const Surface& dc, int32_t width, int32_t height, const QString& file, uint8_t rate,
-                const SaveProgress& progress, int* sysErrno)
+                const SaveProgress& progress, int* sysErrno, const std::vector<PngChunk>* chunks)
 {
     if (dc.isNull() || dc.format() != QImage::Format_RGB32 || width <= 0 || height <= 0
         || width > dc.width() || height > dc.height())
@@ -203,7 +203,7 @@ int DCSavetoPNG(const Surface& dc, int32_t width, int32_t height, const QString&
         return kCodecCannotCreate;
     }
     errno = 0;
-    int rc = WriteParallelPng(out.Stream(), dc.constBits(), dc.bytesPerLine(), width, height, rate, &progress);
+    int rc = WriteParallelPng(out.Stream(), dc.constBits(), dc.bytesPerLine(), width, height, rate, &progress, chunks);
     if (rc == kCodecOk && !out.Commit())
         rc = kCodecWriteFailed;
     if (rc != kCodecOk && sysErrno)

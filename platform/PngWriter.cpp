@@ -172,7 +172,7 @@ PngRateSettings PngSettingsForRate(int rate)
 }
 
 int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, int height, int rate,
-                     const SaveProgress* progress)
+                     const SaveProgress* progress, const std::vector<PngChunk>* chunks)
 {
     const PngRateSettings settings = PngSettingsForRate(rate);
     const size_t rowBytes = size_t(width) * 3 + 1;
@@ -254,6 +254,11 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
                               uint8_t(height >> 24), uint8_t(height >> 16), uint8_t(height >> 8), uint8_t(height),
                               8, 2, 0, 0, 0};
     PutChunk(head, "IHDR", ihdr, sizeof ihdr);
+    if (chunks)
+        for (const PngChunk& c : *chunks)
+            if (c.type.size() == 4 && c.data.size() < 0x7fffffff)
+                PutChunk(head, c.type.constData(), reinterpret_cast<const uint8_t*>(c.data.constData()),
+                         size_t(c.data.size()));
     const uint8_t zlibHeader[2] = {0x78, 0x9C};
     std::vector<uint8_t> chunk;
     PutChunk(chunk, "IDAT", zlibHeader, 2);

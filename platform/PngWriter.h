@@ -19,8 +19,9 @@ struct PngRateSettings {
 PngRateSettings PngSettingsForRate(int rate);
 
 // Writes the width x height picture of four-byte words (blue, green, red,
-// unused) as an 8-bit RGB PNG to fp. A kCodec result.
+// unused) as an 8-bit RGB PNG to fp, with chunks before the pixels. A
+// kCodec result.
 int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, int height, int rate,
-                     const SaveProgress* progress);
+                     const SaveProgress* progress, const std::vector<PngChunk>* chunks = nullptr);
 
 } // namespace platform

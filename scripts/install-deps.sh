@@ -8,7 +8,7 @@ for group in "$@"; do
   case "$group" in
     build) ;;
     run)   pkgs="$pkgs qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n" ;;
-    test)  pkgs="$pkgs qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n xvfb xauth xdotool mate-backgrounds parallel jq" ;;
+    test)  pkgs="$pkgs qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n xvfb xauth xdotool mate-backgrounds parallel jq libjpeg-turbo-progs" ;;
     bench) pkgs="$pkgs libbenchmark-dev libturbojpeg0-dev mate-backgrounds imagemagick" ;;
     fuzz)  pkgs="$pkgs clang libclang-rt-14-dev" ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;

@@ -65,6 +65,13 @@ png bands joined without closing them|platform/PngWriter.cpp|s/    d.insert(d.en
 cancel ignored|files/PictureFiles.cpp|s/            return !cancel.load();/            return true;/
 batch shard ignored|app/batch/Batch.cpp|s/        if (int(i % size_t(o.shards)) == o.shard)/        if (true)/
 batch anchor off by one|app/batch/Batch.cpp|s/            d = size - 1 - d;/            d = size - d;/
+jpeg blocks: crop ends an MCU early|platform/JpegKeep.cpp|s/const int x1 = std::min(W, (r.right() \/ mcuW + 1) \* mcuW)/const int x1 = std::min(W, (r.right() \/ mcuW) * mcuW + 8)/
+jpeg blocks: rectangle not turned into stored order|platform/JpegKeep.cpp|s/    case 6: return {y, h - 1 - x};/    case 6: return {h - 1 - y, x};/
+jpeg blocks: DC step after a patch kept|platform/JpegSplice.cpp|s/if (!patch \&\& predOut\[ci\] == before) {/if (!patch) {/
+jpeg blocks: changed source still used|platform/JpegKeep.cpp|s/ || !(stamp == origin.stamp))/)/
+jpeg blocks: optimised tables not kept|platform/JpegKeep.cpp|s/dst.optimize_coding = OptimisedTables(\&src, \&dst) ? TRUE : FALSE;/dst.optimize_coding = FALSE;/
+exif orientation kept on upright pixels|platform/Metadata.cpp|s/                Put(e + 8, 2, le, 1);/                (void)e;/
+exif thumbnail kept|platform/Metadata.cpp|s/    Put(t + link, 4, le, 0);/    (void)link;/
 batch percent of the last pixel|app/batch/Batch.cpp|s/int64_t(v.number) \* size \/ 100/int64_t(v.number) * (size - 1) \/ 100/
 '
 

@@ -131,6 +131,11 @@ private slots:
         QVERIFY(QFile::copy(photoA, dir.filePath("shot.JPG")));
         QCOMPARE(RunBatch({"--rect", "1,1,3,3", "--suffix", "_x", dir.filePath("shot.JPG")}, dir.path()).status, 0);
         QVERIFY(ReadAll(dir.filePath("shot_x.JPG")).startsWith("\xFF\xD8"));
+        // A JPEG keeps its untouched blocks unless told to --reencode at the rate.
+        const qint64 source = QFileInfo(photoA).size();
+        QVERIFY(std::abs(QFileInfo(dir.filePath("shot_x.JPG")).size() - source) <= source / 50);
+        QCOMPARE(RunBatch({"--rect", "1,1,3,3", "--suffix", "_r", "--reencode", dir.filePath("shot.JPG")}, dir.path()).status, 0);
+        QVERIFY(QFileInfo(dir.filePath("shot_r.JPG")).size() < source / 2);
     }
 
     // Every output is worked out before anything is written: a run that would

@@ -80,6 +80,27 @@ private slots:
         QVERIFY(ReadAll(dir.filePath("px.jpg")).contains("\xFF\xC2")); // progressive
     }
 
+    // Saved over itself twice, a photo keeps its untouched blocks both times:
+    // after the first save its own file is the source of the second.
+    void windowKeepsJpegBlocks()
+    {
+        ScriptedDialogs d;
+        const QString photo = dir.filePath("photo.jpg");
+        QVERIFY(QFile::copy(PhotoPath("nature/Storm.jpg"), photo));
+        const qint64 size = QFileInfo(photo).size();
+        frmMain w;
+        QVERIFY(w.View->SetupView(photo));
+        for (int round = 0; round < 2; ++round) {
+            w.View->Committed = {100 + 300 * round, 100, 500 + 300 * round, 160};
+            QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
+            d.fileAnswers << platform::FileDialogResult{photo, 3};
+            d.messageAnswers << platform::IDYES;
+            QCOMPARE(w.SaveImageFile(), files::SaveOutcome::Saved);
+            QVERIFY2(std::abs(QFileInfo(photo).size() - size) < size / 50, qPrintable(QString::number(round)));
+        }
+        QVERIFY(MeanDifference(QImage(photo), w.View->PicImg) < 1.0);
+    }
+
     void overwriteQuestion()
     {
         ScriptedDialogs d;
@@ -260,20 +281,30 @@ private slots:
 
     void optionsDialog()
     {
-        int16_t rate = 50, prgrs = 0, png = 1;
+        int16_t rate = 50, prgrs = 0, png = 1, keep = 1;
         int saves = 0;
-        const SaveOptionsBinding b{&rate, &prgrs, &png, [&] { ++saves; }};
+        const SaveOptionsBinding b{&rate, &prgrs, &png, [&] { ++saves; }, &keep};
         {
             frmJPEG f(b);
             QCOMPARE(f.windowTitle(), QString("保存オプション"));
-            QCOMPARE(f.size(), QSize(312, 175));
+            // The new check box and the widened label fit beside the rest;
+            // every control lies inside the dialog and its group.
+            for (QWidget* w : f.findChildren<QWidget*>()) {
+                QVERIFY(w->parentWidget()->rect().contains(w->geometry()));
+                for (QWidget* mine : {static_cast<QWidget*>(f.keepQuality), static_cast<QWidget*>(f.LBL[1])})
+                    QVERIFY(w == mine || w->parentWidget() != mine->parentWidget() || !w->geometry().intersects(mine->geometry()));
+            }
+            QVERIFY(f.LBL[1]->sizeHint().width() <= f.LBL[1]->width()); // "プログレッシブタイプ" whole
+            QVERIFY(f.keepQuality->isChecked());
+            f.keepQuality->setChecked(false);
             QCOMPARE(f.ASCR[0]->value(), 50);
             QCOMPARE(f.DSP[0]->text(), QString("50"));
             QVERIFY(!f.CHK->isChecked());
             QCOMPARE(f.ASCR[1]->value(), 0);
             QCOMPARE(f.DSP[1]->text(), QString("0"));
-            f.BTN_Click(0); // unchanged
+            f.BTN_Click(0);
             QCOMPARE(saves, 1);
+            QCOMPARE(keep, int16_t(0));
             QCOMPARE(rate, int16_t(50));
             QCOMPARE(png, int16_t(1));
         }

@@ -118,7 +118,7 @@ private slots:
         QVERIFY(basCommon::LoadSettings(dir.path() + "/"));
         QCOMPARE(basCommon::IniFile, dir.path() + "/Pixmend.ini"); // one slash, given or not
         basCommon::SaveSettings();
-        QCOMPARE(ReadAll(ini()), QByteArray("[Image]\nFront=\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n"));
+        QCOMPARE(ReadAll(ini()), QByteArray("[Image]\nFront=\n[JPEG]\nRate=50\nPrgrs=0\nKeep=1\n[PNG]\nRate=1\n"));
     }
 
     void integerValues_data()
@@ -226,7 +226,7 @@ private slots:
             QVERIFY(f && std::fwrite(bmp.constData(), 1, size_t(bmp.size()), f) == size_t(bmp.size()));
             std::fclose(f);
         }
-        const QByteArray content = "[Image]\nFront=" + name + "\n[JPEG]\nRate=50\nPrgrs=0\n[PNG]\nRate=1\n";
+        const QByteArray content = "[Image]\nFront=" + name + "\n[JPEG]\nRate=50\nPrgrs=0\nKeep=0\n[PNG]\nRate=1\n";
         writeIni(content);
         QVERIFY(basCommon::LoadSettings(dir.path()));
         basCommon::ImageFront += "x"; // a rewrite on the way

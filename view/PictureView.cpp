@@ -100,7 +100,9 @@ bool PictureView::SetupView(const QString& path, platform::LoadReport* report)
 {
     // The new picture is decoded beside the old one and takes its place only
     // when it loaded: a failed open must not throw away unsaved retouching.
-    platform::Surface loaded = files::LoadPictureShowingProgress(area_->window(), path, report);
+    platform::PictureOrigin origin;
+    platform::Surface loaded = files::LoadPictureShowingProgress(area_->window(), path, report,
+                                                                 files::kProgressDelayMs, &origin);
     if (loaded.isNull()) {
         if (PicImg.isNull())
             area_->Cls();
@@ -109,6 +111,7 @@ bool PictureView::SetupView(const QString& path, platform::LoadReport* report)
     area_->Cls();
     PicImg = std::move(loaded);
     ShownPath = path;
+    Source = files::PictureSource{std::move(origin), {}};
     emit pictureLoaded(path);
     FitBar(hscr_, PicImg.width(), area_->DrawWidth(), true);
     FitBar(vscr_, PicImg.height(), area_->DrawHeight(), true);

@@ -3,8 +3,9 @@
 // its marquee, and the loupe. The widgets only report events in view
 // coordinates; everything they mean happens here, so it can be tested by
 // calling these handlers directly.
-#include "SelRect.h"
+#include "PictureFiles.h"
 #include "PictureLoader.h"
+#include "SelRect.h"
 #include "Surface.h"
 
 #include <QObject>
@@ -45,6 +46,8 @@ public:
     platform::Surface PicImg;
     // The file the picture on view was read from; empty when none is.
     QString ShownPath;
+    // Its origin and metadata, and the rectangles retouched since.
+    files::PictureSource Source;
 
     // Opens the file into the view: load, fit the scroll bars to the picture
     // at position 0, paint. False when the file did not load; the picture on

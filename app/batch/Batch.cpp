@@ -113,11 +113,15 @@ QString Usage()
         "                        keep (default): JPEG stays JPEG, PNG stays PNG, others become BMP\n"
         "  --jpeg-rate N         JPEG compression rate 1..100 (quality 101 - N)\n"
         "  --progressive         write progressive JPEGs (--no-progressive: baseline)\n"
+        "  --keep-quality        a JPEG saved from a JPEG keeps every block no rectangle\n"
+        "                        touches, and the rest with the source's own tables\n"
+        "  --reencode            encode the whole JPEG again at --jpeg-rate\n"
         "  --png-rate N          PNG: 1 fastest, 0 default, 2 smallest\n"
         "  --jobs N              files processed at once (default: one per core)\n"
         "  --help                show this help\n"
         "\n"
-        "The defaults of --jpeg-rate, --progressive and --png-rate come from Pixmend.ini\n"
+        "The defaults of --jpeg-rate, --progressive, --keep-quality and --png-rate come\n"
+        "from Pixmend.ini ([JPEG] Keep for the choice between --keep-quality and --reencode)\n"
         "beside the executables. Results are written whole or not at all. A run in which\n"
         "two files would be written to one name, a file is named twice, or an output\n"
         "would replace an input (other than with --in-place) is refused before anything\n"
@@ -221,7 +225,8 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
             return Parsed{std::nullopt, Usage(), 0};
         if (arg == QLatin1String("--progressive") || arg == QLatin1String("--no-progressive")
             || arg == QLatin1String("--in-place") || arg == QLatin1String("--no-clobber")
-            || arg == QLatin1String("--quiet") || arg == QLatin1String("--progress")) {
+            || arg == QLatin1String("--quiet") || arg == QLatin1String("--progress")
+            || arg == QLatin1String("--keep-quality") || arg == QLatin1String("--reencode")) {
             if (hasValue)
                 return error(QStringLiteral("option '%1' takes no value").arg(arg));
             if (arg == QLatin1String("--in-place")) {
@@ -233,6 +238,8 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
                 o.quiet = true;
             } else if (arg == QLatin1String("--progress")) {
                 o.progress = true;
+            } else if (arg == QLatin1String("--keep-quality") || arg == QLatin1String("--reencode")) {
+                o.keepQuality = arg == QLatin1String("--keep-quality");
             } else {
                 o.progressive = arg == QLatin1String("--progressive");
             }
@@ -409,7 +416,8 @@ Plan PlanRun(const Options& o)
 QString ProcessFile(const Job& job, const Options& o, QSize* size)
 {
     platform::LoadReport report;
-    platform::Surface picture = files::LoadPicture(job.input, &report);
+    files::PictureSource source;
+    platform::Surface picture = files::LoadPicture(job.input, &report, {}, &source.origin);
     if (picture.isNull())
         return QStringLiteral("読み込めません (%1)").arg(platform::LoadFailureReason(report));
     // What a damaged file held is not worth writing, least of all over
@@ -428,18 +436,15 @@ QString ProcessFile(const Job& job, const Options& o, QSize* size)
                 .arg(rect.X1).arg(rect.Y1).arg(rect.X2).arg(rect.Y2).arg(W).arg(H);
         if (retouch::Retouch(picture, rect, o.mode) == retouch::RetouchResult::TransferFailed)
             return QStringLiteral("補正できません (メモリが足りません)");
+        if (retouch::OrderAndClamp(rect, W, H))
+            source.retouched.push_back(QRect(QPoint(rect.X1, rect.Y1), QPoint(rect.X2, rect.Y2)));
     }
     const QString& out = job.output;
     int err = 0;
-    int status;
-    if (job.ext == QLatin1String(".JPG"))
-        status = platform::DCSavetoJPEG(picture, W, H, out, uint8_t(o.jpegRate),
-                                        o.progressive, {}, &err);
-    else if (job.ext == QLatin1String(".PNG"))
-        status = platform::DCSavetoPNG(picture, W, H, out, uint8_t(o.pngRate >= 0 && o.pngRate <= 2 ? o.pngRate : 0),
-                                       {}, &err);
-    else
-        status = platform::SaveBitmapFile(picture, out, {}, &err);
+    const files::SaveOptions save{int16_t(o.jpegRate), int16_t(o.progressive ? -1 : 0),
+                                  int16_t(o.pngRate >= 0 && o.pngRate <= 2 ? o.pngRate : 0),
+                                  int16_t(o.keepQuality ? 1 : 0)};
+    const int status = files::WritePicture(picture, out, job.ext, save, &source, {}, &err);
     if (status != platform::kCodecOk)
         return QStringLiteral("%1 に保存できません (%2)").arg(out, status == platform::kCodecEncoderFailed
                                                                           ? QStringLiteral("符号化に失敗しました")

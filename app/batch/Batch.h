@@ -39,6 +39,7 @@ struct Options {
     OutFormat format = OutFormat::Keep;
     int jpegRate = 50;
     bool progressive = false;
+    bool keepQuality = true; // a JPEG of a JPEG keeps its untouched blocks
     int pngRate = 1;
     int jobs = 0; // 0: one per core
     QStringList files;

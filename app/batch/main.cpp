@@ -17,6 +17,7 @@ int main(int argc, char** argv)
     defaults.jpegRate = platform::ClampJpegRate(basCommon::JpegRate);
     defaults.progressive = basCommon::JpegPrgrs != 0;
     defaults.pngRate = basCommon::PngRate;
+    defaults.keepQuality = basCommon::JpegKeep != 0;
     const batch::Parsed parsed = batch::ParseArguments(app.arguments(), defaults);
     if (!parsed.options) {
         std::fprintf(parsed.status == 0 ? stdout : stderr, "%s\n", qPrintable(parsed.message));

@@ -1,0 +1,316 @@
+// Saves that change the file only where the picture was retouched: the JPEG
+// block route on camera-style files made with cjpeg, and metadata carried
+// across formats.
+#include "JpegKeep.h"
+#include "Metadata.h"
+#include "PictureFiles.h"
+#include "Retouch.h"
+#include "TestSupport.h"
+
+#include <QProcess>
+#include <QtTest>
+
+#include <cmath>
+#include <cstdio>
+#include <utime.h>
+
+#include <jpeglib.h>
+
+using namespace testsupport;
+
+namespace {
+
+// Every component's DCT blocks, row by row.
+struct Coefficients {
+    int width = 0, height = 0; // stored pixels
+    std::vector<std::vector<std::vector<JCOEF>>> comps; // 64 a block
+    std::vector<QSize> blockSize; // a block's extent in stored pixels, per component
+};
+
+Coefficients ReadCoefficients(const QByteArray& file)
+{
+    Coefficients c;
+    jpeg_decompress_struct d;
+    jpeg_error_mgr e;
+    d.err = jpeg_std_error(&e);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, reinterpret_cast<const unsigned char*>(file.constData()), file.size());
+    jpeg_read_header(&d, TRUE);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&d);
+    c.width = int(d.image_width);
+    c.height = int(d.image_height);
+    for (int i = 0; i < d.num_components; ++i) {
+        const jpeg_component_info& ci = d.comp_info[i];
+        c.blockSize.push_back(QSize(8 * d.max_h_samp_factor / ci.h_samp_factor, 8 * d.max_v_samp_factor / ci.v_samp_factor));
+        auto& rows = c.comps.emplace_back();
+        for (JDIMENSION y = 0; y < ci.height_in_blocks; ++y) {
+            JBLOCKARRAY r = d.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&d), arrays[i], y, 1, FALSE);
+            rows.emplace_back(r[0][0], r[0][0] + 64 * ci.width_in_blocks);
+        }
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return c;
+}
+
+// Little-endian Exif with an orientation and a make, and optionally a
+// thumbnail in IFD1.
+QByteArray MakeExif(int orientation, bool thumbnail)
+{
+    QByteArray t("II*\0\x08\0\0\0", 8);
+    auto u16 = [&](int v) { t += char(v & 255); t += char(v >> 8); };
+    auto u32 = [&](uint32_t v) { u16(int(v & 0xFFFF)); u16(int(v >> 16)); };
+    auto entry = [&](int tag, int type, uint32_t count, uint32_t value) { u16(tag); u16(type); u32(count); u32(value); };
+    u16(2);
+    entry(0x010F, 2, 4, 0x006D6143); // "Cam"
+    entry(0x0112, 3, 1, uint32_t(orientation));
+    u32(thumbnail ? 38 : 0);
+    if (thumbnail) { // IFD1 at 38, the thumbnail's bytes at 68
+        u16(2);
+        entry(0x0201, 4, 1, 68);
+        entry(0x0202, 4, 1, 6);
+        u32(0);
+        t += QByteArray("\xFF\xD8\x01\x02\xFF\xD9", 6);
+    }
+    return t;
+}
+
+QByteArray Segment(int marker, const QByteArray& payload)
+{
+    const int n = int(payload.size()) + 2;
+    return QByteArray(1, char(0xFF)) + char(marker) + char(n >> 8) + char(n & 255) + payload;
+}
+
+QByteArray FakeProfile(int size)
+{
+    QByteArray p(size, 0);
+    for (int i = 0; i < size; ++i)
+        p[i] = char(i * 7 + i / 251);
+    return p;
+}
+
+QByteArray IccSegments(const QByteArray& profile)
+{
+    const int half = int(profile.size()) / 2;
+    return Segment(0xE2, QByteArray("ICC_PROFILE\0\x01\x02", 14) + profile.left(half))
+         + Segment(0xE2, QByteArray("ICC_PROFILE\0\x02\x02", 14) + profile.mid(half));
+}
+
+double Psnr(const QImage& a, const QImage& b, const QRect& r)
+{
+    double se = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            for (int s : {0, 8, 16}) {
+                const int d = int((p >> s) & 255) - int((q >> s) & 255);
+                se += d * d;
+            }
+        }
+    return 10 * std::log10(255.0 * 255.0 / (se / (3.0 * r.width() * r.height())));
+}
+
+// The picture turned from upright into stored order for an orientation.
+QImage Stored(const QImage& upright, int orientation)
+{
+    return orientation == 1 ? upright : upright.transformed(QTransform().rotate(orientation == 6 ? -90 : 90));
+}
+
+} // namespace
+
+class KeepSavingTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QString Path(const QString& name) const { return dir_.filePath(name); }
+
+    // cjpeg's file of picture (stored order) with metadata after its header.
+    QByteArray Cjpeg(const QImage& stored, const QStringList& args, const QByteArray& metadata)
+    {
+        const QString ppm = Path("in.ppm");
+        stored.save(ppm, "PPM");
+        QProcess p;
+        p.start(QStringLiteral("cjpeg"), args + QStringList{ppm});
+        if (!p.waitForFinished() || p.exitCode() != 0)
+            return {};
+        QByteArray jpg = p.readAllStandardOutput();
+        return jpg.insert(20, metadata); // after SOI and cjpeg's 18-byte JFIF segment
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("cjpeg")).isEmpty())
+            QSKIP("cjpeg (libjpeg-turbo-progs) is not installed");
+    }
+
+    void blocksOutsideTheRetouchStay_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QSize>("size"); // upright
+        QTest::newRow("4:2:0 standard tables, quality 98") << QStringList{"-quality", "98", "-sample", "2x2"} << 1 << QSize(1003, 701);
+        QTest::newRow("4:2:2, restarts") << QStringList{"-quality", "90", "-sample", "2x1", "-restart", "2"} << 1 << QSize(999, 640);
+        QTest::newRow("optimised tables") << QStringList{"-quality", "90", "-optimize"} << 1 << QSize(1001, 667);
+        QTest::newRow("4:4:4 progressive") << QStringList{"-quality", "95", "-sample", "1x1", "-progressive"} << 1 << QSize(800, 533);
+        QTest::newRow("grey, odd size") << QStringList{"-quality", "92", "-grayscale"} << 1 << QSize(641, 479);
+        QTest::newRow("orientation 6") << QStringList{"-quality", "95", "-sample", "2x2"} << 6 << QSize(533, 803);
+        QTest::newRow("orientation 8, progressive") << QStringList{"-quality", "85", "-progressive"} << 8 << QSize(601, 907);
+    }
+
+    void blocksOutsideTheRetouchStay()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, orientation);
+        QFETCH(QSize, size);
+        const QImage photo = QImage(PhotoPath("nature/Storm.jpg")).scaled(size).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!photo.isNull());
+        QByteArray metadata = Segment(0xE1, QByteArray("Exif\0\0", 6) + MakeExif(orientation, false))
+                            + Segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>", 42))
+                            + IccSegments(FakeProfile(3000)) + Segment(0xFE, "made by the test");
+        const QByteArray source = Cjpeg(Stored(photo, orientation), args, metadata);
+        QVERIFY(!source.isEmpty() && WriteAll(Path("src.jpg"), source));
+
+        files::PictureSource src;
+        platform::Surface picture = files::LoadPicture(Path("src.jpg"), nullptr, {}, &src.origin);
+        QCOMPARE(picture.size(), size);
+        const QImage decodedSource = picture.copy();
+        // A caption-sized retouch off the MCU grid, and one at the corner
+        // where the picture's partial MCUs lie.
+        const QRect caption(137, 203, 400 * size.width() / 1003, 60);
+        const QRect corner(size.width() - 30, size.height() - 20, 30, 20);
+        for (const QRect& r : {caption, corner}) {
+            retouch::SelRect sel{r.left(), r.top(), r.right(), r.bottom()};
+            retouch::Retouch(picture, sel, retouch::FillMode::Vertical);
+            src.retouched.push_back(r);
+        }
+        int err = 0;
+        bool kept = false;
+        QCOMPARE(files::WritePicture(picture, Path("out.jpg"), ".JPG", files::SaveOptions{}, &src, {}, &err, &kept), 0);
+        QVERIFY(kept);
+        const QByteArray out = ReadAll(Path("out.jpg"));
+        QVERIFY2(std::abs(out.size() - source.size()) <= source.size() / 50,
+                 qPrintable(QString("%1 bytes from %2").arg(out.size()).arg(source.size())));
+
+        // Every block outside the MCUs under the two rectangles has the
+        // source's coefficients.
+        const Coefficients a = ReadCoefficients(source), b = ReadCoefficients(out);
+        QCOMPARE(b.comps.size(), a.comps.size());
+        int changed = 0;
+        for (size_t c = 0; c < a.comps.size(); ++c) {
+            const QSize s = a.blockSize[c];
+            for (size_t by = 0; by < a.comps[c].size(); ++by)
+                for (size_t bx = 0; bx < a.comps[c][by].size() / 64; ++bx) {
+                    if (std::memcmp(&a.comps[c][by][bx * 64], &b.comps[c][by][bx * 64], sizeof(JBLOCK)) == 0)
+                        continue;
+                    ++changed;
+                    const QPoint p = platform::StoredToUpright(orientation, a.width, a.height, QPoint(int(bx) * s.width(), int(by) * s.height()));
+                    const QPoint q = platform::StoredToUpright(orientation, a.width, a.height, QPoint(int(bx + 1) * s.width() - 1, int(by + 1) * s.height() - 1));
+                    bool near = false;
+                    for (const QRect& r : {caption, corner}) // within the MCUs (at most 16 pixels) around r
+                        near = near || QRect(p, q).normalized().intersects(r.adjusted(-15, -15, 15, 15));
+                    QVERIFY2(near, qPrintable(QString("component %1 block %2,%3 changed").arg(c).arg(bx).arg(by)));
+                }
+        }
+        QVERIFY(changed > 0);
+
+        // The retouched pixels decode as well as a whole encode with cjpeg's
+        // own settings would give them.
+        QVERIFY(WriteAll(Path("ref.jpg"), Cjpeg(Stored(picture, orientation), args, QByteArray())));
+        QImage reference = Stored(QImage(Path("ref.jpg")).convertToFormat(QImage::Format_RGB32), orientation == 1 ? 1 : 14 - orientation);
+        const QImage saved = files::LoadPicture(Path("out.jpg"));
+        for (const QRect& r : {caption, corner})
+            QVERIFY(Psnr(saved, picture, r) >= Psnr(reference, picture, r) - 0.5);
+        QVERIFY(Psnr(saved, decodedSource, QRect(0, 0, 60, 60)) > 99); // untouched: decodes the same
+
+        // The metadata segments are the source's, byte for byte.
+        platform::PictureOrigin o;
+        platform::ReadMetadata(out, o);
+        QCOMPARE(o.jpegSegments.size(), src.origin.jpegSegments.size());
+        for (size_t i = 0; i < o.jpegSegments.size(); ++i)
+            QCOMPARE(o.jpegSegments[i].data, src.origin.jpegSegments[i].data);
+    }
+
+    // A source the block route cannot serve, and the setting off: the rate's
+    // save, quietly.
+    void fallsBackToTheRatesSave()
+    {
+        const QImage photo = QImage(PhotoPath("nature/Storm.jpg")).scaled(320, 240).convertToFormat(QImage::Format_RGB32);
+        const QByteArray source = Cjpeg(photo, {"-quality", "97"}, QByteArray());
+        const QByteArray cmyk = ReadAll(DataPath("data/loads/cmyk-orientation-6.jpg"));
+        struct Case {
+            const char* name;
+            QByteArray bytes;
+            bool touch, keep;
+        };
+        for (const Case& c : {Case{"changed on disk", source, true, true}, Case{"CMYK", cmyk, false, true},
+                              Case{"setting off", source, false, false}}) {
+            QVERIFY(WriteAll(Path("src.jpg"), c.bytes));
+            files::PictureSource src;
+            platform::Surface picture = files::LoadPicture(Path("src.jpg"), nullptr, {}, &src.origin);
+            src.retouched.push_back(QRect(10, 10, 20, 20));
+            if (c.touch) {
+                const utimbuf old{100000, 100000};
+                QCOMPARE(utime(Path("src.jpg").toLocal8Bit().constData(), &old), 0);
+            }
+            files::SaveOptions options;
+            options.JpegKeep = c.keep ? 1 : 0;
+            options.JpegRate = 60;
+            int err = 0;
+            bool kept = true;
+            QCOMPARE(files::WritePicture(picture, Path("out.jpg"), ".JPG", options, &src, {}, &err, &kept), 0);
+            QVERIFY2(!kept, c.name);
+            QVERIFY2(ReadAll(Path("out.jpg")).size() < c.bytes.size() * 3 / 4 || c.bytes == cmyk, c.name);
+            QCOMPARE(QImage(Path("out.jpg")).size(), picture.size());
+        }
+    }
+
+    // Exif, XMP and the colour profile from JPEG into PNG and back, and
+    // PNG's own chunks from PNG to PNG.
+    void metadataAcrossFormats()
+    {
+        const QImage photo = QImage(PhotoPath("nature/Storm.jpg")).scaled(96, 64).convertToFormat(QImage::Format_RGB32);
+        const QByteArray profile = FakeProfile(70000); // more than one APP2 segment holds
+        QByteArray jpg = Cjpeg(Stored(photo, 6), {"-quality", "90"},
+                               Segment(0xE1, QByteArray("Exif\0\0", 6) + MakeExif(6, true)));
+        {   // the profile in real APP2 chunks of at most 65519 bytes
+            platform::PictureOrigin withIcc;
+            withIcc.format = platform::SourceFormat::Png;
+            withIcc.pngChunks.push_back({"iCCP", QByteArray("x\0\0", 3) + qCompress(profile).mid(4)});
+            for (const platform::MarkerSegment& m : platform::JpegSegmentsFor(withIcc, true))
+                jpg.insert(20, Segment(m.marker, m.data));
+        }
+        QVERIFY(WriteAll(Path("a.jpg"), jpg));
+        files::PictureSource src;
+        const platform::Surface picture = files::LoadPicture(Path("a.jpg"), nullptr, {}, &src.origin);
+        QCOMPARE(platform::IccProfile(src.origin), profile);
+        int err = 0;
+        QCOMPARE(files::WritePicture(picture, Path("b.png"), ".PNG", files::SaveOptions{}, &src, {}, &err), 0);
+
+        files::PictureSource png;
+        QCOMPARE(files::LoadPicture(Path("b.png"), nullptr, {}, &png.origin), picture);
+        QCOMPARE(platform::IccProfile(png.origin), profile);
+        QByteArray exif;
+        for (const platform::PngChunk& c : png.origin.pngChunks)
+            if (c.type == "eXIf")
+                exif = c.data;
+        // Upright pixels say orientation 1; the thumbnail (which would show
+        // the erased caption) is gone; the rest is the source's.
+        QCOMPARE(exif, MakeExif(1, true).left(68).replace(34, 4, QByteArray(4, '\0')));
+
+        // PNG to PNG keeps the chunks; PNG to JPEG carries Exif and the profile.
+        QCOMPARE(files::WritePicture(picture, Path("c.png"), ".PNG", files::SaveOptions{}, &png, {}, &err), 0);
+        platform::PictureOrigin again;
+        platform::ReadMetadata(ReadAll(Path("c.png")), again);
+        QCOMPARE(again.pngChunks.size(), png.origin.pngChunks.size());
+        for (size_t i = 0; i < again.pngChunks.size(); ++i)
+            QCOMPARE(again.pngChunks[i].data, png.origin.pngChunks[i].data);
+        QCOMPARE(files::WritePicture(picture, Path("d.jpg"), ".JPG", files::SaveOptions{}, &png, {}, &err), 0);
+        platform::ReadMetadata(ReadAll(Path("d.jpg")), again);
+        QCOMPARE(platform::IccProfile(again), profile);
+        QCOMPARE(again.jpegSegments.front().data, QByteArray("Exif\0\0", 6) + exif);
+        QCOMPARE(again.orientation, 1);
+    }
+};
+
+QTEST_MAIN(KeepSavingTest)
+#include "tst_keepsaving.moc"
