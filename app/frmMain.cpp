@@ -41,6 +41,15 @@ void frmMain::CreateControls()
     DBTN[0]->setGeometry(296, 8, 17, 17);
     Loupe = new LoupeWidget(this);
     Loupe->move(8, 32);
+    // Under the loupe: the pixel under the pointer, the picture's size, the
+    // zoom, and the rectangle as pixmend-batch's --rect takes it.
+    info = new QLabel(this);
+    info->setGeometry(8, 110, Loupe->width(), 108);
+    info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    info->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont small = info->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    info->setFont(small);
     AREA[0] = new ViewArea(this);
     AREA[0]->setGeometry(88, 24, 209, 177);
     HSCR[0] = new QScrollBar(Qt::Horizontal, this);
@@ -71,6 +80,7 @@ void frmMain::CreateControls()
 
     View = new PictureView(AREA[0], HSCR[0], VSCR[0], Loupe, this);
     connect(View, &PictureView::pictureLoaded, this, &frmMain::PictureOpened);
+    connect(View, &PictureView::infoChanged, this, &frmMain::UpdateInfo);
     CreateShortcuts();
 
     connect(FLD[0], &PathField::keyDown, this, [this](int key, int shift) { FLD_KeyDown(0, key, shift); });
@@ -106,6 +116,11 @@ void frmMain::CreateShortcuts()
     add(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { DBTN_Click(0); });
     add(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { BTN_Click(3); });
     add(QKeySequence(Qt::Key_Escape), [this] { View->CancelSelection(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Plus), [this] { View->ZoomStep(1); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Equal), [this] { View->ZoomStep(1); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Minus), [this] { View->ZoomStep(-1); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_0), [this] { View->ZoomFit(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_1), [this] { View->ZoomTo(1.0, QPointF(AREA[0]->DrawWidth() / 2.0, AREA[0]->DrawHeight() / 2.0)); });
     // Enter means 補正 on the view only: in the path field it opens the name.
     add(QKeySequence(Qt::Key_Return), [this] { BTN_Click(0); }, AREA[0]);
     add(QKeySequence(Qt::Key_Enter), [this] { BTN_Click(0); }, AREA[0]);
@@ -169,6 +184,7 @@ void frmMain::Form_Resize()
     DBTN[0]->move(FLD[0]->width() + FLD[0]->x() - 1, DBTN[0]->y());
     for (QRadioButton* opt : OPT)
         opt->move(opt->x(), HSCR[0]->height() + HSCR[0]->y() + 7);
+    info->resize(info->width(), std::max(0, OPT[0]->y() - 4 - info->y()));
     for (QPushButton* btn : BTN)
         btn->move(btn->x(), OPT[0]->height() + OPT[0]->y() + 7);
     // The picture on view stays: it is fitted to the new view size, not read
@@ -184,6 +200,16 @@ void frmMain::PictureOpened(const QString& path)
     savedState_ = history_.State();
     titleName_ = QFileInfo(path).fileName();
     UpdateTitle();
+}
+
+void frmMain::UpdateInfo()
+{
+    info->setText(View->InfoText());
+    const retouch::SelRect& r = View->Selecting == 1 ? View->Live : View->Committed;
+    info->setToolTip(AREA[0]->SelLinesVisible ? QStringLiteral("--rect %1,%2,%3,%4")
+                                                    .arg(std::min(r.X1, r.X2)).arg(std::min(r.Y1, r.Y2))
+                                                    .arg(std::max(r.X1, r.X2)).arg(std::max(r.Y1, r.Y2))
+                                              : QString());
 }
 
 void frmMain::UpdateTitle()
@@ -212,9 +238,10 @@ bool frmMain::Redo() { return StepHistory(false); }
 
 bool frmMain::StepHistory(bool back)
 {
-    if (!(back ? history_.Undo(View->PicImg) : history_.Redo(View->PicImg)))
+    QRect changed;
+    if (!(back ? history_.Undo(View->PicImg, &changed) : history_.Redo(View->PicImg, &changed)))
         return false;
-    View->PaintView();
+    View->PictureChanged(changed);
     UpdateTitle();
     return true;
 }
@@ -314,7 +341,9 @@ retouch::RetouchResult frmMain::Retouch()
         return result;
     }
     View->Source.retouched.push_back(QRect(QPoint(sel.X1, sel.Y1), QPoint(sel.X2, sel.Y2)));
-    View->PaintView();
+    // The fill reads the rows and columns around the rectangle and writes
+    // inside it only.
+    View->PictureChanged(View->Source.retouched.back());
     UpdateTitle();
     return result;
 }

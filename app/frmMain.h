@@ -68,6 +68,7 @@ public:
     QTimer* TMC = nullptr;
     std::array<QRadioButton*, 3> OPT{};
     std::array<QPushButton*, 5> BTN{};
+    QLabel* info = nullptr; // under the loupe: pointer, size, zoom, rectangle
     // The view, which holds the working picture PicImg(0) and the selection.
     PictureView* View = nullptr;
 
@@ -91,6 +92,7 @@ private:
     bool OpenPicture(const QString& path, bool tellFailure, bool askFirst = true);
     void PictureOpened(const QString& path);
     void UpdateTitle();
+    void UpdateInfo();
     bool StepHistory(bool back);
     void CreateShortcuts();
     // While a load or save runs (its window stays alive), nothing may start

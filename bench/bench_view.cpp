@@ -6,6 +6,7 @@
 #include "Surface.h"
 #include "ViewArea.h"
 #include "basCommon.h"
+#include "Reductions.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -38,7 +39,7 @@ frmMain& Window()
                 row[x] = 0xFF000000u | uint32_t((x * 7) & 0xFF) << 16 | uint32_t((y * 3) & 0xFF) << 8 | uint32_t((x ^ y) & 0xFF);
         }
         f->View->PicImg = std::move(pic);
-        f->View->FitView();
+        f->View->PictureReplaced();
         return f;
     }();
     return *g_window;
@@ -120,6 +121,50 @@ void BM_UndoRedoCaption(benchmark::State& state)
 
 } // namespace
 
+// Zooming and scrolling below 100 %: the view painted from the reduced
+// copies (1/2: a copy; 1/3 and the fit: bilinear from the next larger copy).
+void BM_ZoomStep(benchmark::State& state)
+{
+    frmMain& w = Window();
+    const double levels[2] = {1.0 / 3, 1.0 / 2};
+    int i = 0;
+    for (auto _ : state)
+        w.View->ZoomStep(levels[i++ & 1] < w.View->Zoom() ? -1 : 1);
+    w.View->ZoomTo(1.0, QPointF(0, 0));
+}
+
+void BM_ScrollStepZoomed(benchmark::State& state)
+{
+    frmMain& w = Window();
+    if (state.range(0))
+        w.View->ZoomTo(1.0 / 3, QPointF(0, 0));
+    else
+        w.View->ZoomFit();
+    QScrollBar* bar = w.VSCR[0];
+    int step = 1;
+    for (auto _ : state) {
+        if (bar->maximum() > 0)
+            bar->setValue(bar->value() + step);
+        else
+            w.View->PaintView(); // the fit has nothing to scroll: one repaint
+        step = -step;
+    }
+    state.SetLabel(state.range(0) ? "at 1/3" : "fitted");
+    w.View->ZoomTo(1.0, QPointF(0, 0));
+}
+
+// Making the reduced copies once per opened picture, beside one copy of it.
+void BM_BuildReductions(benchmark::State& state)
+{
+    frmMain& w = Window();
+    Reductions r;
+    for (auto _ : state)
+        r.Build(w.View->PicImg);
+}
+
+BENCHMARK(BM_ZoomStep)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScrollStepZoomed)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildReductions)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MemcpyWholePicture)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Retouch)->Args({400, 60})->Args({3000, 2000})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UndoRedoCaption)->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -64,19 +64,25 @@ void History::Swap(platform::Surface& picture, Step& step)
     }
 }
 
-bool History::Undo(platform::Surface& picture)
+bool History::Undo(platform::Surface& picture, QRect* changed)
 {
     if (!CanUndo())
         return false;
-    Swap(picture, steps_[--next_]);
+    Step& step = steps_[--next_];
+    Swap(picture, step);
+    if (changed)
+        *changed = QRect(QPoint(step.x, step.y), step.pixels.size());
     return true;
 }
 
-bool History::Redo(platform::Surface& picture)
+bool History::Redo(platform::Surface& picture, QRect* changed)
 {
     if (!CanRedo())
         return false;
-    Swap(picture, steps_[next_++]);
+    Step& step = steps_[next_++];
+    Swap(picture, step);
+    if (changed)
+        *changed = QRect(QPoint(step.x, step.y), step.pixels.size());
     return true;
 }
 

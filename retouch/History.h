@@ -6,6 +6,8 @@
 #include "SelRect.h"
 #include "Surface.h"
 
+#include <QRect>
+
 #include <cstdint>
 #include <deque>
 
@@ -31,9 +33,10 @@ public:
 
     bool CanUndo() const { return next_ > 0; }
     bool CanRedo() const { return next_ < steps_.size(); }
-    // Take back the last step / do again the next one. False when there is none.
-    bool Undo(platform::Surface& picture);
-    bool Redo(platform::Surface& picture);
+    // Take back the last step / do again the next one. False when there is
+    // none. changed receives the rectangle of pixels that changed.
+    bool Undo(platform::Surface& picture, QRect* changed = nullptr);
+    bool Redo(platform::Surface& picture, QRect* changed = nullptr);
 
     // Names the picture's state: equal numbers, equal pictures. A state that
     // was dropped from the history never comes back.

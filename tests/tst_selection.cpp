@@ -134,6 +134,88 @@ private slots:
         }
     }
 
+    // Zoom about the pointer (Ctrl+wheel) and the view's centre (Ctrl+1);
+    // clicks land on the pixel drawn under them at every zoom; the marquee
+    // sits on the outer edges of its pixels; sharp squares above 100 %, the
+    // mean of the pixels covered below it, also after a retouch; the text
+    // under the loupe.
+    void zoom()
+    {
+        auto w = open(photoPng);
+        PictureView* v = w->View;
+        ViewArea* area = w->AREA[0];
+        const platform::Surface& pic = v->PicImg;
+        auto mean = [&](int x, int y) { // of the 2 x 2 pixels at (2x, 2y)
+            int c[3] = {};
+            for (int dy : {0, 1})
+                for (int dx : {0, 1})
+                    for (int k = 0; k < 3; ++k)
+                        c[k] += int(pic.pixel(2 * x + dx, 2 * y + dy) >> (8 * k) & 255);
+            return qRgb((c[2] + 2) / 4, (c[1] + 2) / 4, (c[0] + 2) / 4);
+        };
+        v->ZoomFit();
+        QVERIFY(v->Zoom() < 1 && !w->HSCR[0]->isVisible() && !w->VSCR[0]->isVisible());
+        QVERIFY(std::ceil(pic.width() * v->Zoom()) <= area->DrawWidth() && std::ceil(pic.height() * v->Zoom()) <= area->DrawHeight());
+        v->ZoomTo(0.5, QPointF(0, 0));
+        QCOMPARE(area->BackBuffer().pixel(70, 33), mean(70, 33));
+        w->View->Committed = {120, 50, 180, 90};
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        QCOMPARE(area->BackBuffer().pixel(70, 33), mean(70, 33)); // the reduced copy follows the retouch
+        QVERIFY(w->Undo());
+        QCOMPARE(area->BackBuffer().pixel(70, 33), mean(70, 33));
+
+        v->ZoomTo(1.0, QPointF(0, 0));
+        w->HSCR[0]->setValue(40);
+        QWheelEvent in(QPointF(31, 41), area->mapToGlobal(QPointF(31, 41)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(area, &in);
+        QCOMPARE(v->Zoom(), 2.0);
+        QCOMPARE(v->PictureX(30), 70); // still the pixel under the pointer
+        QCOMPARE(v->PictureY(40), 40);
+        QCOMPARE(area->BackBuffer().pixel(30, 40), pic.pixel(70, 40));
+        QCOMPARE(area->BackBuffer().pixel(31, 41), pic.pixel(70, 40)); // a sharp 2 x 2 square
+        v->AREA_MouseDown(0, 1, 0, 30, 40);
+        v->AREA_MouseMove(0, 0, 0, 49, 61);
+        v->AREA_MouseDown(0, 1, 0, 49, 61);
+        QCOMPARE(v->Committed, (SelRect{70, 40, 79, 50}));
+        const MarqueeLine& top = area->SelLine[0];
+        QVERIFY2(top.X1 == 30.f - 30 % 2 && top.X2 == 2 * 80 - 1 - v->H() && top.Y1 == 40.f,
+                 qPrintable(QString("%1 %2 %3").arg(top.X1).arg(top.X2).arg(top.Y1)));
+        QVERIFY(v->InfoText().contains("70,40,\n79,50\n10 × 11"));
+        v->AREA_MouseMove(0, 0, 0, 4, 6);
+        QVERIFY(v->InfoText().startsWith(QString("x %1 / y %2\n640 × 480\n200 %").arg(v->PictureX(4)).arg(v->PictureY(6))));
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QVERIFY(!v->InfoText().contains(","));
+
+        v->ZoomTo(0.25, QPointF(0, 0));
+        v->AREA_MouseDown(0, 1, 0, 10, 3);
+        QCOMPARE(v->Live.X1, 4 * 10); // the pixel whose quarter-size square holds the point
+        QCOMPARE(v->Live.Y1, 4 * 3);
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QTest::keyClick(w.get(), Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(v->Zoom(), 1.0);
+    }
+
+    // With two device pixels to a widget pixel, 100 % is one picture pixel
+    // to one device pixel and a click lands on the pixel drawn under it.
+    // (Run by the hidpi test entry, with QT_SCALE_FACTOR=2.)
+    void hiDpi()
+    {
+        if (qApp->devicePixelRatio() < 2)
+            QSKIP("needs QT_SCALE_FACTOR=2");
+        auto w = open(photoPng);
+        ViewArea* area = w->AREA[0];
+        QCOMPARE(area->DrawWidth(), 2 * (area->width() - 2));
+        QCOMPARE(area->BackBuffer().size(), QSize(area->DrawWidth(), area->DrawHeight()));
+        QCOMPARE(area->BackBuffer().pixel(101, 51), w->View->PicImg.pixel(101, 51));
+        QTest::mouseClick(area, Qt::LeftButton, {}, QPoint(11, 21));
+        QCOMPARE(w->View->Live.X1, 20);
+        QCOMPARE(w->View->Live.Y1, 40);
+        const QImage loupe = w->Loupe->grab().toImage();
+        QCOMPARE(loupe.pixel(loupe.width() - 1, loupe.height() / 2), qRgb(0x40, 0x40, 0x40)); // the frame, whole
+    }
+
     void marqueeColoursRepeat()
     {
         MarqueeColours a, b;

@@ -5,6 +5,10 @@
 #include "ViewArea.h"
 
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStringList>
+
+#include <climits>
 
 #include <algorithm>
 #include <cmath>
@@ -72,6 +76,7 @@ PictureView::PictureView(ViewArea* area, QScrollBar* hscr, QScrollBar* vscr, Lou
         hscr_->setValue(hscr_->value() + dx);
         vscr_->setValue(vscr_->value() + dy);
     });
+    connect(area_, &ViewArea::wheelZoomed, this, [this](int steps, QPointF at) { ZoomStep(steps, at); });
     connect(area_, &ViewArea::mouseMove, this,
             [this](int button, int shift, float x, float y) { AREA_MouseMove(0, button, shift, x, y); });
 }
@@ -93,6 +98,7 @@ void PictureView::FitBar(QScrollBar* bar, int picture, int view, bool resetValue
     } else {
         bar->setVisible(false);
         bar->setValue(0);
+        bar->setMaximum(0);
     }
 }
 
@@ -112,10 +118,13 @@ bool PictureView::SetupView(const QString& path, platform::LoadReport* report)
     PicImg = std::move(loaded);
     ShownPath = path;
     Source = files::PictureSource{std::move(origin), {}};
+    reductions_.Build(PicImg);
+    scale_ = 1.0;
+    fit_ = false;
     emit pictureLoaded(path);
-    FitBar(hscr_, PicImg.width(), area_->DrawWidth(), true);
-    FitBar(vscr_, PicImg.height(), area_->DrawHeight(), true);
+    FitBars(true);
     PaintView();
+    emit infoChanged();
     return true;
 }
 
@@ -125,15 +134,118 @@ void PictureView::FitView()
         area_->Cls();
         return;
     }
-    FitBar(hscr_, PicImg.width(), area_->DrawWidth(), false);
-    FitBar(vscr_, PicImg.height(), area_->DrawHeight(), false);
+    if (fit_)
+        scale_ = FitScale();
+    {
+        const QSignalBlocker h(hscr_), v(vscr_);
+        FitBars(false);
+    }
     PaintView();
+    PlaceSelLines(Live);
+}
+
+void PictureView::FitBars(bool resetValues)
+{
+    FitBar(hscr_, int(std::min<double>(INT_MAX, std::ceil(PicImg.width() * scale_))), area_->DrawWidth(), resetValues);
+    FitBar(vscr_, int(std::min<double>(INT_MAX, std::ceil(PicImg.height() * scale_))), area_->DrawHeight(), resetValues);
+}
+
+const std::vector<double> PictureView::kZoomLevels{1.0 / 16, 1.0 / 8, 1.0 / 4, 1.0 / 3, 1.0 / 2, 2.0 / 3,
+                                                   1.0,      2.0,       3.0,       4.0,       6.0,       8.0};
+
+double PictureView::FitScale() const
+{
+    if (PicImg.isNull())
+        return 1.0;
+    // The whole picture in the view, never enlarged.
+    return std::min({1.0, double(area_->DrawWidth()) / PicImg.width(), double(area_->DrawHeight()) / PicImg.height()});
+}
+
+void PictureView::ZoomTo(double scale, QPointF about)
+{
+    if (PicImg.isNull() || scale <= 0)
+        return;
+    // The picture point under about stays under it.
+    const double u = (about.x() + H()) / scale_, w = (about.y() + V()) / scale_;
+    scale_ = scale;
+    {
+        // One paint for the whole change, not one for each bar's.
+        const QSignalBlocker h(hscr_), v(vscr_);
+        FitBars(false);
+        hscr_->setValue(int(std::clamp<double>(std::floor(u * scale_ - about.x()), 0, hscr_->maximum())));
+        vscr_->setValue(int(std::clamp<double>(std::floor(w * scale_ - about.y()), 0, vscr_->maximum())));
+    }
+    PaintView();
+    PlaceSelLines(Live);
+    emit infoChanged();
+}
+
+void PictureView::ZoomStep(int steps, QPointF about)
+{
+    std::vector<double> levels = kZoomLevels;
+    levels.push_back(FitScale());
+    std::sort(levels.begin(), levels.end());
+    double next = scale_;
+    for (; steps > 0; --steps) {
+        const auto it = std::upper_bound(levels.begin(), levels.end(), next * (1 + 1e-9));
+        next = it == levels.end() ? levels.back() : *it;
+    }
+    for (; steps < 0; ++steps) {
+        const auto it = std::lower_bound(levels.begin(), levels.end(), next * (1 - 1e-9));
+        next = it == levels.begin() ? levels.front() : *(it - 1);
+    }
+    fit_ = false;
+    ZoomTo(next, about);
+}
+
+void PictureView::ZoomStep(int steps) { ZoomStep(steps, QPointF(area_->DrawWidth() / 2.0, area_->DrawHeight() / 2.0)); }
+
+void PictureView::ZoomFit()
+{
+    ZoomTo(FitScale(), QPointF(0, 0));
+    fit_ = true;
+}
+
+void PictureView::PictureReplaced()
+{
+    reductions_.Build(PicImg);
+    FitView();
+}
+
+void PictureView::PictureChanged(const QRect& changed)
+{
+    reductions_.Update(PicImg, changed);
+    PaintView();
+}
+
+QString PictureView::InfoText() const
+{
+    if (PicImg.isNull())
+        return QString();
+    QStringList lines;
+    lines << (Pointer ? QStringLiteral("x %1 / y %2").arg(Pointer->x()).arg(Pointer->y()) : QStringLiteral("x – / y –"));
+    lines << QStringLiteral("%1 × %2").arg(PicImg.width()).arg(PicImg.height());
+    lines << QStringLiteral("%1 %").arg(QString::number(scale_ * 100, 'f', scale_ * 100 == std::floor(scale_ * 100) ? 0 : 1));
+    if (area_->SelLinesVisible) {
+        retouch::SelRect r = Selecting == 1 ? Live : Committed;
+        const int32_t x1 = std::min(r.X1, r.X2), x2 = std::max(r.X1, r.X2);
+        const int32_t y1 = std::min(r.Y1, r.Y2), y2 = std::max(r.Y1, r.Y2);
+        lines << QStringLiteral("%1,%2,").arg(x1).arg(y1) << QStringLiteral("%1,%2").arg(x2).arg(y2)
+              << QStringLiteral("%1 × %2").arg(int64_t(x2) - x1 + 1).arg(int64_t(y2) - y1 + 1);
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 void PictureView::PaintView()
 {
     platform::Surface& back = area_->BackBuffer();
-    platform::BitBlt(back, 0, 0, back.width(), back.height(), PicImg, H(), V());
+    if (scale_ == 1.0) {
+        platform::BitBlt(back, 0, 0, back.width(), back.height(), PicImg, H(), V());
+    } else {
+        platform::Cls(back, area_->BackColor);
+        if (!PicImg.isNull())
+            PaintZoomed(back, PicImg, reductions_, scale_, H(), V());
+    }
     area_->Refresh();
 }
 
@@ -151,7 +263,27 @@ void PictureView::VSCR_Change()
 
 int64_t PictureView::PicturePoint(float v, int scroll) const
 {
-    return static_cast<int64_t>(std::nearbyint(double(v) + scroll));
+    if (scale_ == 1.0)
+        return static_cast<int64_t>(std::nearbyint(double(v) + scroll));
+    // The pixel whose square (or, reduced, whose share of a view pixel)
+    // holds the point.
+    return static_cast<int64_t>(std::floor((double(v) + scroll) / scale_));
+}
+
+void PictureView::ViewEdges(int32_t a, int32_t b, int scroll, float* va, float* vb) const
+{
+    //  zoom 3:   |  a  |     |  b  |     lines on the outer pixels of a and b
+    //            ^lo               ^hi   (at 100 % simply a and b)
+    if (scale_ == 1.0) {
+        *va = float(int64_t(a) - scroll);
+        *vb = float(int64_t(b) - scroll);
+        return;
+    }
+    const int32_t lo = std::min(a, b), hi = std::max(a, b);
+    const float vlo = float(std::floor(lo * scale_) - scroll);
+    const float vhi = float(std::ceil((double(hi) + 1) * scale_) - 1 - scroll);
+    *va = a <= b ? vlo : vhi;
+    *vb = a <= b ? vhi : vlo;
 }
 
 void PictureView::AREA_MouseDown(int index, int button, int shift, float x, float y)
@@ -166,6 +298,7 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
     } else if (button == 1) {
         Committed = {Live.X1, Live.Y1, px, py};
         Selecting = 0;
+        emit infoChanged();
     } else if (button == 2) {
         CancelSelection();
     }
@@ -175,14 +308,19 @@ void PictureView::CancelSelection()
 {
     Selecting = 0;
     ShowSelLines(false);
+    emit infoChanged();
 }
 
 void PictureView::AREA_MouseMove(int, int, int, float x, float y)
 {
     // The loupe. Picture coordinates are 32-bit here, so a picture wider or
     // higher than 32767 pixels is magnified up to its far edge.
-    const LoupeBlock b = LoupeClip(PicturePoint(x, H()), PicturePoint(y, V()), PicImg.width(),
-                                   PicImg.height());
+    const int64_t px = PicturePoint(x, H()), py = PicturePoint(y, V());
+    const LoupeBlock b = LoupeClip(px, py, PicImg.width(), PicImg.height());
+    if (px >= 0 && py >= 0 && px < PicImg.width() && py < PicImg.height())
+        Pointer = QPoint(int(px), int(py));
+    else
+        Pointer.reset();
     loupe_->Cls();
     if (b.w > 0 && b.v > 0)
         platform::StretchBlt(loupe_->Image(), int(kLoupeScale * b.dx), int(kLoupeScale * b.dy), PicImg,
@@ -191,10 +329,11 @@ void PictureView::AREA_MouseMove(int, int, int, float x, float y)
 
     // The rubber band.
     if (Selecting == 1) {
-        Live.X2 = static_cast<int32_t>(PicturePoint(x, H()));
-        Live.Y2 = static_cast<int32_t>(PicturePoint(y, V()));
+        Live.X2 = static_cast<int32_t>(px);
+        Live.Y2 = static_cast<int32_t>(py);
         PlaceSelLines(Live);
     }
+    emit infoChanged();
 }
 
 void PictureView::ShowSelLines(bool visible)
@@ -207,8 +346,9 @@ void PictureView::PlaceSelLines(const retouch::SelRect& r)
 {
     // Once around the rectangle: anchor row, moving column, moving row,
     // anchor column. Whichever corner lies where, the outline is the same.
-    const float x1 = float(int64_t(r.X1) - H()), y1 = float(int64_t(r.Y1) - V());
-    const float x2 = float(int64_t(r.X2) - H()), y2 = float(int64_t(r.Y2) - V());
+    float x1, x2, y1, y2;
+    ViewEdges(r.X1, r.X2, H(), &x1, &x2);
+    ViewEdges(r.Y1, r.Y2, V(), &y1, &y2);
     area_->SelLine[0] = {x1, y1, x2, y1};
     area_->SelLine[1] = {x2, y1, x2, y2};
     area_->SelLine[2] = {x2, y2, x1, y2};

@@ -5,6 +5,7 @@
 // calling these handlers directly.
 #include "PictureFiles.h"
 #include "PictureLoader.h"
+#include "Reductions.h"
 #include "SelRect.h"
 #include "Surface.h"
 
@@ -13,6 +14,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 #include <random>
 
 class LoupeWidget;
@@ -64,6 +67,30 @@ public:
     int H() const;
     int V() const;
 
+    // Zoom: view pixels per picture pixel. Opening a picture shows it at 1.
+    // The steps are kZoomLevels and the scale that fits the whole picture;
+    // about is the view point whose picture pixel stays where it is.
+    static const std::vector<double> kZoomLevels;
+    double Zoom() const { return scale_; }
+    void ZoomTo(double scale, QPointF about);
+    void ZoomStep(int steps, QPointF about);
+    void ZoomStep(int steps); // about the view's centre
+    void ZoomFit();
+    double FitScale() const;
+    // After a retouch, an undo or a redo changed these picture pixels.
+    void PictureChanged(const QRect& changed);
+    // PicImg was replaced other than by SetupView: the reduced copies are
+    // made again and the view fitted to it.
+    void PictureReplaced();
+    // The picture pixel under view point (x, y).
+    int64_t PictureX(float x) const { return PicturePoint(x, H()); }
+    int64_t PictureY(float y) const { return PicturePoint(y, V()); }
+
+    // For the text under the loupe: the pixel under the pointer (none once
+    // it has left the picture's view) and what the view shows.
+    std::optional<QPoint> Pointer;
+    QString InfoText() const;
+
     // Selection state.
     int16_t Selecting = 0;
     retouch::SelRect Live;      // SelAnchorX, SelAnchorY, SelCurX, SelCurY
@@ -84,14 +111,23 @@ public:
 signals:
     // A picture was loaded from path: the path field shows it.
     void pictureLoaded(const QString& path);
+    // The pointer, the zoom or the selection changed: InfoText is another.
+    void infoChanged();
 
 private:
     void FitBar(QScrollBar* bar, int picture, int view, bool resetValue);
+    void FitBars(bool resetValues);
     int64_t PicturePoint(float v, int scroll) const;
+    // The view coordinates of picture coordinates a (the anchor) and b, on
+    // the outer edges of their pixels at the current zoom.
+    void ViewEdges(int32_t a, int32_t b, int scroll, float* va, float* vb) const;
 
     ViewArea* area_;
     QScrollBar* hscr_;
     QScrollBar* vscr_;
     LoupeWidget* loupe_;
     MarqueeColours colours_;
+    double scale_ = 1.0;
+    bool fit_ = false; // the zoom follows the view's size
+    Reductions reductions_;
 };

@@ -20,8 +20,9 @@ ViewArea::ViewArea(QWidget* parent) : QWidget(parent)
 
 platform::Surface& ViewArea::BackBuffer()
 {
-    if (back_.size() != QSize(DrawWidth(), DrawHeight())) {
+    if (back_.size() != QSize(DrawWidth(), DrawHeight()) || back_.devicePixelRatio() != Ratio()) {
         back_ = platform::MakeSurface(DrawWidth(), DrawHeight());
+        back_.setDevicePixelRatio(Ratio());
         platform::Cls(back_, BackColor);
     }
     return back_;
@@ -38,19 +39,30 @@ void ViewArea::Refresh(const QRect& dirty)
     if (dirty.isNull())
         update();
     else
-        update(dirty.translated(1, 1));
+        update(QRectF(dirty.x() / Ratio() + 1, dirty.y() / Ratio() + 1, dirty.width() / Ratio(), dirty.height() / Ratio())
+                   .toAlignedRect());
 }
 
 void ViewArea::wheelEvent(QWheelEvent* event)
 {
     // A notch (120 eighths of a degree) scrolls three lines of 20 pixels; a
     // touchpad's pixel deltas are taken as they come.
-    QPoint d = event->pixelDelta();
+    if (event->modifiers() & Qt::ControlModifier) {
+        // A notch is one zoom step; a touchpad's small steps add up to one.
+        zoomDelta_ += event->angleDelta().y();
+        const int steps = zoomDelta_ / 120;
+        zoomDelta_ -= steps * 120;
+        event->accept();
+        if (steps)
+            emit wheelZoomed(steps, (event->position() - QPointF(1, 1)) * Ratio());
+        return;
+    }
+    QPoint d = event->pixelDelta() * Ratio();
     if (d.isNull())
         d = event->angleDelta() * 60 / 120;
     if (event->modifiers() & Qt::ShiftModifier)
         d = QPoint(d.y() ? d.y() : d.x(), 0);
-    if (d.isNull() || (event->modifiers() & Qt::ControlModifier)) {
+    if (d.isNull()) {
         event->ignore();
         return;
     }
@@ -69,24 +81,35 @@ void ViewArea::resizeEvent(QResizeEvent*)
 void ViewArea::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
-    p.setPen(QColor(0x40, 0x40, 0x40));
-    p.drawRect(0, 0, width() - 1, height() - 1);
-    const QRect inner(1, 1, DrawWidth(), DrawHeight());
-    const QRect dirty = event->rect() & inner;
+    // The frame fills the outermost widget pixels, so that no device-pixel
+    // ratio rounds part of it away.
+    const QColor frame(0x40, 0x40, 0x40);
+    p.fillRect(0, 0, width(), 1, frame);
+    p.fillRect(0, height() - 1, width(), 1, frame);
+    p.fillRect(0, 0, 1, height(), frame);
+    p.fillRect(width() - 1, 0, 1, height(), frame);
+    const double k = Ratio();
+    const QRectF inner(1, 1, DrawWidth() / k, DrawHeight() / k);
+    p.setClipRect(inner.intersected(QRectF(event->rect())));
     const platform::Surface& back = BackBuffer();
-    if (!back.isNull() && !dirty.isEmpty())
-        p.drawImage(dirty, back, dirty.translated(-1, -1));
+    if (!back.isNull())
+        p.drawImage(QPointF(1, 1), back); // device pixel for device pixel
     if (!SelLinesVisible)
         return;
-    // The lines are axis-parallel, one pixel wide, both ends included, and
-    // clipped by the drawing area.
-    p.setClipRect(inner);
+    // The lines are axis-parallel, one device pixel wide, both ends
+    // included, and clipped by the drawing area.
     for (const MarqueeLine& l : SelLine) {
         const float x0 = std::min(l.X1, l.X2), x1 = std::max(l.X1, l.X2);
         const float y0 = std::min(l.Y1, l.Y2), y1 = std::max(l.Y1, l.Y2);
-        const QRectF r(x0 + 1, y0 + 1, x1 - x0 + 1, y1 - y0 + 1);
+        const QRectF r(x0 / k + 1, y0 / k + 1, (x1 - x0 + 1) / k, (y1 - y0 + 1) / k);
         p.fillRect(r, QColor::fromRgb(SelLineColour));
     }
+}
+
+QPointF ViewArea::ViewPoint(QPointF widget) const
+{
+    // The device pixel under the pointer, counted from the drawing area's corner.
+    return QPointF(std::floor((widget.x() - 1) * Ratio()), std::floor((widget.y() - 1) * Ratio()));
 }
 
 int ButtonCode(Qt::MouseButton button)
@@ -106,16 +129,14 @@ int ShiftCode(Qt::KeyboardModifiers m)
 
 void ViewArea::mousePressEvent(QMouseEvent* event)
 {
-    const QPointF p = event->position();
-    emit mouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()),
-                   std::floor(float(p.x())) - 1, std::floor(float(p.y())) - 1);
+    const QPointF p = ViewPoint(event->position());
+    emit mouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()), float(p.x()), float(p.y()));
 }
 
 void ViewArea::mouseMoveEvent(QMouseEvent* event)
 {
-    const QPointF p = event->position();
-    emit mouseMove(0, ShiftCode(event->modifiers()), std::floor(float(p.x())) - 1,
-                   std::floor(float(p.y())) - 1);
+    const QPointF p = ViewPoint(event->position());
+    emit mouseMove(0, ShiftCode(event->modifiers()), float(p.x()), float(p.y()));
 }
 
 QStringList DroppedFiles(const QMimeData* data)

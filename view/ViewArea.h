@@ -2,7 +2,9 @@
 // The view AREA(0): a framed surface whose drawing area (inside a one-pixel
 // border) holds a back buffer, with the four marquee lines drawn above it.
 // It only turns mouse and drop events into view coordinates and file lists;
-// what they mean is PictureView's business.
+// what they mean is PictureView's business. View coordinates count device
+// pixels: on a screen of device-pixel ratio 2 the back buffer has twice the
+// widget's width, so a picture at 100 % is drawn one pixel per screen pixel.
 #include "Surface.h"
 
 #include <QRgb>
@@ -19,9 +21,11 @@ class ViewArea : public QWidget {
 public:
     explicit ViewArea(QWidget* parent = nullptr);
 
-    // The drawing area's size (the widget less its border).
-    int DrawWidth() const { return std::max(0, width() - 2); }
-    int DrawHeight() const { return std::max(0, height() - 2); }
+    // Device pixels per widget pixel.
+    double Ratio() const { return devicePixelRatioF(); }
+    // The drawing area's size in device pixels (the widget less its border).
+    int DrawWidth() const { return std::max(0, int((width() - 2) * Ratio())); }
+    int DrawHeight() const { return std::max(0, int((height() - 2) * Ratio())); }
 
     // The back buffer, remade (as background) whenever the drawing area's
     // size has changed; a widget not yet shown has its size but no resize event.
@@ -44,6 +48,8 @@ signals:
     // scroll by (positive: towards the picture's end), Shift giving
     // horizontal.
     void wheelScrolled(int dx, int dy);
+    // Ctrl and the wheel: zoom in (steps > 0) or out about the view point at.
+    void wheelZoomed(int steps, QPointF at);
     // The drawing area changed size: its content must be painted again.
     void drawAreaResized();
 
@@ -58,7 +64,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    QPointF ViewPoint(QPointF widget) const;
+
     platform::Surface back_;
+    int zoomDelta_ = 0; // eighths of a degree not yet a whole zoom step
 };
 
 // Local file paths of a drop, in the list's order; empty when the drop holds

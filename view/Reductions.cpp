@@ -1,0 +1,116 @@
+#include "Reductions.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+void HalvePart(const platform::Surface& full, platform::Surface& half, int x0, int y0, int x1, int y1)
+{
+    const int W = full.width(), H = full.height();
+    for (int y = y0; y <= y1; ++y) {
+        const auto* a = reinterpret_cast<const uint32_t*>(full.constScanLine(2 * y));
+        const auto* b = 2 * y + 1 < H ? reinterpret_cast<const uint32_t*>(full.constScanLine(2 * y + 1)) : nullptr;
+        auto* out = reinterpret_cast<uint32_t*>(half.scanLine(y));
+        int x = x0;
+        if (b) // whole 2 x 2 blocks: red and blue, then green, summed side by side in one word
+            for (; x <= x1 && 2 * x + 1 < W; ++x) {
+                const uint32_t p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], t = b[2 * x + 1];
+                const uint32_t rb = (p & 0x00FF00FF) + (q & 0x00FF00FF) + (r & 0x00FF00FF) + (t & 0x00FF00FF) + 0x00020002;
+                const uint32_t g = (p & 0x0000FF00) + (q & 0x0000FF00) + (r & 0x0000FF00) + (t & 0x0000FF00) + 0x00000200;
+                out[x] = 0xFF000000u | ((rb >> 2) & 0x00FF00FF) | ((g >> 2) & 0x0000FF00);
+            }
+        for (; x <= x1; ++x) { // blocks cut by the picture's edge
+            const bool right = 2 * x + 1 < W;
+            const int n = (1 + int(right)) * (b ? 2 : 1);
+            uint32_t result = 0xFF000000u;
+            for (int shift : {0, 8, 16}) {
+                int sum = int(a[2 * x] >> shift & 255);
+                if (right)
+                    sum += int(a[2 * x + 1] >> shift & 255);
+                if (b) {
+                    sum += int(b[2 * x] >> shift & 255);
+                    if (right)
+                        sum += int(b[2 * x + 1] >> shift & 255);
+                }
+                result |= uint32_t((sum + n / 2) / n) << shift;
+            }
+            out[x] = result;
+        }
+    }
+}
+
+void Reductions::Build(const platform::Surface& picture, int smallest)
+{
+    levels_.clear();
+    const platform::Surface* from = &picture;
+    while (!from->isNull() && std::max(from->width(), from->height()) > smallest) {
+        platform::Surface half = platform::MakeSurface((from->width() + 1) / 2, (from->height() + 1) / 2);
+        if (half.isNull())
+            break; // no memory for it: the view scales from what there is
+        HalvePart(*from, half, 0, 0, half.width() - 1, half.height() - 1);
+        levels_.push_back(std::move(half));
+        from = &levels_.back();
+    }
+}
+
+void Reductions::Update(const platform::Surface& picture, const QRect& changed)
+{
+    QRect r = changed & picture.rect();
+    const platform::Surface* from = &picture;
+    for (platform::Surface& level : levels_) {
+        if (r.isEmpty())
+            return;
+        r = QRect(QPoint(r.left() / 2, r.top() / 2), QPoint(r.right() / 2, r.bottom() / 2));
+        HalvePart(*from, level, r.left(), r.top(), r.right(), r.bottom());
+        from = &level;
+    }
+}
+
+
+void PaintZoomed(platform::Surface& view, const platform::Surface& picture, const Reductions& reductions,
+                 double scale, int h, int v)
+{
+    const platform::Surface* src = &picture;
+    double rel = scale; // view pixels per pixel of src
+    for (const platform::Surface& level : reductions.levels()) {
+        if (rel * 2 > 1.0 + 1e-9)
+            break;
+        src = &level;
+        rel *= 2;
+    }
+    const int W = src->width(), H = src->height();
+    // The view pixels that show the picture.
+    const int64_t contentW = int64_t(std::ceil(picture.width() * scale)), contentH = int64_t(std::ceil(picture.height() * scale));
+    const int w = int(std::clamp<int64_t>(contentW - h, 0, view.width()));
+    const int hgt = int(std::clamp<int64_t>(contentH - v, 0, view.height()));
+    if (w == 0 || hgt == 0)
+        return;
+    if (rel < 1.0 - 1e-9) {
+        // Qt's bilinear drawing is vectorised; the view's own pixels are
+        // the painter's (its device-pixel ratio set aside while painting).
+        const double ratio = view.devicePixelRatio();
+        view.setDevicePixelRatio(1);
+        {
+            QPainter p(&view);
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+            p.setClipRect(0, 0, w, hgt);
+            p.drawImage(QRectF(-h, -v, W * rel, H * rel), *src);
+        }
+        view.setDevicePixelRatio(ratio);
+        return;
+    }
+    auto* out0 = reinterpret_cast<uint32_t*>(view.bits());
+    const qsizetype stride = view.bytesPerLine() / 4;
+    std::vector<int> col;
+    col.resize(size_t(w));
+    for (int x = 0; x < w; ++x)
+        col[size_t(x)] = std::min(W - 1, int(std::floor((x + h) / rel)));
+    for (int y = 0; y < hgt; ++y) {
+        uint32_t* out = out0 + y * stride;
+        const auto* row = reinterpret_cast<const uint32_t*>(src->constScanLine(std::min(H - 1, int(std::floor((y + v) / rel)))));
+        for (int x = 0; x < w; ++x)
+            out[x] = row[col[size_t(x)]];
+    }
+}
