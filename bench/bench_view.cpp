@@ -6,6 +6,9 @@
 #include "Surface.h"
 #include "ViewArea.h"
 #include "basCommon.h"
+#include "PictureFiles.h"
+#include <QFileInfo>
+#include "Codec.h"
 #include "Reductions.h"
 #include "frmMain.h"
 
@@ -137,7 +140,7 @@ void BM_ScrollStepZoomed(benchmark::State& state)
 {
     frmMain& w = Window();
     if (state.range(0))
-        w.View->ZoomTo(1.0 / 3, QPointF(0, 0));
+        w.View->ZoomTo(1.0 / 4, QPointF(0, 0));
     else
         w.View->ZoomFit();
     QScrollBar* bar = w.VSCR[0];
@@ -149,7 +152,7 @@ void BM_ScrollStepZoomed(benchmark::State& state)
             w.View->PaintView(); // the fit has nothing to scroll: one repaint
         step = -step;
     }
-    state.SetLabel(state.range(0) ? "at 1/3" : "fitted");
+    state.SetLabel(state.range(0) ? "at 1/4" : "fitted");
     w.View->ZoomTo(1.0, QPointF(0, 0));
 }
 
@@ -162,6 +165,30 @@ void BM_BuildReductions(benchmark::State& state)
         r.Build(w.View->PicImg);
 }
 
+// After a 3000 x 2000 retouch only that band of the reduced copies is
+// worked out again.
+void BM_ReductionsAfterRetouch(benchmark::State& state)
+{
+    frmMain& w = Window();
+    for (auto _ : state)
+        w.View->PictureChanged(QRect(2000, 1500, 3000, 2000));
+}
+
+// Opening the same picture from a JPEG file (the baseline of making the
+// reduced copies).
+void BM_LoadJpeg50(benchmark::State& state)
+{
+    frmMain& w = Window();
+    static QTemporaryDir dir;
+    const QString path = dir.filePath("p50.jpg");
+    if (!QFileInfo::exists(path))
+        platform::DCSavetoJPEG(w.View->PicImg, kW, kH, path, 10, false);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(files::LoadPicture(path));
+}
+
+BENCHMARK(BM_LoadJpeg50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ReductionsAfterRetouch)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ZoomStep)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScrollStepZoomed)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BuildReductions)->Unit(benchmark::kMillisecond)->UseRealTime();

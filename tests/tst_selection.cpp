@@ -197,6 +197,40 @@ private slots:
         QCOMPARE(v->Zoom(), 1.0);
     }
 
+    // Two clicks and 補正 at 200 % and at 25 % retouch exactly what the same
+    // rectangle does at 100 %; the loupe shows picture pixels at 25 %; Ctrl+0
+    // shows the whole of a 50-megapixel picture.
+    void retouchAtAnyZoom()
+    {
+        auto w = open(photoPng);
+        PictureView* v = w->View;
+        const platform::Surface original = v->PicImg.copy();
+        platform::Surface want = original.copy();
+        SelRect r{96, 40, 148, 84}; // at 25 % a click picks the first pixel of a view pixel's four
+        QCOMPARE(retouch::Retouch(want, r, retouch::FillMode::Vertical), retouch::RetouchResult::Done);
+        for (double zoom : {2.0, 0.25}) {
+            v->PicImg = original.copy();
+            v->PictureReplaced();
+            v->ZoomTo(zoom, QPointF(0, 0));
+            w->HSCR[0]->setValue(zoom > 1 ? 150 : 0);
+            auto view = [&](int p, int scroll) { return float(std::floor(p * zoom) - scroll + (zoom > 1 ? 1 : 0)); };
+            v->AREA_MouseDown(0, 1, 0, view(96, v->H()), view(40, v->V()));
+            v->AREA_MouseMove(0, 0, 0, view(148, v->H()), view(84, v->V()));
+            QCOMPARE(w->Loupe->Image().pixel(35, 35), v->PicImg.pixel(148, 84)); // the pointer's own pixel
+            v->AREA_MouseDown(0, 1, 0, view(148, v->H()), view(84, v->V()));
+            QCOMPARE(v->Committed, (SelRect{96, 40, 148, 84}));
+            QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+            QCOMPARE(FirstDifference(v->PicImg, want), QString());
+        }
+        v->PicImg = platform::MakeSurface(8660, 5774);
+        v->PicImg.fill(0xFF336699);
+        v->PictureReplaced();
+        v->ZoomFit();
+        const int right = int(std::ceil(8660 * v->Zoom())) - 1, bottom = int(std::ceil(5774 * v->Zoom())) - 1;
+        QVERIFY(right < w->AREA[0]->DrawWidth() && bottom < w->AREA[0]->DrawHeight());
+        QCOMPARE(w->AREA[0]->BackBuffer().pixel(right, bottom), 0xFF336699u);
+    }
+
     // With two device pixels to a widget pixel, 100 % is one picture pixel
     // to one device pixel and a click lands on the pixel drawn under it.
     // (Run by the hidpi test entry, with QT_SCALE_FACTOR=2.)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 void HalvePart(const platform::Surface& full, platform::Surface& half, int x0, int y0, int x1, int y1)
 {
@@ -48,7 +49,16 @@ void Reductions::Build(const platform::Surface& picture, int smallest)
         platform::Surface half = platform::MakeSurface((from->width() + 1) / 2, (from->height() + 1) / 2);
         if (half.isNull())
             break; // no memory for it: the view scales from what there is
-        HalvePart(*from, half, 0, 0, half.width() - 1, half.height() - 1);
+        // Bands of rows on every core: this is the one pass over the whole
+        // picture that opening it costs.
+        const int threads = int(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 8));
+        const int rows = half.height(), band = (rows + threads - 1) / threads;
+        std::vector<std::thread> pool;
+        for (int t = 1; t < threads && t * band < rows; ++t)
+            pool.emplace_back([&, t] { HalvePart(*from, half, 0, t * band, half.width() - 1, std::min(rows, (t + 1) * band) - 1); });
+        HalvePart(*from, half, 0, 0, half.width() - 1, std::min(rows, band) - 1);
+        for (std::thread& t : pool)
+            t.join();
         levels_.push_back(std::move(half));
         from = &levels_.back();
     }
@@ -72,12 +82,14 @@ void PaintZoomed(platform::Surface& view, const platform::Surface& picture, cons
                  double scale, int h, int v)
 {
     const platform::Surface* src = &picture;
-    double rel = scale; // view pixels per pixel of src
+    double rel = scale;  // view pixels per pixel of src
+    double share = 1.0;  // src pixels per picture pixel
     for (const platform::Surface& level : reductions.levels()) {
         if (rel * 2 > 1.0 + 1e-9)
             break;
         src = &level;
         rel *= 2;
+        share /= 2;
     }
     const int W = src->width(), H = src->height();
     // The view pixels that show the picture.
@@ -96,7 +108,10 @@ void PaintZoomed(platform::Surface& view, const platform::Surface& picture, cons
             p.setRenderHint(QPainter::SmoothPixmapTransform);
             p.setCompositionMode(QPainter::CompositionMode_Source);
             p.setClipRect(0, 0, w, hgt);
-            p.drawImage(QRectF(-h, -v, W * rel, H * rel), *src);
+            // The picture's own extent (a copy's last pixel may cover less),
+            // drawn over every view pixel it reaches.
+            p.drawImage(QRectF(-h, -v, double(contentW), double(contentH)), *src,
+                        QRectF(0, 0, picture.width() * share, picture.height() * share));
         }
         view.setDevicePixelRatio(ratio);
         return;
