@@ -59,12 +59,15 @@ void frmMain::CreateControls()
     for (QScrollBar* bar : {HSCR[0], VSCR[0]})
         bar->setFocusPolicy(Qt::StrongFocus);
 
-    const char16_t* modes[3] = {u"V補正", u"H補正", u"X補正"};
-    for (int i = 0; i < 3; ++i) {
+    const char16_t* modes[4] = {u"V補正", u"H補正", u"X補正", u"文字補正"};
+    for (int i = 0; i < 4; ++i) {
         OPT[i] = new QRadioButton(QString::fromUtf16(modes[i]), this);
         OPT[i]->setGeometry(8 + 72 * i, 224, 65, 17);
     }
     OPT[0]->setChecked(true);
+    OPT[3]->setToolTip(QStringLiteral("範囲の中の文字だけを周りから塗り直します"));
+    // With 文字補正 chosen the view shows what it will repaint.
+    connect(OPT[3], &QRadioButton::toggled, this, [this](bool on) { View->ShowLetterMask(on); });
 
     const char16_t* captions[5] = {u"補正", u"戻す", u"ｵﾌﾟｼｮﾝ", u"保存", u"閉じる"};
     const int lefts[5] = {8, 64, 64, 120, 264};
@@ -96,7 +99,7 @@ void frmMain::CreateControls()
 
     // The keyboard order of the design; BTN(0) comes first and has the focus.
     QWidget* order[] = {BTN[0], DBTN[0], BTN[4], BTN[2], FLD[0], AREA[0], VSCR[0], HSCR[0],
-                        OPT[0], OPT[1], OPT[2], BTN[3]};
+                        OPT[0], OPT[1], OPT[2], OPT[3], BTN[3]};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     BTN[0]->setFocus();
@@ -326,9 +329,7 @@ retouch::RetouchResult frmMain::Retouch()
 {
     if (busy_)
         return retouch::RetouchResult::NoSelection;
-    const retouch::FillMode mode = OPT[0]->isChecked()   ? retouch::FillMode::Vertical
-                                   : OPT[1]->isChecked() ? retouch::FillMode::Horizontal
-                                                         : retouch::FillMode::Cross;
+    const retouch::FillMode mode = ChosenMode();
     // What the retouch will replace is kept first, for undo.
     bool recorded = false;
     retouch::SelRect sel = View->Committed;
@@ -402,7 +403,17 @@ void frmMain::Form_QueryUnload()
 }
 
 namespace {
-const char* const kModeLetters[3] = {"V", "H", "X"};
+const char* const kModeLetters[4] = {"V", "H", "X", "L"};
+}
+
+retouch::FillMode frmMain::ChosenMode() const
+{
+    const retouch::FillMode modes[4] = {retouch::FillMode::Vertical, retouch::FillMode::Horizontal,
+                                        retouch::FillMode::Cross, retouch::FillMode::Letters};
+    for (int i = 0; i < 4; ++i)
+        if (OPT[i]->isChecked())
+            return modes[i];
+    return retouch::FillMode::Vertical;
 }
 
 void frmMain::RestoreWindowSettings()
@@ -434,7 +445,7 @@ void frmMain::RestoreWindowSettings()
     }
     if (number("Maximized", 0, 1).value_or(0) == 1)
         setWindowState(windowState() | Qt::WindowMaximized);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
         if (read("Mode").compare(QLatin1String(kModeLetters[i]), Qt::CaseInsensitive) == 0)
             OPT[i]->setChecked(true);
 }
@@ -443,7 +454,7 @@ bool frmMain::SaveWindowSettings(int* err)
 {
     const QRect r = isMaximized() ? normalGeometry() : geometry();
     int mode = 0;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
         if (OPT[i]->isChecked())
             mode = i;
     const QList<QPair<const char*, QString>> values{

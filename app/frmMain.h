@@ -66,7 +66,7 @@ public:
     std::array<QScrollBar*, 1> HSCR{};
     std::array<QScrollBar*, 1> VSCR{};
     QTimer* TMC = nullptr;
-    std::array<QRadioButton*, 3> OPT{};
+    std::array<QRadioButton*, 4> OPT{}; // V補正, H補正, X補正, 文字補正
     std::array<QPushButton*, 5> BTN{};
     QLabel* info = nullptr; // under the loupe: pointer, size, zoom, rectangle
     // The view, which holds the working picture PicImg(0) and the selection.
@@ -93,6 +93,7 @@ private:
     void PictureOpened(const QString& path);
     void UpdateTitle();
     void UpdateInfo();
+    retouch::FillMode ChosenMode() const;
     bool StepHistory(bool back);
     void CreateShortcuts();
     // While a load or save runs (its window stays alive), nothing may start

@@ -1,6 +1,7 @@
 #include "Retouch.h"
 
 #include "Fills.h"
+#include "LetterFill.h"
 #include "Transfer.h"
 
 #include <new>
@@ -33,6 +34,19 @@ RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode)
     const int32_t H = picture.height();
     if (!OrderAndClamp(sel, W, H))
         return RetouchResult::NoSelection;
+    if (mode == FillMode::Letters) {
+        // Works on the picture in place: it reads well around the rectangle
+        // and writes only the caption's pixels inside it.
+        if (picture.isNull() || picture.format() != QImage::Format_RGB32)
+            return RetouchResult::TransferFailed;
+        try {
+            WordPicture words{reinterpret_cast<uint32_t*>(picture.bits()), W, H, picture.bytesPerLine() / 4};
+            FillHarmonic(words, sel, FindLetters(words, sel));
+        } catch (const std::bad_alloc&) {
+            return RetouchResult::TransferFailed;
+        }
+        return RetouchResult::Done;
+    }
     // The fills touch only the rows from the one above the rectangle to the
     // one below it. Those rows alone, as a picture of their own, give the
     // same bits: the edge rules and the divisors come out the same, since the
@@ -53,6 +67,7 @@ RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode)
         case FillMode::Vertical: FillVertical(band, buffer, W, bandH); break;
         case FillMode::Horizontal: FillHorizontal(band, buffer, W, bandH); break;
         case FillMode::Cross: FillCross(band, buffer, W, bandH); break;
+        case FillMode::Letters: break;
         }
     } catch (const std::bad_alloc&) {
         return RetouchResult::TransferFailed;

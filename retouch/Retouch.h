@@ -6,7 +6,8 @@
 
 namespace retouch {
 
-enum class FillMode { Vertical, Horizontal, Cross };
+// Letters: only the caption's own pixels, by a harmonic fill (文字補正).
+enum class FillMode { Vertical, Horizontal, Cross, Letters };
 
 enum class RetouchResult {
     Done,           // the picture was repainted

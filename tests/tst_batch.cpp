@@ -75,6 +75,7 @@ private slots:
         QTest::newRow("V") << "V" << int(retouch::FillMode::Vertical);
         QTest::newRow("H") << "h" << int(retouch::FillMode::Horizontal);
         QTest::newRow("X") << "X" << int(retouch::FillMode::Cross);
+        QTest::newRow("L") << "l" << int(retouch::FillMode::Letters);
     }
     void everyModeMatchesTheEngine()
     {

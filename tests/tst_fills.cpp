@@ -1,6 +1,7 @@
 // The fills against hand-worked examples of the rounding and edge rules, and
 // against a plain column-by-column reference written from the definition.
 #include "Fills.h"
+#include "LetterFill.h"
 
 #include <QTest>
 
@@ -205,6 +206,83 @@ private slots:
                     }
             }
         }
+    }
+
+    // 文字補正 on pictures whose answer is known: a one-colour letter (bright
+    // or dark, on a flat, a linear or a noisy background) is found whole;
+    // on the flat and linear ones the background comes back exactly (a
+    // linear ramp is its own harmonic fill); nothing outside the mask or the
+    // rectangle changes; the same input gives the same bits.
+    void letters_data()
+    {
+        QTest::addColumn<int>("background"); // 0 flat, 1 linear, 2 noise
+        QTest::addColumn<uint32_t>("ink");
+        QTest::newRow("white on flat") << 0 << 0xFFFFFFFFu;
+        QTest::newRow("black on linear") << 1 << 0xFF000000u;
+        QTest::newRow("orange on linear") << 1 << 0xFFFF8C1Eu;
+        QTest::newRow("white on noise") << 2 << 0xFFFFFFFFu;
+    }
+    void letters()
+    {
+        QFETCH(int, background);
+        QFETCH(uint32_t, ink);
+        const int W = 160, H = 100;
+        std::vector<uint32_t> bg(size_t(W) * H);
+        std::mt19937 noise(7);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                int r = 90, g = 120, b = 60;
+                if (background == 1) { // ramps across, down and diagonally
+                    r = 20 + x;
+                    g = 40 + y;
+                    b = 200 - y;
+                } else if (background == 2) {
+                    r += int(noise() % 31) - 15;
+                    g += int(noise() % 31) - 15;
+                    b += int(noise() % 31) - 15;
+                }
+                bg[size_t(y) * W + x] = 0xFF000000u | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+            }
+        // An "E" of 3-pixel strokes.
+        std::vector<uint32_t> pic = bg;
+        std::vector<bool> letter(pic.size(), false);
+        auto stroke = [&](int x0, int y0, int x1, int y1) {
+            for (int y = y0; y <= y1; ++y)
+                for (int x = x0; x <= x1; ++x) {
+                    pic[size_t(y) * W + x] = ink;
+                    letter[size_t(y) * W + x] = true;
+                }
+        };
+        stroke(60, 35, 62, 64);
+        for (int y : {35, 48, 62})
+            stroke(60, y, 80, y + 2);
+        const SelRect rect{50, 28, 95, 72};
+        retouch::WordPicture words{pic.data(), W, H, W};
+        const std::vector<uint8_t> mask = retouch::FindLetters(words, rect);
+        size_t masked = 0;
+        for (int y = rect.Y1; y <= rect.Y2; ++y)
+            for (int x = rect.X1; x <= rect.X2; ++x) {
+                const bool m = mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)];
+                masked += m;
+                QVERIFY2(m || !letter[size_t(y) * W + x], qPrintable(QString("letter pixel %1,%2 missed").arg(x).arg(y)));
+            }
+        // Around the letter (its box grown by 2, and by 4 steps more in noise), not the whole rectangle.
+        QVERIFY2(masked <= (background == 2 ? 33 * 42 : 25 * 34), qPrintable(QString::number(masked)));
+        std::vector<uint32_t> again = pic;
+        retouch::FillHarmonic(words, rect, mask);
+        retouch::WordPicture other{again.data(), W, H, W};
+        retouch::FillHarmonic(other, rect, retouch::FindLetters(other, rect));
+        QVERIFY(pic == again);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const size_t i = size_t(y) * W + x;
+                const bool inMask = x >= rect.X1 && x <= rect.X2 && y >= rect.Y1 && y <= rect.Y2
+                                    && mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)];
+                if (!inMask)
+                    QVERIFY(pic[i] == (letter[i] ? ink : bg[i]));
+                else if (background != 2)
+                    QVERIFY2(pic[i] == bg[i], qPrintable(QString("%1,%2: %3 for %4").arg(x).arg(y).arg(pic[i], 0, 16).arg(bg[i], 0, 16)));
+            }
     }
 };
 

@@ -83,8 +83,9 @@ private slots:
         QCOMPARE(w.AREA[0]->geometry(), QRect(88, 24, 209, 177));
         QCOMPARE(w.HSCR[0]->geometry(), QRect(88, 200, 209, 17));
         QCOMPARE(w.VSCR[0]->geometry(), QRect(296, 24, 17, 177));
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             QCOMPARE(w.OPT[i]->geometry(), QRect(8 + 72 * i, 224, 65, 17));
+        QVERIFY(w.OPT[3]->geometry().right() < 306 - 8); // inside the narrowest window
 
         w.resize(1000, 700);
         QTRY_COMPARE(w.AREA[0]->size(), QSize(1000 - 113, 700 - 103));
@@ -331,7 +332,7 @@ private slots:
             QCOMPARE(w.size(), (avail.size() * 0.7).expandedTo(QSize(322, 280)));
             QCOMPARE(w.geometry().center(), avail.center());
             w.setGeometry(40, 50, 500, 400);
-            w.OPT[2]->setChecked(true);
+            w.OPT[3]->setChecked(true);
             w.show();
             w.close();
         }
@@ -339,7 +340,8 @@ private slots:
             frmMain w;
             w.RestoreWindowSettings();
             QCOMPARE(w.geometry(), QRect(40, 50, 500, 400));
-            QVERIFY(w.OPT[2]->isChecked());
+            QVERIFY(w.OPT[3]->isChecked());
+            QVERIFY(ReadAll(basCommon::IniFile).contains("Mode=L"));
         }
         for (const char* bad : {"Left=100000\nTop=5\nWidth=500\nHeight=400\nMode=Q\n",
                                 "Left=0\nTop=0\nWidth=abc\nHeight=400\nMode=\n", "Left=0\nTop=0\nWidth=10\nHeight=10\n"}) {

@@ -343,6 +343,42 @@ private slots:
         }
     }
 
+    // 文字補正: with the option chosen, a committed rectangle shows the
+    // lettering it found, tinted; 補正 repaints just that, as the engine does;
+    // Ctrl+Z takes it back.
+    void lettersInTheWindow()
+    {
+        platform::Surface pic = QImage(photoPng).convertToFormat(QImage::Format_RGB32);
+        for (int y = 100; y < 112; ++y) // a white bar, the simplest letter
+            for (int x = 60; x < 160; ++x)
+                pic.setPixel(x, y, 0xFFFFFFFF);
+        const QString path = dir.filePath("lettered.png");
+        QCOMPARE(platform::DCSavetoPNG(pic, 640, 480, path, 1), 0);
+        auto w = open(path);
+        PictureView* v = w->View;
+        w->OPT[3]->setChecked(true);
+        v->AREA_MouseDown(0, 1, 0, 50, 90);
+        v->AREA_MouseMove(0, 0, 0, 170, 122);
+        v->AREA_MouseDown(0, 1, 0, 170, 122);
+        const std::vector<uint8_t>& mask = v->LetterMask();
+        QCOMPARE(mask.size(), size_t(121 * 33));
+        QVERIFY(mask[size_t(15) * 121 + 50] && !mask[0]); // the bar, not the corner
+        QVERIFY(w->AREA[0]->BackBuffer().pixel(100, 105) != pic.pixel(100, 105)); // tinted
+        QCOMPARE(w->AREA[0]->BackBuffer().pixel(52, 92), pic.pixel(52, 92));
+        w->OPT[0]->setChecked(true);
+        QVERIFY(v->LetterMask().empty());
+        w->OPT[3]->setChecked(true);
+
+        platform::Surface want = pic.copy();
+        SelRect r{50, 90, 170, 122};
+        QCOMPARE(retouch::Retouch(want, r, retouch::FillMode::Letters), retouch::RetouchResult::Done);
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        QCOMPARE(FirstDifference(v->PicImg, want), QString());
+        QCOMPARE(v->PicImg.pixel(52, 92), pic.pixel(52, 92)); // outside the mask: as it was
+        QVERIFY(w->Undo());
+        QCOMPARE(FirstDifference(v->PicImg, pic), QString());
+    }
+
 };
 
 int main(int argc, char** argv)

@@ -1,6 +1,8 @@
 #include "PictureView.h"
 
+#include "LetterFill.h"
 #include "LoupeWidget.h"
+#include "Retouch.h"
 #include "PictureFiles.h"
 #include "ViewArea.h"
 
@@ -119,6 +121,7 @@ bool PictureView::SetupView(const QString& path, platform::LoadReport* report)
     ShownPath = path;
     Source = files::PictureSource{std::move(origin), {}};
     reductions_.Build(PicImg);
+    mask_.clear();
     scale_ = 1.0;
     fit_ = false;
     emit pictureLoaded(path);
@@ -206,6 +209,49 @@ void PictureView::ZoomFit()
     fit_ = true;
 }
 
+void PictureView::ShowLetterMask(bool on)
+{
+    maskShown_ = on;
+    UpdateLetterMask();
+    PaintView();
+}
+
+void PictureView::UpdateLetterMask()
+{
+    mask_.clear();
+    if (!maskShown_ || PicImg.isNull() || Selecting != 0 || !area_->SelLinesVisible)
+        return;
+    retouch::SelRect r = Committed;
+    if (!retouch::OrderAndClamp(r, PicImg.width(), PicImg.height()))
+        return;
+    // Read only: the picture is not detached or changed.
+    const retouch::WordPicture words{const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(PicImg.constBits())),
+                                     PicImg.width(), PicImg.height(), PicImg.bytesPerLine() / 4};
+    mask_ = retouch::FindLetters(words, r);
+    maskRect_ = r;
+}
+
+void PictureView::PaintLetterMask(platform::Surface& back) const
+{
+    if (mask_.empty())
+        return;
+    float vx0, vx1, vy0, vy1;
+    ViewEdges(maskRect_.X1, maskRect_.X2, H(), &vx0, &vx1);
+    ViewEdges(maskRect_.Y1, maskRect_.Y2, V(), &vy0, &vy1);
+    const int w = maskRect_.X2 - maskRect_.X1 + 1;
+    for (int y = std::max(0, int(vy0)); y <= std::min(back.height() - 1, int(vy1)); ++y) {
+        const int64_t py = PictureY(float(y)) - maskRect_.Y1;
+        if (py < 0 || py > maskRect_.Y2 - maskRect_.Y1)
+            continue;
+        auto* row = reinterpret_cast<uint32_t*>(back.scanLine(y));
+        for (int x = std::max(0, int(vx0)); x <= std::min(back.width() - 1, int(vx1)); ++x) {
+            const int64_t px = PictureX(float(x)) - maskRect_.X1;
+            if (px >= 0 && px < w && mask_[size_t(py) * size_t(w) + size_t(px)])
+                row[x] = ((row[x] >> 1) & 0x7F7F7F) + 0x7F007F + 0xFF000000u; // half magenta
+        }
+    }
+}
+
 void PictureView::PictureReplaced()
 {
     reductions_.Build(PicImg);
@@ -215,6 +261,7 @@ void PictureView::PictureReplaced()
 void PictureView::PictureChanged(const QRect& changed)
 {
     reductions_.Update(PicImg, changed);
+    UpdateLetterMask();
     PaintView();
 }
 
@@ -246,6 +293,7 @@ void PictureView::PaintView()
         if (!PicImg.isNull())
             PaintZoomed(back, PicImg, reductions_, scale_, H(), V());
     }
+    PaintLetterMask(back);
     area_->Refresh();
 }
 
@@ -291,6 +339,10 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
     const int32_t px = static_cast<int32_t>(PicturePoint(x, H()));
     const int32_t py = static_cast<int32_t>(PicturePoint(y, V()));
     if (button == 1 && Selecting == 0) {
+        if (!mask_.empty()) {
+            mask_.clear();
+            PaintView();
+        }
         Selecting = 1;
         Live = {px, py, px, py};
         AREA_MouseMove(index, button, shift, x, y);
@@ -298,6 +350,10 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
     } else if (button == 1) {
         Committed = {Live.X1, Live.Y1, px, py};
         Selecting = 0;
+        if (maskShown_) {
+            UpdateLetterMask();
+            PaintView();
+        }
         emit infoChanged();
     } else if (button == 2) {
         CancelSelection();
@@ -308,6 +364,10 @@ void PictureView::CancelSelection()
 {
     Selecting = 0;
     ShowSelLines(false);
+    if (!mask_.empty()) {
+        mask_.clear();
+        PaintView();
+    }
     emit infoChanged();
 }
 

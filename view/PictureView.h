@@ -86,6 +86,12 @@ public:
     int64_t PictureX(float x) const { return PicturePoint(x, H()); }
     int64_t PictureY(float y) const { return PicturePoint(y, V()); }
 
+    // 文字補正 chosen: the committed rectangle shows, tinted, the pixels the
+    // fill would repaint (found again whenever the rectangle or the picture
+    // changes).
+    void ShowLetterMask(bool on);
+    const std::vector<uint8_t>& LetterMask() const { return mask_; }
+
     // For the text under the loupe: the pixel under the pointer (none once
     // it has left the picture's view) and what the view shows.
     std::optional<QPoint> Pointer;
@@ -127,7 +133,13 @@ private:
     QScrollBar* vscr_;
     LoupeWidget* loupe_;
     MarqueeColours colours_;
+    void UpdateLetterMask();
+    void PaintLetterMask(platform::Surface& back) const;
+
     double scale_ = 1.0;
+    bool maskShown_ = false;
+    std::vector<uint8_t> mask_;  // of maskRect_, row by row
+    retouch::SelRect maskRect_;  // ordered and clamped
     bool fit_ = false; // the zoom follows the view's size
     Reductions reductions_;
 };

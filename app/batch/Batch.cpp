@@ -91,7 +91,8 @@ QString Usage()
         "Usage: pixmend-batch [OPTION]... --rect X1,Y1,X2,Y2 FILE...\n"
         "Repaints the same rectangles of every FILE from the pixels around them.\n"
         "\n"
-        "  --mode V|H|X          fill: V down every column (default), H along every row, X both\n"
+        "  --mode V|H|X|L        fill: V down every column (default), H along every row, X both,\n"
+        "                        L only the lettering found in the rectangle (文字補正)\n"
         "  --rect X1,Y1,X2,Y2    a rectangle in pixels, corners included; repeat for more,\n"
         "                        applied in the order given; a value may be a percentage\n"
         "                        of the width or height (80%)\n"
@@ -259,8 +260,10 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
                 o.mode = retouch::FillMode::Horizontal;
             else if (m == QLatin1String("X"))
                 o.mode = retouch::FillMode::Cross;
+            else if (m == QLatin1String("L"))
+                o.mode = retouch::FillMode::Letters;
             else
-                return error(QStringLiteral("unknown mode '%1' (V, H or X)").arg(value));
+                return error(QStringLiteral("unknown mode '%1' (V, H, X or L)").arg(value));
         } else if (arg == QLatin1String("--anchor")) {
             const QStringList corners{"tl", "tr", "bl", "br"};
             if (!corners.contains(value.toLower()))

@@ -1,0 +1,583 @@
+#include "LetterFill.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+namespace retouch {
+namespace {
+
+// ---- the harmonic fill: multigrid on the masked cells ----------------------
+
+// A grid of cells, three channels each. Free cells are unknowns; the others
+// hold fixed values (on the finest grid the picture's, on coarser grids the
+// correction, zero).
+struct Level {
+    int w = 0, h = 0;
+    std::vector<uint8_t> free;
+    std::vector<uint8_t> sides; // which of left, right, up, down lie in the grid
+    std::vector<float> u, f;
+    std::vector<int32_t> cells[2]; // the free cells, by (x + y) parity
+    std::vector<int32_t> parent[2]; // each one's cell on the coarser grid, if free there, else -1
+    // For the correction back from the coarser grid, each free cell's own
+    // coarse cell and the nearest ones across, down and diagonally (9, 3, 3
+    // and 1 sixteenths), the own one again where the grid ends.
+    std::vector<std::array<int32_t, 4>> near[2];
+};
+
+constexpr uint8_t kLeft = 1, kRight = 2, kUp = 4, kDown = 8;
+
+void Index(Level& L)
+{
+    L.sides.assign(size_t(L.w) * L.h, 0);
+    L.cells[0].clear();
+    L.cells[1].clear();
+    for (int y = 0; y < L.h; ++y)
+        for (int x = 0; x < L.w; ++x) {
+            const size_t i = size_t(y) * L.w + x;
+            L.sides[i] = uint8_t((x > 0 ? kLeft : 0) | (x + 1 < L.w ? kRight : 0) | (y > 0 ? kUp : 0)
+                                 | (y + 1 < L.h ? kDown : 0));
+            if (L.free[i])
+                L.cells[(x + y) & 1].push_back(int32_t(i));
+        }
+}
+
+// One Gauss-Seidel pass over the cells of one parity: each becomes the mean
+// of its neighbours (plus its share of f). Cells of one parity have no
+// neighbours among themselves, so the order within a pass does not matter.
+void Relax(Level& L, int parity)
+{
+    float* u = L.u.data();
+    const float* f = L.f.data();
+    const int w = L.w;
+    for (const int32_t i : L.cells[parity]) {
+        const uint8_t s = L.sides[size_t(i)];
+        if (s == (kLeft | kRight | kUp | kDown)) { // inside the grid: no edge to mind
+            const float* l = u + 3 * (i - 1);
+            const float* r = u + 3 * (i + 1);
+            const float* t = u + 3 * (i - w);
+            const float* d = u + 3 * (i + w);
+            for (int ch = 0; ch < 3; ++ch)
+                u[3 * i + ch] = (f[3 * i + ch] + l[ch] + r[ch] + t[ch] + d[ch]) * 0.25f;
+            continue;
+        }
+        float a = f[3 * i], b = f[3 * i + 1], c = f[3 * i + 2];
+        int count = 0;
+        for (const int32_t j : {s & kLeft ? i - 1 : -1, s & kRight ? i + 1 : -1, s & kUp ? i - w : -1, s & kDown ? i + w : -1})
+            if (j >= 0) {
+                a += u[3 * j];
+                b += u[3 * j + 1];
+                c += u[3 * j + 2];
+                ++count;
+            }
+        const float k = 1.0f / float(count);
+        u[3 * i] = a * k;
+        u[3 * i + 1] = b * k;
+        u[3 * i + 2] = c * k;
+    }
+}
+
+void Smooth(Level& L, int passes)
+{
+    for (int p = 0; p < passes; ++p) {
+        Relax(L, 0);
+        Relax(L, 1);
+    }
+}
+
+// The coarser grid: a cell is free when all of its (up to four) cells are.
+Level Coarsen(Level& fine)
+{
+    Level c;
+    c.w = (fine.w + 1) / 2;
+    c.h = (fine.h + 1) / 2;
+    c.free.assign(size_t(c.w) * c.h, 1);
+    for (int y = 0; y < fine.h; ++y)
+        for (int x = 0; x < fine.w; ++x)
+            if (!fine.free[size_t(y) * fine.w + x])
+                c.free[size_t(y / 2) * c.w + x / 2] = 0;
+    c.u.assign(c.free.size() * 3, 0.f);
+    c.f.assign(c.free.size() * 3, 0.f);
+    Index(c);
+    for (int parity = 0; parity < 2; ++parity) {
+        fine.parent[parity].clear();
+        fine.near[parity].clear();
+        for (int32_t i : fine.cells[parity]) {
+            const int x = i % fine.w, y = i / fine.w, cx = x / 2, cy = y / 2;
+            const int ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, c.w - 1), oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, c.h - 1);
+            const size_t ci = size_t(cy) * c.w + size_t(cx);
+            fine.parent[parity].push_back(c.free[ci] ? int32_t(ci) : -1);
+            fine.near[parity].push_back({int32_t(ci), cy * c.w + ox, oy * c.w + cx, oy * c.w + ox});
+        }
+    }
+    return c;
+}
+
+void VCycle(std::vector<Level>& levels, size_t k)
+{
+    Level& L = levels[k];
+    if (k + 1 == levels.size()) {
+        Smooth(L, 30);
+        return;
+    }
+    Smooth(L, 2);
+    Level& C = levels[k + 1];
+    std::fill(C.u.begin(), C.u.end(), 0.f);
+    std::fill(C.f.begin(), C.f.end(), 0.f);
+    // The residual, summed into the coarse cells (their spacing is twice as
+    // large, so their equation takes four times the residual's mean).
+    for (int parity = 0; parity < 2; ++parity) {
+        const std::vector<int32_t>& cells = L.cells[parity];
+        for (size_t n = 0; n < cells.size(); ++n) {
+            const int32_t ci = L.parent[parity][n];
+            if (ci < 0)
+                continue;
+            const int32_t i = cells[n];
+            const uint8_t s = L.sides[size_t(i)];
+            const float* u = L.u.data();
+            if (s == (kLeft | kRight | kUp | kDown)) {
+                for (int ch = 0; ch < 3; ++ch) {
+                    const size_t at = 3 * size_t(i) + size_t(ch);
+                    C.f[3 * size_t(ci) + ch] += L.f[at] + u[at - 3] + u[at + 3] + u[at - 3 * size_t(L.w)]
+                                                + u[at + 3 * size_t(L.w)] - 4 * u[at];
+                }
+                continue;
+            }
+            float r[3] = {L.f[3 * size_t(i)], L.f[3 * size_t(i) + 1], L.f[3 * size_t(i) + 2]};
+            int count = 0;
+            for (const int32_t j : {s & kLeft ? i - 1 : -1, s & kRight ? i + 1 : -1, s & kUp ? i - L.w : -1,
+                                    s & kDown ? i + L.w : -1})
+                if (j >= 0) {
+                    for (int ch = 0; ch < 3; ++ch)
+                        r[ch] += L.u[3 * size_t(j) + ch];
+                    ++count;
+                }
+            for (int ch = 0; ch < 3; ++ch)
+                C.f[3 * size_t(ci) + ch] += r[ch] - float(count) * L.u[3 * size_t(i) + ch];
+        }
+    }
+    VCycle(levels, k + 1);
+    // Bilinear: the coarse grid's fixed cells hold a correction of zero.
+    for (int parity = 0; parity < 2; ++parity) {
+        const std::vector<int32_t>& cells = L.cells[parity];
+        for (size_t n = 0; n < cells.size(); ++n) {
+            const std::array<int32_t, 4>& c = L.near[parity][n];
+            for (int ch = 0; ch < 3; ++ch)
+                L.u[3 * size_t(cells[n]) + ch] += (9 * C.u[3 * size_t(c[0]) + ch] + 3 * C.u[3 * size_t(c[1]) + ch]
+                                                   + 3 * C.u[3 * size_t(c[2]) + ch] + C.u[3 * size_t(c[3]) + ch]) / 16;
+        }
+    }
+    Smooth(L, 1);
+}
+
+// A first guess for the free cells: along each row and each column, the
+// straight line between the fixed cells that bound the run, the two averaged.
+void Guess(Level& L)
+{
+    std::vector<float> sum(L.u.size(), 0.f);
+    std::vector<uint8_t> count(L.free.size(), 0);
+    auto runs = [&](int lines, int length, auto at) {
+        for (int line = 0; line < lines; ++line) {
+            int p = 0;
+            while (p < length) {
+                if (!L.free[at(line, p)]) {
+                    ++p;
+                    continue;
+                }
+                const int start = p;
+                while (p < length && L.free[at(line, p)])
+                    ++p;
+                const bool before = start > 0, after = p < length;
+                if (!before && !after)
+                    continue;
+                for (int q = start; q < p; ++q) {
+                    const size_t i = at(line, q);
+                    const float t = before && after ? float(q - start + 1) / float(p - start + 1) : (before ? 0.f : 1.f);
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const float a = before ? L.u[3 * at(line, start - 1) + ch] : L.u[3 * at(line, p) + ch];
+                        const float b = after ? L.u[3 * at(line, p) + ch] : a;
+                        sum[3 * i + ch] += a + (b - a) * t;
+                    }
+                    ++count[i];
+                }
+            }
+        }
+    };
+    runs(L.h, L.w, [&](int y, int x) { return size_t(y) * L.w + x; });
+    runs(L.w, L.h, [&](int x, int y) { return size_t(y) * L.w + x; });
+    for (size_t i = 0; i < L.free.size(); ++i)
+        if (L.free[i] && count[i])
+            for (int ch = 0; ch < 3; ++ch)
+                L.u[3 * i + ch] = sum[3 * i + ch] / float(count[i]);
+}
+
+// ---- finding the letters --------------------------------------------------
+
+struct Box {
+    int x0, y0, x1, y1; // inclusive
+    int w() const { return x1 - x0 + 1; }
+    int h() const { return y1 - y0 + 1; }
+    bool empty() const { return x1 < x0 || y1 < y0; }
+};
+
+Box Clip(Box b, int W, int H) { return {std::max(0, b.x0), std::max(0, b.y0), std::min(W - 1, b.x1), std::min(H - 1, b.y1)}; }
+
+float Channel(uint32_t p, int ch) { return float((p >> (8 * ch)) & 255); }
+
+// How far each pixel of b stands above (up) and below (down) a smooth fill
+// of b from the pixels around it (the mean of the row and column ramps), in
+// its most departing channel.
+void Departures(const WordPicture& pic, const Box& b, std::vector<float>& up, std::vector<float>& down)
+{
+    up.assign(size_t(b.w()) * b.h(), 0.f);
+    down.assign(up.size(), 0.f);
+    const bool left = b.x0 > 0, right = b.x1 + 1 < pic.W, top = b.y0 > 0, bottom = b.y1 + 1 < pic.H;
+    for (int y = b.y0; y <= b.y1; ++y)
+        for (int x = b.x0; x <= b.x1; ++x) {
+            const uint32_t p = pic.At(x, y);
+            float hi = 0, lo = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                float sum = 0;
+                int n = 0;
+                if (left || right) {
+                    const float a = Channel(pic.At(left ? b.x0 - 1 : b.x1 + 1, y), ch);
+                    const float c = Channel(pic.At(right ? b.x1 + 1 : b.x0 - 1, y), ch);
+                    sum += a + (c - a) * float(x - b.x0 + 1) / float(b.w() + 1);
+                    ++n;
+                }
+                if (top || bottom) {
+                    const float a = Channel(pic.At(x, top ? b.y0 - 1 : b.y1 + 1), ch);
+                    const float c = Channel(pic.At(x, bottom ? b.y1 + 1 : b.y0 - 1), ch);
+                    sum += a + (c - a) * float(y - b.y0 + 1) / float(b.h() + 1);
+                    ++n;
+                }
+                if (!n)
+                    continue;
+                const float d = Channel(p, ch) - sum / float(n);
+                hi = std::max(hi, d);
+                lo = std::max(lo, -d);
+            }
+            const size_t i = size_t(y - b.y0) * b.w() + (x - b.x0);
+            up[i] = hi;
+            down[i] = lo;
+        }
+}
+
+// Running minimum or maximum over 2r + 1 cells, along rows then columns,
+// at a constant cost per cell whatever r (van Herk / Gil-Werman: running
+// values from the start and from the end of blocks of 2r + 1 cells). The
+// column pass works on whole rows at a time, reading memory in order.
+void MinMax(std::vector<float>& v, int w, int h, int r, bool max)
+{
+    const int k = 2 * r + 1;
+    const float none = max ? -1e30f : 1e30f;
+    auto better = [max](float a, float b) { return max ? std::max(a, b) : std::min(a, b); };
+    {
+        const int padded = (w + 2 * r + k - 1) / k * k;
+        const size_t n = static_cast<size_t>(padded);
+        std::vector<float> line(n), head(n), tail(n);
+        for (int y = 0; y < h; ++y) {
+            float* row = v.data() + size_t(y) * w;
+            std::fill(line.begin(), line.end(), none);
+            std::copy(row, row + w, line.begin() + r);
+            for (int b = 0; b < padded; b += k) {
+                head[size_t(b)] = line[size_t(b)];
+                for (int p = b + 1; p < b + k; ++p)
+                    head[size_t(p)] = better(head[size_t(p - 1)], line[size_t(p)]);
+                tail[size_t(b + k - 1)] = line[size_t(b + k - 1)];
+                for (int p = b + k - 2; p >= b; --p)
+                    tail[size_t(p)] = better(tail[size_t(p + 1)], line[size_t(p)]);
+            }
+            for (int x = 0; x < w; ++x) // the window of x covers padded cells x .. x + 2r
+                row[x] = better(tail[size_t(x)], head[size_t(x + 2 * r)]);
+        }
+    }
+    const int padded = (h + 2 * r + k - 1) / k * k;
+    const size_t W = size_t(w);
+    // Written whole before they are read: kept from call to call, never cleared.
+    static thread_local std::vector<float> head, tail;
+    if (head.size() < size_t(padded) * W) {
+        head.resize(size_t(padded) * W);
+        tail.resize(size_t(padded) * W);
+    }
+    auto src = [&](int p) -> const float* { // padded row p: row p - r of v, or none
+        static thread_local std::vector<float> blank;
+        const int y = p - r;
+        if (y >= 0 && y < h)
+            return v.data() + size_t(y) * W;
+        blank.assign(W, none);
+        return blank.data();
+    };
+    for (int b = 0; b < padded; b += k) {
+        std::copy(src(b), src(b) + W, head.begin() + ptrdiff_t(size_t(b) * W));
+        for (int p = b + 1; p < b + k; ++p) {
+            const float* in = src(p);
+            float* o = head.data() + size_t(p) * W;
+            const float* prev = o - W;
+            for (size_t x = 0; x < W; ++x)
+                o[x] = better(prev[x], in[x]);
+        }
+        std::copy(src(b + k - 1), src(b + k - 1) + W, tail.begin() + ptrdiff_t(size_t(b + k - 1) * W));
+        for (int p = b + k - 2; p >= b; --p) {
+            const float* in = src(p);
+            float* o = tail.data() + size_t(p) * W;
+            const float* next = o + W;
+            for (size_t x = 0; x < W; ++x)
+                o[x] = better(next[x], in[x]);
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        const float* t = tail.data() + size_t(y) * W;
+        const float* hd = head.data() + size_t(y + 2 * r) * W;
+        float* o = v.data() + size_t(y) * W;
+        for (size_t x = 0; x < W; ++x)
+            o[x] = better(t[x], hd[x]);
+    }
+}
+
+// Thin bright strokes (white top-hat: the brightness less its opening) and
+// thin dark ones (black top-hat), for the pixels of b, worked out on b and a
+// margin around it so that strokes at b's edge are judged whole.
+void TopHats(const WordPicture& pic, const Box& b, int r, std::vector<float>& bright, std::vector<float>& dark)
+{
+    const Box m = Clip({b.x0 - r, b.y0 - r, b.x1 + r, b.y1 + r}, pic.W, pic.H);
+    std::vector<float> lum(size_t(m.w()) * m.h());
+    for (int y = m.y0; y <= m.y1; ++y)
+        for (int x = m.x0; x <= m.x1; ++x) {
+            const uint32_t p = pic.At(x, y);
+            lum[size_t(y - m.y0) * m.w() + (x - m.x0)] = 0.114f * Channel(p, 0) + 0.587f * Channel(p, 1) + 0.299f * Channel(p, 2);
+        }
+    std::vector<float> open = lum, close = lum;
+    MinMax(open, m.w(), m.h(), r, false);
+    MinMax(open, m.w(), m.h(), r, true);
+    MinMax(close, m.w(), m.h(), r, true);
+    MinMax(close, m.w(), m.h(), r, false);
+    bright.assign(size_t(b.w()) * b.h(), 0.f);
+    dark.assign(bright.size(), 0.f);
+    for (int y = b.y0; y <= b.y1; ++y)
+        for (int x = b.x0; x <= b.x1; ++x) {
+            const size_t j = size_t(y - m.y0) * m.w() + (x - m.x0), i = size_t(y - b.y0) * b.w() + (x - b.x0);
+            bright[i] = lum[j] - open[j];
+            dark[i] = close[j] - lum[j];
+        }
+}
+
+// The q-quantile of values from 0 to 255 (in quarter levels), at least floor.
+float Quantile(const std::vector<float>& v, double q, float floor)
+{
+    if (v.empty())
+        return floor * 2;
+    std::array<uint32_t, 1025> counts{};
+    for (float x : v)
+        ++counts[size_t(std::clamp(x * 4.f, 0.f, 1024.f))];
+    const uint64_t want = uint64_t(double(v.size()) * q);
+    uint64_t seen = 0;
+    for (size_t b = 0; b < counts.size(); ++b) {
+        seen += counts[b];
+        if (seen > want)
+            return std::max(floor, float(b) / 4.f);
+    }
+    return std::max(floor, 256.f);
+}
+
+int Bin(uint32_t p) { return int((p >> 4) & 15) | int((p >> 12) & 15) << 4 | int((p >> 20) & 15) << 8; }
+
+} // namespace
+
+std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
+{
+    const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
+    const size_t n = size_t(R.w()) * R.h();
+    // What this background looks like without a caption: strips beside the
+    // rectangle (a little apart from it), as long as its sides and as deep
+    // as it, up to 100,000 pixels each (more tell nothing new and cost
+    // time), cut by the picture's edges but not to slivers.
+    constexpr int gap = 3;
+    constexpr int64_t most = 100000;
+    const int deepV = int(std::clamp<int64_t>(most / R.w(), 16, R.h()));
+    const int deepH = int(std::clamp<int64_t>(most / R.h(), 16, R.w()));
+    std::vector<Box> strips;
+    for (const Box& s : {Box{R.x0, R.y0 - gap - deepV, R.x1, R.y0 - gap - 1}, Box{R.x0, R.y1 + gap + 1, R.x1, R.y1 + gap + deepV},
+                         Box{R.x0 - gap - deepH, R.y0, R.x0 - gap - 1, R.y1}, Box{R.x1 + gap + 1, R.y0, R.x1 + gap + deepH, R.y1}}) {
+        const Box c = Clip(s, pic.W, pic.H);
+        if (!c.empty() && c.w() >= std::min(s.w(), 8) && c.h() >= std::min(s.h(), 8))
+            strips.push_back(c);
+    }
+
+    // The signals: departure above and below the smooth fill, thin strokes
+    // (up to 7 pixels across) and thicker ones (up to 15), bright and dark.
+    constexpr int kSignals = 6;
+    auto signals = [&](const Box& b, std::array<std::vector<float>, kSignals>& out) {
+        Departures(pic, b, out[0], out[1]);
+        TopHats(pic, b, 3, out[2], out[3]);
+        TopHats(pic, b, 7, out[4], out[5]);
+    };
+    std::array<std::vector<float>, kSignals> here, beside;
+    for (const Box& s : strips) {
+        std::array<std::vector<float>, kSignals> one;
+        signals(s, one);
+        for (int k = 0; k < kSignals; ++k)
+            beside[size_t(k)].insert(beside[size_t(k)].end(), one[size_t(k)].begin(), one[size_t(k)].end());
+    }
+    signals(R, here);
+    // The background's own extremes: what lies beyond them is evidence.
+    constexpr double q = 0.995;
+    constexpr float floors[kSignals] = {10, 10, 8, 8, 10, 10};
+    std::array<float, kSignals> limit;
+    for (int k = 0; k < kSignals; ++k)
+        limit[size_t(k)] = Quantile(beside[size_t(k)], q, floors[k]);
+
+    // Colours the surroundings hold (a ring around the rectangle and the
+    // strips), widened by one step of the 16-level grid.
+    std::vector<uint8_t> seen(4096, 0), near(4096, 0);
+    const Box ring = Clip({R.x0 - 4, R.y0 - 4, R.x1 + 4, R.y1 + 4}, pic.W, pic.H);
+    for (int y = ring.y0; y <= ring.y1; ++y)
+        for (int x = ring.x0; x <= ring.x1; ++x)
+            if (x < R.x0 || x > R.x1 || y < R.y0 || y > R.y1)
+                seen[size_t(Bin(pic.At(x, y)))] = 1;
+    for (const Box& s : strips)
+        for (int y = s.y0; y <= s.y1; ++y)
+            for (int x = s.x0; x <= s.x1; ++x)
+                seen[size_t(Bin(pic.At(x, y)))] = 1;
+    const bool known = std::count(seen.begin(), seen.end(), 1) > 0;
+    for (int b = 0; b < 4096; ++b)
+        if (seen[size_t(b)])
+            for (int dz = -1; dz <= 1; ++dz)
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int x = (b & 15) + dx, y = (b >> 4 & 15) + dy, z = (b >> 8) + dz;
+                        if (x >= 0 && x < 16 && y >= 0 && y < 16 && z >= 0 && z < 16)
+                            near[size_t(x | y << 4 | z << 8)] = 1;
+                    }
+
+    // Evidence per pixel, in units of the background's extremes.
+    std::vector<float> score(n);
+    for (int y = R.y0; y <= R.y1; ++y)
+        for (int x = R.x0; x <= R.x1; ++x) {
+            const size_t i = size_t(y - R.y0) * R.w() + (x - R.x0);
+            float s = 0;
+            for (int k = 0; k < kSignals; ++k)
+                s = std::max(s, here[size_t(k)][i] / limit[size_t(k)]);
+            if (known && !near[size_t(Bin(pic.At(x, y)))])
+                s = std::max(s, 1.5f);
+            score[i] = s;
+        }
+    // Weak evidence counts where it joins strong evidence. Where the
+    // background itself is weak evidence nearly all over (grain, noise: a
+    // third of the strips or more, near where such pixels join up from edge
+    // to edge), only within a few steps of the strong, or it would spread
+    // over the whole rectangle. Photographs stay far below that.
+    constexpr float strong = 1.5f, weak = 0.75f;
+    size_t weakBeside = 0;
+    const size_t besideCount = beside[0].size();
+    for (size_t i = 0; i < besideCount; ++i) {
+        float v = 0;
+        for (int k = 0; k < kSignals; ++k)
+            v = std::max(v, beside[size_t(k)][i] / limit[size_t(k)]);
+        weakBeside += v >= weak;
+    }
+    const uint16_t reach = weakBeside * 3 > besideCount ? 4 : 0xFFFF;
+    std::vector<uint8_t> mask(n, 0);
+    std::vector<uint16_t> steps(n, 0);
+    std::vector<int32_t> queue;
+    for (size_t i = 0; i < n; ++i)
+        if (score[i] >= strong) {
+            mask[i] = 1;
+            queue.push_back(int32_t(i));
+        }
+    for (size_t head = 0; head < queue.size(); ++head) {
+        const int32_t j = queue[head];
+        if (steps[size_t(j)] == reach)
+            continue;
+        const int x = j % R.w(), y = j / R.w();
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int xx = x + dx, yy = y + dy;
+                if (xx < 0 || yy < 0 || xx >= R.w() || yy >= R.h())
+                    continue;
+                const size_t k = size_t(yy) * R.w() + xx;
+                if (!mask[k] && score[k] >= weak) {
+                    mask[k] = 1;
+                    steps[k] = uint16_t(std::min<int>(0xFFFE, steps[size_t(j)] + 1));
+                    queue.push_back(int32_t(k));
+                }
+            }
+    }
+    // Grown by 2 pixels: anti-aliased edges, outlines and halos.
+    std::vector<float> grown(mask.begin(), mask.end());
+    MinMax(grown, R.w(), R.h(), 2, true);
+    size_t covered = 0;
+    for (size_t i = 0; i < n; ++i)
+        covered += (mask[i] = grown[i] > 0.5f);
+    if (covered * 10 > n * 9) // nearly all: the whole rectangle
+        std::fill(mask.begin(), mask.end(), 1);
+    return mask;
+}
+
+void FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
+{
+    const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
+    if (R.empty() || mask.size() != size_t(R.w()) * R.h())
+        return;
+    // The grid: the rectangle and the pixels around it that fix the fill.
+    const Box G = Clip({R.x0 - 1, R.y0 - 1, R.x1 + 1, R.y1 + 1}, pic.W, pic.H);
+    std::vector<Level> levels(1);
+    Level& L = levels[0];
+    L.w = G.w();
+    L.h = G.h();
+    L.free.assign(size_t(L.w) * L.h, 0);
+    L.u.resize(L.free.size() * 3);
+    L.f.assign(L.u.size(), 0.f);
+    for (int y = G.y0; y <= G.y1; ++y)
+        for (int x = G.x0; x <= G.x1; ++x) {
+            const size_t i = size_t(y - G.y0) * L.w + (x - G.x0);
+            const uint32_t p = pic.At(x, y);
+            for (int ch = 0; ch < 3; ++ch)
+                L.u[3 * i + ch] = Channel(p, ch);
+            if (x >= R.x0 && x <= R.x1 && y >= R.y0 && y <= R.y1)
+                L.free[i] = mask[size_t(y - R.y0) * R.w() + (x - R.x0)];
+        }
+    Index(L);
+    if (L.cells[0].empty() && L.cells[1].empty())
+        return;
+    // Anything fixed at all? A picture wholly masked has nothing to fill from.
+    if (std::all_of(L.free.begin(), L.free.end(), [](uint8_t f) { return f; }))
+        return;
+    while (levels.back().w > 2 && levels.back().h > 2
+           && !(levels.back().cells[0].empty() && levels.back().cells[1].empty()))
+        levels.push_back(Coarsen(levels.back()));
+    Level& fine = levels[0];
+    Guess(fine);
+    std::vector<float> before(3 * (fine.cells[0].size() + fine.cells[1].size()));
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        size_t at = 0;
+        for (int parity = 0; parity < 2; ++parity)
+            for (int32_t i : fine.cells[parity])
+                for (int ch = 0; ch < 3; ++ch)
+                    before[at++] = fine.u[3 * size_t(i) + ch];
+        VCycle(levels, 0);
+        float change = 0;
+        size_t k = 0;
+        for (int parity = 0; parity < 2; ++parity)
+            for (int32_t i : fine.cells[parity])
+                for (int ch = 0; ch < 3; ++ch)
+                    change = std::max(change, std::fabs(fine.u[3 * size_t(i) + ch] - before[k++]));
+        // A cycle shrinks the error to well under half: once it changes
+        // nothing by more than 1/100 of a level, what is left can move only
+        // a value within 1/100 of a rounding boundary.
+        if (change < 1e-2f)
+            break;
+    }
+    for (int parity = 0; parity < 2; ++parity)
+        for (int32_t i : fine.cells[parity]) {
+            const int x = G.x0 + i % fine.w, y = G.y0 + i / fine.w;
+            uint32_t& word = pic.words[y * pic.stride + x];
+            uint32_t out = word & 0xFF000000u;
+            for (int ch = 0; ch < 3; ++ch)
+                out |= uint32_t(std::clamp(std::nearbyint(fine.u[3 * size_t(i) + ch]), 0.f, 255.f)) << (8 * ch);
+            word = out;
+        }
+}
+
+} // namespace retouch

@@ -1,0 +1,36 @@
+#pragma once
+// 文字補正: repaint only the caption's pixels inside a rectangle, by a
+// harmonic (membrane) fill from every pixel around them that is left, so the
+// photograph between the letters stays as it is.
+#include "SelRect.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace retouch {
+
+// A picture as the fills' callers hold it: W x H 32-bit words (blue, green,
+// red, unused), the top row first, stride words from one row to the next.
+struct WordPicture {
+    uint32_t* words;
+    int32_t W, H;
+    ptrdiff_t stride;
+    uint32_t At(int32_t x, int32_t y) const { return words[y * stride + x]; }
+};
+
+// The caption's pixels in rect (normalised, inside the picture): a mask of
+// the rectangle's width x height, row by row, 1 where the fill repaints.
+// Judged against the pixels just outside the rectangle and strips of its
+// size beside it: colours they do not hold, departure from a smooth fill of
+// the rectangle, thin bright or dark strokes; weaker evidence joined to
+// strong, then grown by 2 pixels for anti-aliasing and halos.
+std::vector<uint8_t> FindLetters(const WordPicture& picture, const SelRect& rect);
+
+// Repaints the masked pixels of rect with the harmonic fill (the solution of
+// Laplace's equation) whose values are fixed at every unmasked pixel, inside
+// the rectangle and around it. Deterministic; converged to well within a
+// byte. Nothing outside the mask changes.
+void FillHarmonic(WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask);
+
+} // namespace retouch
