@@ -72,6 +72,11 @@ jpeg blocks: changed source still used|platform/JpegKeep.cpp|s/ || !(stamp == or
 jpeg blocks: optimised tables not kept|platform/JpegKeep.cpp|s/dst.optimize_coding = OptimisedTables(\&src, \&dst) ? TRUE : FALSE;/dst.optimize_coding = FALSE;/
 exif orientation kept on upright pixels|platform/Metadata.cpp|s/                Put(e + 8, 2, le, 1);/                (void)e;/
 exif thumbnail kept|platform/Metadata.cpp|s/    Put(t + link, 4, le, 0);/    (void)link;/
+letter mask not grown|retouch/fills/LetterFill.cpp|s/    MinMax(grown, R.w(), R.h(), 2, true);/    MinMax(grown, R.w(), R.h(), 0, true);/
+letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/
+letter fill writes outside the mask|retouch/fills/LetterFill.cpp|s/                L.free\[i\] = mask\[size_t(y - R.y0) \* R.w() + (x - R.x0)\];/                L.free[i] = 1;/
+zoomed click off by the scroll|view/PictureView.cpp|s/    return static_cast<int64_t>(std::floor((double(v) + scroll) \/ scale_));/    return static_cast<int64_t>(std::floor(double(v) \/ scale_));/
+reduced copy not updated after a retouch|view/PictureView.cpp|s/    reductions_.Update(PicImg, changed);/    (void)changed;/
 batch percent of the last pixel|app/batch/Batch.cpp|s/int64_t(v.number) \* size \/ 100/int64_t(v.number) * (size - 1) \/ 100/
 '
 

@@ -266,6 +266,8 @@ private slots:
                 masked += m;
                 QVERIFY2(m || !letter[size_t(y) * W + x], qPrintable(QString("letter pixel %1,%2 missed").arg(x).arg(y)));
             }
+        auto masks = [&](int x, int y) { return mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)] != 0; };
+        QVERIFY(masks(58, 50) && masks(82, 37)); // grown by 2 for anti-aliasing and halos
         // Around the letter (its box grown by 2, and by 4 steps more in noise), not the whole rectangle.
         QVERIFY2(masked <= (background == 2 ? 33 * 42 : 25 * 34), qPrintable(QString::number(masked)));
         std::vector<uint32_t> again = pic;

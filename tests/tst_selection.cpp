@@ -145,7 +145,7 @@ private slots:
         PictureView* v = w->View;
         ViewArea* area = w->AREA[0];
         const platform::Surface& pic = v->PicImg;
-        auto mean = [&](int x, int y) { // of the 2 x 2 pixels at (2x, 2y)
+        auto mean = [&](int x, int y) { // of the 2 x 2 pixels at (2x, 2y), give or take a level
             int c[3] = {};
             for (int dy : {0, 1})
                 for (int dx : {0, 1})
@@ -157,12 +157,16 @@ private slots:
         QVERIFY(v->Zoom() < 1 && !w->HSCR[0]->isVisible() && !w->VSCR[0]->isVisible());
         QVERIFY(std::ceil(pic.width() * v->Zoom()) <= area->DrawWidth() && std::ceil(pic.height() * v->Zoom()) <= area->DrawHeight());
         v->ZoomTo(0.5, QPointF(0, 0));
-        QCOMPARE(area->BackBuffer().pixel(70, 33), mean(70, 33));
+        auto shows = [&](int x, int y) {
+            const QRgb a = area->BackBuffer().pixel(x, y), b = mean(x, y);
+            return std::abs(qRed(a) - qRed(b)) <= 1 && std::abs(qGreen(a) - qGreen(b)) <= 1 && std::abs(qBlue(a) - qBlue(b)) <= 1;
+        };
+        QVERIFY(shows(70, 33));
         w->View->Committed = {120, 50, 180, 90};
         QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
-        QCOMPARE(area->BackBuffer().pixel(70, 33), mean(70, 33)); // the reduced copy follows the retouch
+        QVERIFY(shows(70, 33)); // the reduced copy follows the retouch
         QVERIFY(w->Undo());
-        QCOMPARE(area->BackBuffer().pixel(70, 33), mean(70, 33));
+        QVERIFY(shows(70, 33));
 
         v->ZoomTo(1.0, QPointF(0, 0));
         w->HSCR[0]->setValue(40);
