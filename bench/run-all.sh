@@ -4,7 +4,7 @@
 set -e
 build=${1:-build-bench}
 export QT_QPA_PLATFORM=offscreen
-for b in bench_fills bench_codec bench_view; do
+for b in bench_fills bench_codec bench_view bench_letters; do
   [ -x "$build/bench/$b" ] || continue
   echo "== $b"
   "$build/bench/$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \

@@ -9,7 +9,7 @@ for group in "$@"; do
     build) ;;
     run)   pkgs="$pkgs qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n" ;;
     test)  pkgs="$pkgs qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n xvfb xauth xdotool mate-backgrounds parallel jq libjpeg-turbo-progs" ;;
-    bench) pkgs="$pkgs libbenchmark-dev libturbojpeg0-dev mate-backgrounds imagemagick" ;;
+    bench) pkgs="$pkgs libbenchmark-dev libturbojpeg0-dev mate-backgrounds imagemagick fonts-dejavu-core fonts-noto-cjk" ;;
     fuzz)  pkgs="$pkgs clang libclang-rt-14-dev" ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
