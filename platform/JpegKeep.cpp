@@ -1,5 +1,6 @@
-// libjpeg reports errors by longjmp: KeepCore holds only plain data, and
-// whatever it allocates lives in a scratch record its caller frees.
+// libjpeg reports errors by longjmp: PatchCore and CoefficientCore hold only
+// plain data, and whatever they allocate lives in a scratch record their
+// caller owns.
 #include "JpegKeep.h"
 
 #include "AtomicFile.h"

@@ -25,7 +25,7 @@ struct BlockPatch {
 
 // out receives source with the patches' blocks and segments (after any JFIF
 // header) in place of its own Exif, XMP, ICC and comment segments. False,
-// with out unspecified, when source is not a single-scan Huffman sequential
+// with out left in any state, when source is not a single-scan Huffman sequential
 // 8-bit file, its data is damaged, or a patch needs a code its tables lack:
 // then the caller takes the full coefficient route.
 bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch>& patches,
