@@ -375,14 +375,13 @@ int WritePicture(const platform::Surface& picture, const QString& name, const QS
             }
         }
         const std::vector<platform::MarkerSegment> segments = platform::JpegSegmentsFor(origin, true);
-        return platform::DCSavetoJPEG(picture, picture.width(), picture.height(), name,
-                                      uint8_t(std::clamp<int>(options.JpegRate, 0, 255)), options.JpegPrgrs != 0,
-                                      progress, err, &segments);
+        return platform::DCSavetoJPEG(picture, picture.width(), picture.height(), name, uint8_t(options.JpegRate),
+                                      options.JpegPrgrs != 0, progress, err, &segments);
     }
     if (ext == QLatin1String(".PNG")) {
         const std::vector<platform::PngChunk> chunks = platform::PngChunksFor(origin);
-        return platform::DCSavetoPNG(picture, picture.width(), picture.height(), name,
-                                     uint8_t(std::clamp<int>(options.PngRate, 0, 255)), progress, err, &chunks);
+        return platform::DCSavetoPNG(picture, picture.width(), picture.height(), name, uint8_t(options.PngRate),
+                                     progress, err, &chunks);
     }
     return platform::SaveBitmapFile(picture, name, progress, err);
 }

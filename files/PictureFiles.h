@@ -61,8 +61,9 @@ struct PictureSource {
 // Writes picture to name in the format ext names (".JPG", ".PNG", ".BMP"),
 // with source's metadata where the format holds it. A JPEG of a JPEG source
 // is made by keeping the source's untouched blocks when options ask for it
-// and the source allows; otherwise by the rate. A kCodec result; keptBlocks
-// tells which way the JPEG was made.
+// and the source allows; otherwise by the rate (0..255: the callers refuse
+// or clamp any other). A kCodec result; keptBlocks tells which way the JPEG
+// was made.
 int WritePicture(const platform::Surface& picture, const QString& name, const QString& ext,
                  const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
                  int* err, bool* keptBlocks = nullptr);

@@ -284,6 +284,13 @@ private slots:
                     QVERIFY(pic[i] == (letter[i] ? ink : bg[i]));
                 else if (background != 2)
                     QVERIFY2(pic[i] == bg[i], qPrintable(QString("%1,%2: %3 for %4").arg(x).arg(y).arg(pic[i], 0, 16).arg(bg[i], 0, 16)));
+                // Harmonic: each repainted pixel is the mean of its four
+                // neighbours, give or take the rounding of all five.
+                for (int ch = 0; inMask && ch < 24; ch += 8) {
+                    auto c = [&](size_t k) { return double((pic[k] >> ch) & 255); };
+                    const double mean = (c(i - 1) + c(i + 1) + c(i - W) + c(i + W)) / 4;
+                    QVERIFY2(std::abs(c(i) - mean) <= 1.0, qPrintable(QString("%1,%2: %3 by %4").arg(x).arg(y).arg(c(i)).arg(mean)));
+                }
             }
     }
 };
