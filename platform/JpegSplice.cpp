@@ -284,10 +284,8 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
             }
             frame = true;
             tables += whole;
-        } else if ((marker >= 0xC2 && marker <= 0xCF) && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
-            return false; // progressive, lossless or arithmetic-coded: the full route
-        } else if (marker == 0xCC) {
-            return false;
+        } else if (marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8) {
+            return false; // progressive, lossless or arithmetic-coded (DAC too): the full route
         } else if (marker == 0xC4) {
             size_t at = 0;
             while (at < plen) {
