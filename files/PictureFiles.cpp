@@ -345,12 +345,13 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
     if (keptBlocks && source) {
         // The saved file now holds every retouch: the next save keeps its
         // blocks, and re-encodes only what is retouched from here on.
-        QByteArray data;
-        platform::FileStamp stamp;
-        if (platform::ReadRegularFile(name, data, -1, nullptr, &stamp) == platform::ReadStatus::Ok) {
+        // Its metadata is what was just written; only its stamp is new.
+        struct stat st;
+        if (::stat(platform::EncodeFileName(name).constData(), &st) == 0) {
             source->origin.path = name;
-            source->origin.stamp = stamp;
-            platform::ReadMetadata(data, source->origin);
+            source->origin.stamp = platform::FileStamp{qint64(st.st_size),
+                                                       qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+            source->origin.jpegSegments = platform::JpegSegmentsFor(source->origin, false);
             source->retouched.clear();
         }
     }
