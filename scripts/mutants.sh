@@ -73,6 +73,7 @@ jpeg blocks: optimised tables not kept|platform/JpegKeep.cpp|s/dst.optimize_codi
 exif orientation kept on upright pixels|platform/Metadata.cpp|s/                Put(e + 8, 2, le, 1);/                (void)e;/
 exif thumbnail kept|platform/Metadata.cpp|s/    Put(t + link, 4, le, 0);/    (void)link;/
 letter mask not grown|retouch/fills/LetterFill.cpp|s/    MinMax(grown, R.w(), R.h(), 2, true);/    MinMax(grown, R.w(), R.h(), 0, true);/
+letter mask judged by the whole surroundings|retouch/fills/LetterFill.cpp|s/                limits\[size_t(t)\]\[size_t(k)\] = std::clamp(local\[size_t(k)\], 0.7f \* limit\[size_t(k)\], limit\[size_t(k)\]);/                limits[size_t(t)][size_t(k)] = limit[size_t(k)];/
 letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/
 letter fill writes outside the mask|retouch/fills/LetterFill.cpp|s/                L.free\[i\] = mask\[size_t(y - R.y0) \* R.w() + (x - R.x0)\];/                L.free[i] = 1;/
 zoomed click off by the scroll|view/PictureView.cpp|s/    return static_cast<int64_t>(std::floor((double(v) + scroll) \/ scale_));/    return static_cast<int64_t>(std::floor(double(v) \/ scale_));/

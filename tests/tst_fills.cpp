@@ -215,18 +215,21 @@ private slots:
     // rectangle changes; the same input gives the same bits.
     void letters_data()
     {
-        QTest::addColumn<int>("background"); // 0 flat, 1 linear, 2 noise
+        QTest::addColumn<int>("background"); // 0 flat, 1 linear, 2 noise, 3 flat beside strong noise
         QTest::addColumn<uint32_t>("ink");
         QTest::newRow("white on flat") << 0 << 0xFFFFFFFFu;
         QTest::newRow("black on linear") << 1 << 0xFF000000u;
         QTest::newRow("orange on linear") << 1 << 0xFFFF8C1Eu;
         QTest::newRow("white on noise") << 2 << 0xFFFFFFFFu;
+        // Texture at one end of a long rectangle must not hide a faint
+        // letter at the other.
+        QTest::newRow("faint beside texture") << 3 << 0xFF967860u;
     }
     void letters()
     {
         QFETCH(int, background);
         QFETCH(uint32_t, ink);
-        const int W = 160, H = 100;
+        const int W = background == 3 ? 240 : 160, H = 100;
         std::vector<uint32_t> bg(size_t(W) * H);
         std::mt19937 noise(7);
         for (int y = 0; y < H; ++y)
@@ -236,10 +239,11 @@ private slots:
                     r = 20 + x;
                     g = 40 + y;
                     b = 200 - y;
-                } else if (background == 2) {
-                    r += int(noise() % 31) - 15;
-                    g += int(noise() % 31) - 15;
-                    b += int(noise() % 31) - 15;
+                } else if (background == 2 || (background == 3 && x >= 120)) {
+                    const int a = background == 3 ? 45 : 15;
+                    r += int(noise() % uint32_t(2 * a + 1)) - a;
+                    g += int(noise() % uint32_t(2 * a + 1)) - a;
+                    b += int(noise() % uint32_t(2 * a + 1)) - a;
                 }
                 bg[size_t(y) * W + x] = 0xFF000000u | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
             }
@@ -256,7 +260,7 @@ private slots:
         stroke(60, 35, 62, 64);
         for (int y : {35, 48, 62})
             stroke(60, y, 80, y + 2);
-        const SelRect rect{50, 28, 95, 72};
+        const SelRect rect{50, 28, background == 3 ? 195 : 95, 72};
         retouch::WordPicture words{pic.data(), W, H, W};
         const std::vector<uint8_t> mask = retouch::FindLetters(words, rect);
         size_t masked = 0;

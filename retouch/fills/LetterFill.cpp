@@ -363,15 +363,20 @@ void TopHats(const WordPicture& pic, const Box& b, int r, std::vector<float>& br
         }
 }
 
-// The q-quantile of values from 0 to 255 (in quarter levels), at least floor.
-float Quantile(const std::vector<float>& v, double q, float floor)
+// How often each value from 0 to 255 occurs, in quarter levels.
+using Counts = std::array<uint32_t, 1025>;
+
+void Count(Counts& c, float x) { ++c[size_t(std::clamp(x * 4.f, 0.f, 1024.f))]; }
+
+// The q-quantile of the counted values, at least floor.
+float Quantile(const Counts& counts, double q, float floor)
 {
-    if (v.empty())
+    uint64_t total = 0;
+    for (uint32_t c : counts)
+        total += c;
+    if (!total)
         return floor * 2;
-    std::array<uint32_t, 1025> counts{};
-    for (float x : v)
-        ++counts[size_t(std::clamp(x * 4.f, 0.f, 1024.f))];
-    const uint64_t want = uint64_t(double(v.size()) * q);
+    const uint64_t want = uint64_t(double(total) * q);
     uint64_t seen = 0;
     for (size_t b = 0; b < counts.size(); ++b) {
         seen += counts[b];
@@ -413,20 +418,71 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         TopHats(pic, b, 3, out[2], out[3]);
         TopHats(pic, b, 7, out[4], out[5]);
     };
-    std::array<std::vector<float>, kSignals> here, beside;
-    for (const Box& s : strips) {
-        std::array<std::vector<float>, kSignals> one;
-        signals(s, one);
-        for (int k = 0; k < kSignals; ++k)
-            beside[size_t(k)].insert(beside[size_t(k)].end(), one[size_t(k)].begin(), one[size_t(k)].end());
-    }
+    std::array<std::vector<float>, kSignals> here;
+    std::vector<std::array<std::vector<float>, kSignals>> beside(strips.size());
+    for (size_t s = 0; s < strips.size(); ++s)
+        signals(strips[s], beside[s]);
     signals(R, here);
+
     // The background's own extremes: what lies beyond them is evidence.
+    // A long rectangle often crosses backgrounds of another kind: a smooth
+    // sky beside grass, a blurred field beside sharp fibres. So each stretch
+    // of it, a rectangle's depth long, is judged by the strip pixels across
+    // from it and half a stretch either side, so that texture at one end
+    // does not hide a caption at the other. Never more leniently than the
+    // whole, and never much more strictly: a few thousand smooth pixels put
+    // their extreme too low, and the photograph's own detail would go.
     constexpr double q = 0.995;
     constexpr float floors[kSignals] = {10, 10, 8, 8, 10, 10};
-    std::array<float, kSignals> limit;
+    const bool wide = R.w() >= R.h();
+    const int length = wide ? R.w() : R.h(), depth = std::max(wide ? R.h() : R.w(), 32);
+    const int stretches = std::max(1, length / depth);
+    // The strip pixels counted in blocks along the rectangle (at most 256),
+    // each stretch's window then being a sum of blocks.
+    int first = wide ? R.x0 : R.y0, last = wide ? R.x1 : R.y1;
+    for (const Box& b : strips) {
+        first = std::min(first, wide ? b.x0 : b.y0);
+        last = std::max(last, wide ? b.x1 : b.y1);
+    }
+    const int block = std::max(std::max(1, depth / 2), (last - first + 256) / 256);
+    std::vector<std::array<Counts, kSignals>> blocks(size_t((last - first) / block + 1));
+    for (size_t s = 0; s < strips.size(); ++s) {
+        const Box& b = strips[s];
+        for (int y = b.y0; y <= b.y1; ++y)
+            for (int x = b.x0; x <= b.x1; ++x) {
+                std::array<Counts, kSignals>& c = blocks[size_t(((wide ? x : y) - first) / block)];
+                const size_t i = size_t(y - b.y0) * b.w() + (x - b.x0);
+                for (int k = 0; k < kSignals; ++k)
+                    Count(c[size_t(k)], beside[s][size_t(k)][i]);
+            }
+    }
+    auto extremes = [&](int lo, int hi) { // of the blocks that hold lo .. hi
+        std::array<Counts, kSignals> sum{};
+        for (int j = std::max(0, (lo - first) / block); j <= std::min(int(blocks.size()) - 1, (hi - first) / block); ++j)
+            for (int k = 0; k < kSignals; ++k)
+                for (size_t v = 0; v < sum[0].size(); ++v)
+                    sum[size_t(k)][v] += blocks[size_t(j)][size_t(k)][v];
+        std::array<float, kSignals> limit;
+        uint64_t total = 0;
+        for (uint32_t c : sum[0])
+            total += c;
+        for (int k = 0; k < kSignals; ++k)
+            limit[size_t(k)] = total < 2000 ? 0.f : Quantile(sum[size_t(k)], q, floors[k]); // too few to tell
+        return limit;
+    };
+    std::array<float, kSignals> limit = extremes(first, last);
     for (int k = 0; k < kSignals; ++k)
-        limit[size_t(k)] = Quantile(beside[size_t(k)], q, floors[k]);
+        if (limit[size_t(k)] == 0.f)
+            limit[size_t(k)] = floors[k] * 2;
+    std::vector<std::array<float, kSignals>> limits(size_t(stretches), limit);
+    for (int t = 0; t < stretches && stretches > 1; ++t) {
+        const int from = (wide ? R.x0 : R.y0) + int(int64_t(length) * t / stretches),
+                  to = (wide ? R.x0 : R.y0) + int(int64_t(length) * (t + 1) / stretches) - 1;
+        const std::array<float, kSignals> local = extremes(from - depth / 2, to + depth / 2);
+        for (int k = 0; k < kSignals; ++k)
+            if (local[size_t(k)] > 0.f)
+                limits[size_t(t)][size_t(k)] = std::clamp(local[size_t(k)], 0.7f * limit[size_t(k)], limit[size_t(k)]);
+    }
 
     // Colours the surroundings hold (a ring around the rectangle and the
     // strips), widened by one step of the 16-level grid.
@@ -456,9 +512,11 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
     for (int y = R.y0; y <= R.y1; ++y)
         for (int x = R.x0; x <= R.x1; ++x) {
             const size_t i = size_t(y - R.y0) * R.w() + (x - R.x0);
+            const int along = wide ? x - R.x0 : y - R.y0;
+            const std::array<float, kSignals>& lim = limits[size_t(int64_t(along) * stretches / length)];
             float s = 0;
             for (int k = 0; k < kSignals; ++k)
-                s = std::max(s, here[size_t(k)][i] / limit[size_t(k)]);
+                s = std::max(s, here[size_t(k)][i] / lim[size_t(k)]);
             if (known && !near[size_t(Bin(pic.At(x, y)))])
                 s = std::max(s, 1.5f);
             score[i] = s;
@@ -469,14 +527,14 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
     // to edge), only within a few steps of the strong, or it would spread
     // over the whole rectangle. Photographs stay far below that.
     constexpr float strong = 1.5f, weak = 0.75f;
-    size_t weakBeside = 0;
-    const size_t besideCount = beside[0].size();
-    for (size_t i = 0; i < besideCount; ++i) {
-        float v = 0;
-        for (int k = 0; k < kSignals; ++k)
-            v = std::max(v, beside[size_t(k)][i] / limit[size_t(k)]);
-        weakBeside += v >= weak;
-    }
+    size_t weakBeside = 0, besideCount = 0;
+    for (const std::array<std::vector<float>, kSignals>& one : beside)
+        for (size_t i = 0; i < one[0].size(); ++i, ++besideCount) {
+            float v = 0;
+            for (int k = 0; k < kSignals; ++k)
+                v = std::max(v, one[size_t(k)][i] / limit[size_t(k)]);
+            weakBeside += v >= weak;
+        }
     const uint16_t reach = weakBeside * 3 > besideCount ? 4 : 0xFFFF;
     std::vector<uint8_t> mask(n, 0);
     std::vector<uint16_t> steps(n, 0);

@@ -22,7 +22,8 @@ struct WordPicture {
 // The caption's pixels in rect (normalised, inside the picture): a mask of
 // the rectangle's width x height, row by row, 1 where the fill repaints.
 // Judged against the pixels just outside the rectangle and strips of its
-// size beside it: colours they do not hold, departure from a smooth fill of
+// size beside it (each stretch of a long rectangle mostly by the strips
+// across from it): colours they do not hold, departure from a smooth fill of
 // the rectangle, thin bright or dark strokes; weaker evidence joined to
 // strong, then grown by 2 pixels for anti-aliasing and halos.
 std::vector<uint8_t> FindLetters(const WordPicture& picture, const SelRect& rect);
