@@ -10,14 +10,17 @@ namespace {
 
 // ---- the harmonic fill: multigrid on the masked cells ----------------------
 
-// A grid of cells, three channels each. Free cells are unknowns; the others
-// hold fixed values (on the finest grid the picture's, on coarser grids the
-// correction, zero).
+// A cell's three channels (and an unused fourth), worked on together.
+typedef float Px __attribute__((vector_size(16)));
+
+// A grid of cells. Free cells are unknowns; the others hold fixed values (on
+// the finest grid the picture's, on coarser grids the correction, zero).
 struct Level {
     int w = 0, h = 0;
     std::vector<uint8_t> free;
     std::vector<uint8_t> sides; // which of left, right, up, down lie in the grid
-    std::vector<float> u, f;
+    std::vector<Px> u;
+    std::vector<Px> f; // the right-hand side; none (zero) on the finest grid
     std::vector<int32_t> cells[2]; // the free cells, by (x + y) parity
     std::vector<int32_t> parent[2]; // each one's cell on the coarser grid, if free there, else -1
     // For the correction back from the coarser grid, each free cell's own
@@ -26,7 +29,7 @@ struct Level {
     std::vector<std::array<int32_t, 4>> near[2];
 };
 
-constexpr uint8_t kLeft = 1, kRight = 2, kUp = 4, kDown = 8;
+constexpr uint8_t kLeft = 1, kRight = 2, kUp = 4, kDown = 8, kAll = kLeft | kRight | kUp | kDown;
 
 void Index(Level& L)
 {
@@ -43,38 +46,37 @@ void Index(Level& L)
         }
 }
 
+// The sum of a cell's neighbours in the grid, and how many there are.
+inline __attribute__((always_inline)) Px Neighbours(const Level& L, int32_t i, int& count)
+{
+    const uint8_t s = L.sides[size_t(i)];
+    const Px* u = L.u.data();
+    if (s == kAll) {
+        count = 4;
+        return u[i - 1] + u[i + 1] + u[i - L.w] + u[i + L.w];
+    }
+    Px sum{0, 0, 0, 0};
+    count = 0;
+    for (const int32_t j : {s & kLeft ? i - 1 : -1, s & kRight ? i + 1 : -1, s & kUp ? i - L.w : -1, s & kDown ? i + L.w : -1})
+        if (j >= 0) {
+            sum += u[j];
+            ++count;
+        }
+    return sum;
+}
+
 // One Gauss-Seidel pass over the cells of one parity: each becomes the mean
 // of its neighbours (plus its share of f). Cells of one parity have no
 // neighbours among themselves, so the order within a pass does not matter.
 void Relax(Level& L, int parity)
 {
-    float* u = L.u.data();
-    const float* f = L.f.data();
-    const int w = L.w;
+    Px* u = L.u.data();
+    const bool withF = !L.f.empty();
     for (const int32_t i : L.cells[parity]) {
-        const uint8_t s = L.sides[size_t(i)];
-        if (s == (kLeft | kRight | kUp | kDown)) { // inside the grid: no edge to mind
-            const float* l = u + 3 * (i - 1);
-            const float* r = u + 3 * (i + 1);
-            const float* t = u + 3 * (i - w);
-            const float* d = u + 3 * (i + w);
-            for (int ch = 0; ch < 3; ++ch)
-                u[3 * i + ch] = (f[3 * i + ch] + l[ch] + r[ch] + t[ch] + d[ch]) * 0.25f;
-            continue;
-        }
-        float a = f[3 * i], b = f[3 * i + 1], c = f[3 * i + 2];
-        int count = 0;
-        for (const int32_t j : {s & kLeft ? i - 1 : -1, s & kRight ? i + 1 : -1, s & kUp ? i - w : -1, s & kDown ? i + w : -1})
-            if (j >= 0) {
-                a += u[3 * j];
-                b += u[3 * j + 1];
-                c += u[3 * j + 2];
-                ++count;
-            }
-        const float k = 1.0f / float(count);
-        u[3 * i] = a * k;
-        u[3 * i + 1] = b * k;
-        u[3 * i + 2] = c * k;
+        int count;
+        const Px sum = Neighbours(L, i, count);
+        const Px total = withF ? L.f[size_t(i)] + sum : sum;
+        u[i] = count == 4 ? total * 0.25f : total * (1.0f / float(count));
     }
 }
 
@@ -97,8 +99,8 @@ Level Coarsen(Level& fine)
         for (int x = 0; x < fine.w; ++x)
             if (!fine.free[size_t(y) * fine.w + x])
                 c.free[size_t(y / 2) * c.w + x / 2] = 0;
-    c.u.assign(c.free.size() * 3, 0.f);
-    c.f.assign(c.free.size() * 3, 0.f);
+    c.u.assign(c.free.size(), Px{0, 0, 0, 0});
+    c.f.assign(c.free.size(), Px{0, 0, 0, 0});
     Index(c);
     for (int parity = 0; parity < 2; ++parity) {
         fine.parent[parity].clear();
@@ -114,7 +116,7 @@ Level Coarsen(Level& fine)
     return c;
 }
 
-void VCycle(std::vector<Level>& levels, size_t k)
+void Cycle(std::vector<Level>& levels, size_t k)
 {
     Level& L = levels[k];
     if (k + 1 == levels.size()) {
@@ -123,10 +125,11 @@ void VCycle(std::vector<Level>& levels, size_t k)
     }
     Smooth(L, 2);
     Level& C = levels[k + 1];
-    std::fill(C.u.begin(), C.u.end(), 0.f);
-    std::fill(C.f.begin(), C.f.end(), 0.f);
+    std::fill(C.u.begin(), C.u.end(), Px{0, 0, 0, 0});
+    std::fill(C.f.begin(), C.f.end(), Px{0, 0, 0, 0});
     // The residual, summed into the coarse cells (their spacing is twice as
     // large, so their equation takes four times the residual's mean).
+    const bool withF = !L.f.empty();
     for (int parity = 0; parity < 2; ++parity) {
         const std::vector<int32_t>& cells = L.cells[parity];
         for (size_t n = 0; n < cells.size(); ++n) {
@@ -134,38 +137,23 @@ void VCycle(std::vector<Level>& levels, size_t k)
             if (ci < 0)
                 continue;
             const int32_t i = cells[n];
-            const uint8_t s = L.sides[size_t(i)];
-            const float* u = L.u.data();
-            if (s == (kLeft | kRight | kUp | kDown)) {
-                for (int ch = 0; ch < 3; ++ch) {
-                    const size_t at = 3 * size_t(i) + size_t(ch);
-                    C.f[3 * size_t(ci) + ch] += L.f[at] + u[at - 3] + u[at + 3] + u[at - 3 * size_t(L.w)]
-                                                + u[at + 3 * size_t(L.w)] - 4 * u[at];
-                }
-                continue;
-            }
-            float r[3] = {L.f[3 * size_t(i)], L.f[3 * size_t(i) + 1], L.f[3 * size_t(i) + 2]};
-            int count = 0;
-            for (const int32_t j : {s & kLeft ? i - 1 : -1, s & kRight ? i + 1 : -1, s & kUp ? i - L.w : -1,
-                                    s & kDown ? i + L.w : -1})
-                if (j >= 0) {
-                    for (int ch = 0; ch < 3; ++ch)
-                        r[ch] += L.u[3 * size_t(j) + ch];
-                    ++count;
-                }
-            for (int ch = 0; ch < 3; ++ch)
-                C.f[3 * size_t(ci) + ch] += r[ch] - float(count) * L.u[3 * size_t(i) + ch];
+            int count;
+            const Px sum = Neighbours(L, i, count);
+            C.f[size_t(ci)] += (withF ? L.f[size_t(i)] + sum : sum) - float(count) * L.u[size_t(i)];
         }
     }
-    VCycle(levels, k + 1);
+    // Twice (a W-cycle): a mask of strokes keeps few whole cells on the
+    // coarser grids, so one visit leaves their correction rough, and a
+    // second costs less than the fine-grid cycles it saves.
+    Cycle(levels, k + 1);
+    if (k + 2 < levels.size())
+        Cycle(levels, k + 1);
     // Bilinear: the coarse grid's fixed cells hold a correction of zero.
     for (int parity = 0; parity < 2; ++parity) {
         const std::vector<int32_t>& cells = L.cells[parity];
         for (size_t n = 0; n < cells.size(); ++n) {
             const std::array<int32_t, 4>& c = L.near[parity][n];
-            for (int ch = 0; ch < 3; ++ch)
-                L.u[3 * size_t(cells[n]) + ch] += (9 * C.u[3 * size_t(c[0]) + ch] + 3 * C.u[3 * size_t(c[1]) + ch]
-                                                   + 3 * C.u[3 * size_t(c[2]) + ch] + C.u[3 * size_t(c[3]) + ch]) / 16;
+            L.u[size_t(cells[n])] += (9 * C.u[size_t(c[0])] + 3 * C.u[size_t(c[1])] + 3 * C.u[size_t(c[2])] + C.u[size_t(c[3])]) / 16;
         }
     }
     Smooth(L, 1);
@@ -175,7 +163,7 @@ void VCycle(std::vector<Level>& levels, size_t k)
 // straight line between the fixed cells that bound the run, the two averaged.
 void Guess(Level& L)
 {
-    std::vector<float> sum(L.u.size(), 0.f);
+    std::vector<Px> sum(L.u.size(), Px{0, 0, 0, 0});
     std::vector<uint8_t> count(L.free.size(), 0);
     auto runs = [&](int lines, int length, auto at) {
         for (int line = 0; line < lines; ++line) {
@@ -191,15 +179,12 @@ void Guess(Level& L)
                 const bool before = start > 0, after = p < length;
                 if (!before && !after)
                     continue;
+                const Px a = before ? L.u[at(line, start - 1)] : L.u[at(line, p)];
+                const Px b = after ? L.u[at(line, p)] : a;
                 for (int q = start; q < p; ++q) {
-                    const size_t i = at(line, q);
                     const float t = before && after ? float(q - start + 1) / float(p - start + 1) : (before ? 0.f : 1.f);
-                    for (int ch = 0; ch < 3; ++ch) {
-                        const float a = before ? L.u[3 * at(line, start - 1) + ch] : L.u[3 * at(line, p) + ch];
-                        const float b = after ? L.u[3 * at(line, p) + ch] : a;
-                        sum[3 * i + ch] += a + (b - a) * t;
-                    }
-                    ++count[i];
+                    sum[at(line, q)] += a + (b - a) * t;
+                    ++count[at(line, q)];
                 }
             }
         }
@@ -208,8 +193,7 @@ void Guess(Level& L)
     runs(L.w, L.h, [&](int x, int y) { return size_t(y) * L.w + x; });
     for (size_t i = 0; i < L.free.size(); ++i)
         if (L.free[i] && count[i])
-            for (int ch = 0; ch < 3; ++ch)
-                L.u[3 * i + ch] = sum[3 * i + ch] / float(count[i]);
+            L.u[i] = sum[i] / float(count[i]);
 }
 
 // ---- finding the letters --------------------------------------------------
@@ -585,14 +569,12 @@ void FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
     L.w = G.w();
     L.h = G.h();
     L.free.assign(size_t(L.w) * L.h, 0);
-    L.u.resize(L.free.size() * 3);
-    L.f.assign(L.u.size(), 0.f);
+    L.u.resize(L.free.size());
     for (int y = G.y0; y <= G.y1; ++y)
         for (int x = G.x0; x <= G.x1; ++x) {
             const size_t i = size_t(y - G.y0) * L.w + (x - G.x0);
             const uint32_t p = pic.At(x, y);
-            for (int ch = 0; ch < 3; ++ch)
-                L.u[3 * i + ch] = Channel(p, ch);
+            L.u[i] = Px{Channel(p, 0), Channel(p, 1), Channel(p, 2), 0};
             if (x >= R.x0 && x <= R.x1 && y >= R.y0 && y <= R.y1)
                 L.free[i] = mask[size_t(y - R.y0) * R.w() + (x - R.x0)];
         }
@@ -607,20 +589,22 @@ void FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
         levels.push_back(Coarsen(levels.back()));
     Level& fine = levels[0];
     Guess(fine);
-    std::vector<float> before(3 * (fine.cells[0].size() + fine.cells[1].size()));
+    std::vector<Px> before(fine.cells[0].size() + fine.cells[1].size());
     for (int cycle = 0; cycle < 200; ++cycle) {
         size_t at = 0;
         for (int parity = 0; parity < 2; ++parity)
             for (int32_t i : fine.cells[parity])
-                for (int ch = 0; ch < 3; ++ch)
-                    before[at++] = fine.u[3 * size_t(i) + ch];
-        VCycle(levels, 0);
-        float change = 0;
+                before[at++] = fine.u[size_t(i)];
+        Cycle(levels, 0);
+        Px most{0, 0, 0, 0};
         size_t k = 0;
         for (int parity = 0; parity < 2; ++parity)
-            for (int32_t i : fine.cells[parity])
-                for (int ch = 0; ch < 3; ++ch)
-                    change = std::max(change, std::fabs(fine.u[3 * size_t(i) + ch] - before[k++]));
+            for (int32_t i : fine.cells[parity]) {
+                const Px d = fine.u[size_t(i)] - before[k++];
+                most = most > d ? most : d; // lane by lane, up and down
+                most = most > -d ? most : -d;
+            }
+        const float change = std::max({most[0], most[1], most[2]});
         // A cycle shrinks the error to well under half: once it changes
         // nothing by more than 1/100 of a level, what is left can move only
         // a value within 1/100 of a rounding boundary.
@@ -633,7 +617,7 @@ void FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
             uint32_t& word = pic.words[y * pic.stride + x];
             uint32_t out = word & 0xFF000000u;
             for (int ch = 0; ch < 3; ++ch)
-                out |= uint32_t(std::clamp(std::nearbyint(fine.u[3 * size_t(i) + ch]), 0.f, 255.f)) << (8 * ch);
+                out |= uint32_t(std::clamp(std::nearbyint(fine.u[size_t(i)][ch]), 0.f, 255.f)) << (8 * ch);
             word = out;
         }
 }
