@@ -3,10 +3,14 @@
 #include <QFile>
 #include <QTest>
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <unistd.h>
+#include <grp.h>
 #include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -28,6 +32,8 @@ std::optional<QRgb> ScriptedDialogs::ColorDialog(QWidget*, QRgb, const QList<QRg
 int ScriptedDialogs::MessageBox(QWidget*, const QString& text, const QString& title, int style)
 {
     messages << Message{text, title, style};
+    if (beforeAnswer)
+        beforeAnswer();
     if (messageAnswers.isEmpty())
         return platform::IDOK;
     return messageAnswers.takeFirst();
@@ -56,44 +62,94 @@ platform::Surface MakePicture(int w, int h, unsigned seed)
     return s;
 }
 
-QString FirstDifference(const QImage& a0, const QImage& b0, int tolerance)
+// Calls visit(x, y, a, b, largest channel difference) for every pixel until it returns false.
+template <typename Visit>
+void ForEachPixelPair(const QImage& a0, const QImage& b0, Visit visit)
 {
-    if (a0.size() != b0.size())
-        return QString("sizes differ: %1x%2 vs %3x%4").arg(a0.width()).arg(a0.height()).arg(b0.width()).arg(b0.height());
-    const QImage a = a0.convertToFormat(QImage::Format_RGB32);
-    const QImage b = b0.convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < a.height(); ++y) {
-        const auto* ra = reinterpret_cast<const QRgb*>(a.constScanLine(y));
-        const auto* rb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
-        for (int x = 0; x < a.width(); ++x) {
-            const int d = std::max({std::abs(qRed(ra[x]) - qRed(rb[x])), std::abs(qGreen(ra[x]) - qGreen(rb[x])),
-                                    std::abs(qBlue(ra[x]) - qBlue(rb[x]))});
-            if (d > tolerance)
-                return QString("pixel (%1,%2): %3 vs %4").arg(x).arg(y).arg(ra[x] & 0xFFFFFF, 6, 16, QChar('0')).arg(rb[x] & 0xFFFFFF, 6, 16, QChar('0'));
-        }
-    }
-    return QString();
-}
-
-double MeanDifference(const QImage& a0, const QImage& b0, int* maxDiff)
-{
-    const QImage a = a0.convertToFormat(QImage::Format_RGB32);
-    const QImage b = b0.convertToFormat(QImage::Format_RGB32);
-    double sum = 0;
-    int worst = 0;
+    const QImage a = a0.convertToFormat(QImage::Format_RGB32), b = b0.convertToFormat(QImage::Format_RGB32);
     for (int y = 0; y < a.height(); ++y) {
         const auto* ra = reinterpret_cast<const QRgb*>(a.constScanLine(y));
         const auto* rb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
         for (int x = 0; x < a.width(); ++x)
-            for (int d : {std::abs(qRed(ra[x]) - qRed(rb[x])), std::abs(qGreen(ra[x]) - qGreen(rb[x])),
-                          std::abs(qBlue(ra[x]) - qBlue(rb[x]))}) {
-                sum += d;
-                worst = std::max(worst, d);
-            }
+            if (!visit(x, y, ra[x], rb[x]))
+                return;
     }
+}
+
+int Channel(QRgb p, int k) { return int(p >> (8 * k) & 255); }
+
+QString FirstDifference(const QImage& a, const QImage& b, int tolerance)
+{
+    if (a.size() != b.size())
+        return QString("sizes differ: %1x%2 vs %3x%4").arg(a.width()).arg(a.height()).arg(b.width()).arg(b.height());
+    QString found;
+    ForEachPixelPair(a, b, [&](int x, int y, QRgb p, QRgb q) {
+        for (int k = 0; k < 3; ++k)
+            if (std::abs(Channel(p, k) - Channel(q, k)) > tolerance) {
+                found = QString("pixel (%1,%2): %3 vs %4").arg(x).arg(y).arg(p & 0xFFFFFF, 6, 16, QChar('0')).arg(q & 0xFFFFFF, 6, 16, QChar('0'));
+                return false;
+            }
+        return true;
+    });
+    return found;
+}
+
+double MeanDifference(const QImage& a, const QImage& b, int* maxDiff)
+{
+    double sum = 0;
+    int worst = 0;
+    ForEachPixelPair(a, b, [&](int, int, QRgb p, QRgb q) {
+        for (int k = 0; k < 3; ++k) {
+            sum += std::abs(Channel(p, k) - Channel(q, k));
+            worst = std::max(worst, std::abs(Channel(p, k) - Channel(q, k)));
+        }
+        return true;
+    });
     if (maxDiff)
         *maxDiff = worst;
     return sum / (3.0 * std::max<qint64>(1, qint64(a.width()) * a.height()));
+}
+
+QByteArray Segment(int marker, const QByteArray& payload)
+{
+    const int n = int(payload.size()) + 2;
+    return QByteArray(1, char(0xFF)) + char(marker) + char(n >> 8) + char(n & 255) + payload;
+}
+
+QByteArray MakeExif(int orientation, bool thumbnail)
+{
+    QByteArray t("II*\0\x08\0\0\0", 8);
+    auto u16 = [&](int v) { t += char(v & 255); t += char(v >> 8); };
+    auto u32 = [&](uint32_t v) { u16(int(v & 0xFFFF)); u16(int(v >> 16)); };
+    auto entry = [&](int tag, int type, uint32_t count, uint32_t value) { u16(tag); u16(type); u32(count); u32(value); };
+    u16(2);
+    entry(0x010F, 2, 4, 0x006D6143); // "Cam"
+    entry(0x0112, 3, 1, uint32_t(orientation));
+    u32(thumbnail ? 38 : 0);
+    if (thumbnail) { // IFD1 at 38, the thumbnail's bytes at 68
+        u16(2);
+        entry(0x0201, 4, 1, 68);
+        entry(0x0202, 4, 1, 6);
+        u32(0);
+        t += QByteArray("\xFF\xD8\x01\x02\xFF\xD9", 6);
+    }
+    return t;
+}
+
+int ExitCodeOfChild(const std::function<int()>& body, unsigned long fileSizeLimit, bool asNobody)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        if (asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 QByteArray ReadAll(const QString& path)

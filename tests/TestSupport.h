@@ -28,6 +28,7 @@ public:
     QList<platform::FileDialogRequest> fileRequests;
     QList<int> messageAnswers;
     QList<Message> messages;
+    std::function<void()> beforeAnswer; // runs while a message is on screen
     std::function<int(QDialog&)> modal; // answers ShowModal
 
     platform::FileDialogResult FileDialog(const platform::FileDialogRequest& request) override;
@@ -45,6 +46,15 @@ QString FirstDifference(const QImage& a, const QImage& b, int tolerance = 0);
 
 // The largest per-channel difference, and the mean absolute one.
 double MeanDifference(const QImage& a, const QImage& b, int* maxDiff = nullptr);
+
+// A JPEG marker segment, and little-endian Exif (after "Exif\0\0") with a
+// make and an orientation, and optionally a thumbnail in IFD1.
+QByteArray Segment(int marker, const QByteArray& payload);
+QByteArray MakeExif(int orientation, bool thumbnail);
+
+// body's result in a child process with a file-size limit (a full disk that
+// root cannot write past), optionally as the ordinary user `nobody`.
+int ExitCodeOfChild(const std::function<int()>& body, unsigned long fileSizeLimit, bool asNobody = false);
 
 QByteArray ReadAll(const QString& path);
 bool WriteAll(const QString& path, const QByteArray& data);

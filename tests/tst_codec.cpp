@@ -9,12 +9,9 @@
 #include <QDirIterator>
 #include <QTest>
 
-#include <csignal>
-#include <grp.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -45,24 +42,6 @@ platform::Surface ReadPng(const QString& path, const QSize& size)
     if (platform::DCReadPNG(path, s) != 0)
         return {};
     return s;
-}
-
-// body's result in a child process with a file-size limit, optionally as
-// the ordinary user `nobody` (the caller being root).
-int ExitCodeOfChild(const std::function<int()>& body, rlim_t fileSizeLimit, bool asNobody = false)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{fileSizeLimit, fileSizeLimit};
-        setrlimit(RLIMIT_FSIZE, &lim);
-        if (asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(99);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace

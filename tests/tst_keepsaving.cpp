@@ -53,34 +53,6 @@ Coefficients ReadCoefficients(const QByteArray& file)
     return c;
 }
 
-// Little-endian Exif with an orientation and a make, and optionally a
-// thumbnail in IFD1.
-QByteArray MakeExif(int orientation, bool thumbnail)
-{
-    QByteArray t("II*\0\x08\0\0\0", 8);
-    auto u16 = [&](int v) { t += char(v & 255); t += char(v >> 8); };
-    auto u32 = [&](uint32_t v) { u16(int(v & 0xFFFF)); u16(int(v >> 16)); };
-    auto entry = [&](int tag, int type, uint32_t count, uint32_t value) { u16(tag); u16(type); u32(count); u32(value); };
-    u16(2);
-    entry(0x010F, 2, 4, 0x006D6143); // "Cam"
-    entry(0x0112, 3, 1, uint32_t(orientation));
-    u32(thumbnail ? 38 : 0);
-    if (thumbnail) { // IFD1 at 38, the thumbnail's bytes at 68
-        u16(2);
-        entry(0x0201, 4, 1, 68);
-        entry(0x0202, 4, 1, 6);
-        u32(0);
-        t += QByteArray("\xFF\xD8\x01\x02\xFF\xD9", 6);
-    }
-    return t;
-}
-
-QByteArray Segment(int marker, const QByteArray& payload)
-{
-    const int n = int(payload.size()) + 2;
-    return QByteArray(1, char(0xFF)) + char(marker) + char(n >> 8) + char(n & 255) + payload;
-}
-
 QByteArray FakeProfile(int size)
 {
     QByteArray p(size, 0);

@@ -77,12 +77,7 @@ private slots:
         QCOMPARE(w.DBTN[0]->nextInFocusChain(), static_cast<QWidget*>(w.BTN[4]));
         QCOMPARE(w.BTN[4]->nextInFocusChain(), static_cast<QWidget*>(w.BTN[2]));
         QCOMPARE(w.size(), QSize(322, 280));
-        QCOMPARE(w.FLD[0]->geometry(), QRect(88, 8, 209, 18));
-        QCOMPARE(w.DBTN[0]->geometry(), QRect(296, 8, 17, 17));
-        QCOMPARE(w.Loupe->geometry(), QRect(8, 32, 74, 74));
         QCOMPARE(w.AREA[0]->geometry(), QRect(88, 24, 209, 177));
-        QCOMPARE(w.HSCR[0]->geometry(), QRect(88, 200, 209, 17));
-        QCOMPARE(w.VSCR[0]->geometry(), QRect(296, 24, 17, 177));
         for (int i = 0; i < 4; ++i)
             QCOMPARE(w.OPT[i]->geometry(), QRect(8 + 72 * i, 224, 65, 17));
         QVERIFY(w.OPT[3]->geometry().right() < 306 - 8); // inside the narrowest window

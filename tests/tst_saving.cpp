@@ -165,42 +165,21 @@ private slots:
         QCOMPARE(ReadAll(target), QByteArray("old picture"));
     }
 
+    // The old file disappears while the question is on screen: the save
+    // still writes, and nothing is half-written. Its folder disappearing
+    // instead is reported.
     void fileVanishingAfterTheQuestion()
     {
-        // The old file disappears while the question is on screen: the save
-        // still writes, and nothing is half-written.
-        struct Vanishing : ScriptedDialogs {
-            QString victim;
-            int MessageBox(QWidget* w, const QString& t, const QString& title, int style) override
-            {
-                QFile::remove(victim);
-                ScriptedDialogs::MessageBox(w, t, title, style);
-                return platform::IDYES;
-            }
-        } d;
-        d.victim = dir.filePath("vanish.png");
-        QVERIFY(WriteAll(d.victim, "old"));
-        d.fileAnswers << platform::FileDialogResult{d.victim, 1};
-        QCOMPARE(files::SaveImageFile(nullptr, pic, {}), files::SaveOutcome::Saved);
-        QCOMPARE(FirstDifference(QImage(d.victim), pic), QString());
-        // Its folder disappearing instead is reported.
-        QDir(dir.path()).mkdir("gone");
-        const QString inside = dir.filePath("gone/x.png");
-        QVERIFY(WriteAll(inside, "old"));
-        struct FolderGone : ScriptedDialogs {
-            QString folder;
-            int MessageBox(QWidget* w, const QString& t, const QString& title, int style) override
-            {
-                QDir(folder).removeRecursively();
-                ScriptedDialogs::MessageBox(w, t, title, style);
-                return platform::IDYES;
-            }
-        };
-        FolderGone g;
-        g.folder = dir.filePath("gone");
-        g.fileAnswers << platform::FileDialogResult{inside, 1};
-        QCOMPARE(files::SaveImageFile(nullptr, pic, {}), files::SaveOutcome::Failed);
-        QCOMPARE(g.messages.last().title, QString("保存エラー"));
+        ScriptedDialogs d;
+        const QString victim = dir.filePath("vanish.png"), inside = dir.filePath("gone/x.png");
+        QVERIFY(QDir(dir.path()).mkdir("gone") && WriteAll(victim, "old") && WriteAll(inside, "old"));
+        d.beforeAnswer = [&] { QFile::remove(victim); };
+        d.messageAnswers << platform::IDYES << platform::IDYES;
+        QCOMPARE(save(d, victim, 1), files::SaveOutcome::Saved);
+        QCOMPARE(FirstDifference(QImage(victim), pic), QString());
+        d.beforeAnswer = [&] { QDir(dir.filePath("gone")).removeRecursively(); };
+        QCOMPARE(save(d, inside, 1), files::SaveOutcome::Failed);
+        QCOMPARE(d.messages.last().title, QString("保存エラー"));
     }
 
     // How long a save takes depends on the machine, so the test sets the
@@ -314,27 +293,21 @@ private slots:
             f.BTN_Click(0);
             QCOMPARE(png, stored);
         }
+        // Stored values out of range: shown at the bars' ends, never a failure,
+        // written back in range by 設定 and left alone by 閉じる.
+        png = 5;
+        prgrs = 7;
+        rate = 250;
         {
-            png = 5;
-            prgrs = 7;
             frmJPEG f(b);
-            QCOMPARE(f.ASCR[1]->value(), 1);
-            QCOMPARE(f.DSP[1]->text(), QString("1"));
-            QVERIFY(f.CHK->isChecked());
-            f.BTN_Click(0);
-            QCOMPARE(png, int16_t(0));
-            QCOMPARE(prgrs, int16_t(-1));
-        }
-        {
-            rate = 250; // out of the bar's range: shown at its end, never a failure
-            frmJPEG f(b);
-            QCOMPARE(f.ASCR[0]->value(), 100);
+            QVERIFY(f.ASCR[0]->value() == 100 && f.ASCR[1]->value() == 1 && f.DSP[1]->text() == "1" && f.CHK->isChecked());
             f.ASCR[0]->setValue(70);
-            f.CHK->setChecked(false);
             const int before = saves;
-            f.BTN_Click(1); // "閉じる" stores nothing
+            f.BTN_Click(1);
             QCOMPARE(saves, before);
             QCOMPARE(rate, int16_t(250));
+            f.BTN_Click(0);
+            QVERIFY(png == 0 && prgrs == -1 && rate == 70);
         }
     }
 

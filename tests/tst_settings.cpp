@@ -10,12 +10,8 @@
 #include <QBuffer>
 #include <QTest>
 
-#include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace testsupport;
 
@@ -95,20 +91,9 @@ private slots:
 
         // A full disk: the file-size limit of a child process stops the
         // write half-way; the old file must survive whole.
-        QByteArray old = "[Image]\nFront=/old.png\n";
+        const QByteArray old = "[Image]\nFront=/old.png\n";
         writeIni(old);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit lim{64, 64};
-            setrlimit(RLIMIT_FSIZE, &lim);
-            const bool ok = platform::WriteProfileString("Image", "Front", QString(5000, QChar('z')), ini());
-            _exit(ok ? 0 : 3);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), 3);
+        QCOMPARE(ExitCodeOfChild([&] { return platform::WriteProfileString("Image", "Front", QString(5000, QChar('z')), ini()) ? 0 : 3; }, 64), 3);
         QCOMPARE(ReadAll(ini()), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter("Pixmend").size(), 1);
     }
