@@ -98,19 +98,6 @@ private slots:
         QCOMPARE(w.AREA[0]->size(), QSize(minClient.width() - 113, minClient.height() - 103));
     }
 
-    void pictureOpenedBeforeShowingIsOnView()
-    {
-        const QString png = picture("early.png", 300, 250, 3);
-        basCommon::ImageFront = png;
-        frmMain w;
-        w.Form_Load(); // before the window is shown, as at start-up
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QImage shown = w.AREA[0]->grab().toImage();
-        QCOMPARE(shown.pixel(1, 1) & 0xFFFFFF, w.View->PicImg.pixel(0, 0) & 0xFFFFFF);
-        QCOMPARE(shown.pixel(100, 80) & 0xFFFFFF, w.View->PicImg.pixel(99, 79) & 0xFFFFFF);
-    }
-
     void qtSpeaksJapanese()
     {
         QVERIFY(basCommon::InstallJapaneseTranslation());
@@ -367,30 +354,6 @@ private slots:
         p.start(QStringLiteral(PIXMEND_APP), {"--nonsense"});
         QVERIFY(p.waitForFinished());
         QVERIFY(p.exitCode() == 2 && p.readAllStandardError().contains("Usage: pixmend"));
-    }
-
-    void resizeKeepsThePictureWithoutReadingTheFile()
-    {
-        const QString png = picture("big.png", 900, 700, 5);
-        basCommon::ImageFront = png;
-        frmMain w;
-        w.Form_Load();
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.View->Committed = {10, 10, 100, 60};
-        QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
-        const QImage retouched = w.View->PicImg.copy();
-        w.HSCR[0]->setValue(300);
-        w.VSCR[0]->setValue(500);
-        QVERIFY(QFile::remove(png)); // a re-read would now fail
-        w.resize(700, 600);
-        QTRY_COMPARE(w.AREA[0]->width(), 700 - 113);
-        QCOMPARE(w.View->PicImg, retouched);
-        QCOMPARE(w.HSCR[0]->value(), 300);                       // still in range
-        QCOMPARE(w.VSCR[0]->value(), 700 - w.AREA[0]->DrawHeight()); // clamped to the new maximum
-        QCOMPARE(w.VSCR[0]->maximum(), 700 - w.AREA[0]->DrawHeight());
-        // The view shows the picture at the scroll position.
-        QCOMPARE(w.AREA[0]->BackBuffer().pixel(0, 0), retouched.pixel(300, w.VSCR[0]->value()));
     }
 };
 
