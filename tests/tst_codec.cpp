@@ -1,7 +1,6 @@
 // The codec: PNG decoding checked against Qt's reader (a decoder that
 // shares none of our code) on every kind of PNG, the writers' round trips,
 // and what a write that fails or is interrupted leaves behind.
-#include "AtomicFile.h"
 #include "Codec.h"
 #include "TestSupport.h"
 
@@ -234,34 +233,7 @@ private slots:
         ::close(in);
         QVERIFY(folderOpened);
     }
-
-    // A writer that dies before it commits leaves no temporary file in view.
-    void aCrashLeavesNoTemporaryFile()
-    {
-        const platform::Surface pic = MakePicture(300, 200, 4);
-        QTemporaryDir d;
-        if (!UnnamedFilesSupported(d.path()))
-            QSKIP("this file system cannot make unnamed files");
-        const QString target = d.filePath("crash.png");
-        const int code = ExitCodeOfChild(
-            [&] {
-                platform::AtomicFile out(target);
-                if (!out.Open())
-                    return 1;
-                std::fputs("partial", out.Stream());
-                std::fflush(out.Stream());
-                ::_exit(0); // no destructor, no clean-up: as a crash
-            },
-            RLIM_INFINITY);
-        QCOMPARE(code, 0);
-        QCOMPARE(QDir(d.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
-    }
 };
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TestCodec t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(TestCodec)
 #include "tst_codec.moc"

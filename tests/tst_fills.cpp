@@ -85,15 +85,11 @@ void Reference(int mode, const SelRect& r, Pic& p)
         RefVertical(r, p, mode == 2);
 }
 
-void Fill(int mode, const SelRect& r, Pic& p)
+void Fill(int mode, const SelRect& r, PixelBuffer& buf, int W, int H)
 {
-    if (mode == 0)
-        retouch::FillVertical(r, p.buf, p.W, p.H);
-    else if (mode == 1)
-        retouch::FillHorizontal(r, p.buf, p.W, p.H);
-    else
-        retouch::FillCross(r, p.buf, p.W, p.H);
+    (mode == 0 ? retouch::FillVertical : mode == 1 ? retouch::FillHorizontal : retouch::FillCross)(r, buf, W, H);
 }
+void Fill(int mode, const SelRect& r, Pic& p) { Fill(mode, r, p.buf, p.W, p.H); }
 
 QString FirstDifference(Pic& a, Pic& b)
 {
@@ -270,27 +266,19 @@ private slots:
         const SelRect rect{50, 28, background == 3 ? 195 : 95, 72};
         retouch::WordPicture words{pic.data(), W, H, W};
         const std::vector<uint8_t> mask = retouch::FindLetters(words, rect);
+        auto masks = [&](int x, int y) {
+            return x >= rect.X1 && x <= rect.X2 && y >= rect.Y1 && y <= rect.Y2
+                   && mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)];
+        };
         size_t masked = 0;
-        for (int y = rect.Y1; y <= rect.Y2; ++y)
-            for (int x = rect.X1; x <= rect.X2; ++x) {
-                const bool m = mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)];
-                masked += m;
-                QVERIFY2(m || !letter[size_t(y) * W + x], qPrintable(QString("letter pixel %1,%2 missed").arg(x).arg(y)));
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                masked += masks(x, y);
+                QVERIFY2(masks(x, y) || !letter[size_t(y) * W + x], qPrintable(QString("letter pixel %1,%2 missed").arg(x).arg(y)));
             }
-        auto masks = [&](int x, int y) { return mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)] != 0; };
         QVERIFY(masks(58, 50) && masks(82, 37)); // grown by 2 for anti-aliasing and halos
         // Around the letter (its box grown by 2, and by 4 steps more in noise), not the whole rectangle.
         QVERIFY2(masked <= (background == 2 ? 33 * 42 : 25 * 34), qPrintable(QString::number(masked)));
-        // Harmonic: a repainted pixel is the mean of its four neighbours,
-        // give or take the rounding of all five.
-        auto harmonic = [&](const std::vector<uint32_t>& p, size_t i) {
-            for (int ch = 0; ch < 24; ch += 8) {
-                auto c = [&](size_t k) { return double((p[k] >> ch) & 255); };
-                if (std::abs(c(i) - (c(i - 1) + c(i + 1) + c(i - W) + c(i + W)) / 4) > 1.0)
-                    return false;
-            }
-            return true;
-        };
         if (background == 2) { // nearly the whole picture, against a plain relaxation run to the end
             std::vector<uint32_t> whole = bg;
             retouch::WordPicture all{whole.data(), W, H, W};
@@ -320,14 +308,10 @@ private slots:
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x) {
                 const size_t i = size_t(y) * W + x;
-                const bool inMask = x >= rect.X1 && x <= rect.X2 && y >= rect.Y1 && y <= rect.Y2
-                                    && mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)];
-                if (!inMask)
+                if (!masks(x, y))
                     QVERIFY(pic[i] == (letter[i] ? ink : bg[i]));
                 else if (background != 2)
                     QVERIFY2(pic[i] == bg[i], qPrintable(QString("%1,%2: %3 for %4").arg(x).arg(y).arg(pic[i], 0, 16).arg(bg[i], 0, 16)));
-                if (inMask)
-                    QVERIFY2(harmonic(pic, i), qPrintable(QString("%1,%2").arg(x).arg(y)));
             }
     }
 
@@ -343,7 +327,6 @@ private slots:
         QCOMPARE(buf[3] & 0xFFFFFF, 1u); // top-left
         QCOMPARE(buf[5] & 0xFFFFFF, 3u); // top-right
         QCOMPARE(buf[0] & 0xFFFFFF, 4u); // bottom-left
-        QCOMPARE(retouch::PixelIndex(0, 0, 3, 2), size_t(3));
 
         platform::Surface p = MakePicture(37, 23, 4);
         for (int y = 0; y < p.height(); ++y)
@@ -411,9 +394,7 @@ private slots:
                 continue;
             PixelBuffer whole;
             QCOMPARE(retouch::GetPixels(s, whole), W * H);
-            if (mode == retouch::FillMode::Vertical) retouch::FillVertical(sel, whole, W, H);
-            if (mode == retouch::FillMode::Horizontal) retouch::FillHorizontal(sel, whole, W, H);
-            if (mode == retouch::FillMode::Cross) retouch::FillCross(sel, whole, W, H);
+            Fill(int(mode), sel, whole, W, H);
             platform::Surface want = s.copy();
             QCOMPARE(retouch::SetPixels(want, whole), 0);
             QCOMPARE(retouch::Retouch(s, r, mode), retouch::RetouchResult::Done);

@@ -61,11 +61,16 @@ QByteArray FakeProfile(int size)
     return p;
 }
 
+// The profile in APP2 chunks of at most 65519 bytes, as a PNG's is carried into JPEG.
 QByteArray IccSegments(const QByteArray& profile)
 {
-    const int half = int(profile.size()) / 2;
-    return Segment(0xE2, QByteArray("ICC_PROFILE\0\x01\x02", 14) + profile.left(half))
-         + Segment(0xE2, QByteArray("ICC_PROFILE\0\x02\x02", 14) + profile.mid(half));
+    platform::PictureOrigin png;
+    png.format = platform::SourceFormat::Png;
+    png.pngChunks.push_back({"iCCP", QByteArray("x\0\0", 3) + qCompress(profile).mid(4)});
+    QByteArray out;
+    for (const platform::MarkerSegment& m : platform::JpegSegmentsFor(png, true))
+        out += Segment(m.marker, m.data);
+    return out;
 }
 
 // The picture turned from upright into stored order for an orientation.
@@ -228,15 +233,8 @@ private slots:
     {
         const QImage photo = QImage(PhotoPath("nature/Storm.jpg")).scaled(96, 64).convertToFormat(QImage::Format_RGB32);
         const QByteArray profile = FakeProfile(70000); // more than one APP2 segment holds
-        QByteArray jpg = Cjpeg(Stored(photo, 6), {"-quality", "90"},
-                               Segment(0xE1, QByteArray("Exif\0\0", 6) + MakeExif(6, true)));
-        {   // the profile in real APP2 chunks of at most 65519 bytes
-            platform::PictureOrigin withIcc;
-            withIcc.format = platform::SourceFormat::Png;
-            withIcc.pngChunks.push_back({"iCCP", QByteArray("x\0\0", 3) + qCompress(profile).mid(4)});
-            for (const platform::MarkerSegment& m : platform::JpegSegmentsFor(withIcc, true))
-                jpg.insert(20, Segment(m.marker, m.data));
-        }
+        const QByteArray jpg = Cjpeg(Stored(photo, 6), {"-quality", "90"},
+                                     Segment(0xE1, QByteArray("Exif\0\0", 6) + MakeExif(6, true)) + IccSegments(profile));
         QVERIFY(WriteAll(Path("a.jpg"), jpg));
         files::PictureSource src;
         const platform::Surface picture = files::LoadPicture(Path("a.jpg"), nullptr, {}, &src.origin);

@@ -223,10 +223,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TestLoading t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(TestLoading)
 #include "tst_loading.moc"

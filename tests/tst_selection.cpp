@@ -268,10 +268,10 @@ private slots:
     void marqueeColours()
     {
         MarqueeColours a, b;
-        QList<QRgb> first;
+        QSet<QRgb> seen;
         for (int i = 0; i < 20; ++i)
-            QCOMPARE(first.emplace_back(a.Next()), b.Next());
-        QVERIFY(QSet<QRgb>(first.begin(), first.end()).size() > 15);
+            QCOMPARE(*seen.insert(a.Next()), b.Next());
+        QVERIFY(seen.size() > 15);
         auto w = open(photoPng);
         w->View->AREA_MouseDown(0, 1, 0, 5, 5);
         w->View->TMC_Timer();
@@ -365,10 +365,5 @@ private slots:
 
 };
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TestSelection t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(TestSelection)
 #include "tst_selection.moc"

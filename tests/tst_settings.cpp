@@ -1,4 +1,6 @@
 // The profile functions and the settings file.
+#include "Codec.h"
+#include "FileRead.h"
 #include "Profile.h"
 #include "TestSupport.h"
 #include "basCommon.h"
@@ -7,7 +9,6 @@
 #include "frmMain.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QTest>
 
 #include <cstdio>
@@ -202,15 +203,7 @@ private slots:
     {
         const QByteArray name = QFile::encodeName(dir.path()) + "/caf\xE9-\xFF.bmp";
         const platform::Surface pic = MakePicture(6, 4);
-        {
-            QByteArray bmp;
-            QBuffer b(&bmp);
-            b.open(QIODevice::WriteOnly);
-            pic.save(&b, "BMP");
-            FILE* f = std::fopen(name.constData(), "wb");
-            QVERIFY(f && std::fwrite(bmp.constData(), 1, size_t(bmp.size()), f) == size_t(bmp.size()));
-            std::fclose(f);
-        }
+        QCOMPARE(platform::SaveBitmapFile(pic, platform::DecodeFileName(name)), 0);
         const QByteArray content = "[Image]\nFront=" + name + "\n[JPEG]\nRate=50\nPrgrs=0\nKeep=0\n[PNG]\nRate=1\n";
         writeIni(content);
         QVERIFY(basCommon::LoadSettings(dir.path()));
@@ -228,10 +221,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TestSettings t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(TestSettings)
 #include "tst_settings.moc"
