@@ -440,7 +440,7 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
                     Count(c[size_t(k)], beside[s][size_t(k)][i]);
             }
     }
-    auto extremes = [&](int lo, int hi) { // of the blocks that hold lo .. hi
+    auto extremes = [&](int lo, int hi, uint64_t fewest) { // of the blocks that hold lo .. hi; 0: too few to tell
         std::array<Counts, kSignals> sum{};
         for (int j = std::max(0, (lo - first) / block); j <= std::min(int(blocks.size()) - 1, (hi - first) / block); ++j)
             for (int k = 0; k < kSignals; ++k)
@@ -451,18 +451,15 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         for (uint32_t c : sum[0])
             total += c;
         for (int k = 0; k < kSignals; ++k)
-            limit[size_t(k)] = total < 2000 ? 0.f : Quantile(sum[size_t(k)], q, floors[k]); // too few to tell
+            limit[size_t(k)] = total < fewest ? 0.f : Quantile(sum[size_t(k)], q, floors[k]);
         return limit;
     };
-    std::array<float, kSignals> limit = extremes(first, last);
-    for (int k = 0; k < kSignals; ++k)
-        if (limit[size_t(k)] == 0.f)
-            limit[size_t(k)] = floors[k] * 2;
+    const std::array<float, kSignals> limit = extremes(first, last, 0); // with no strips at all, twice the floors
     std::vector<std::array<float, kSignals>> limits(size_t(stretches), limit);
     for (int t = 0; t < stretches && stretches > 1; ++t) {
         const int from = (wide ? R.x0 : R.y0) + int(int64_t(length) * t / stretches),
                   to = (wide ? R.x0 : R.y0) + int(int64_t(length) * (t + 1) / stretches) - 1;
-        const std::array<float, kSignals> local = extremes(from - depth / 2, to + depth / 2);
+        const std::array<float, kSignals> local = extremes(from - depth / 2, to + depth / 2, 2000);
         for (int k = 0; k < kSignals; ++k)
             if (local[size_t(k)] > 0.f)
                 limits[size_t(t)][size_t(k)] = std::clamp(local[size_t(k)], 0.7f * limit[size_t(k)], limit[size_t(k)]);
