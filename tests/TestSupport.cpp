@@ -62,7 +62,9 @@ platform::Surface MakePicture(int w, int h, unsigned seed)
     return s;
 }
 
-// Calls visit(x, y, a, b, largest channel difference) for every pixel until it returns false.
+namespace {
+
+// Calls visit(x, y, pixel of a, pixel of b) for every pixel until it returns false.
 template <typename Visit>
 void ForEachPixelPair(const QImage& a0, const QImage& b0, Visit visit)
 {
@@ -77,6 +79,8 @@ void ForEachPixelPair(const QImage& a0, const QImage& b0, Visit visit)
 }
 
 int Channel(QRgb p, int k) { return int(p >> (8 * k) & 255); }
+
+} // namespace
 
 QString FirstDifference(const QImage& a, const QImage& b, int tolerance)
 {

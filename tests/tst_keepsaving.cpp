@@ -200,29 +200,24 @@ private slots:
         const QImage photo = QImage(PhotoPath("nature/Storm.jpg")).scaled(320, 240).convertToFormat(QImage::Format_RGB32);
         const QByteArray source = Cjpeg(photo, {"-quality", "97"}, QByteArray());
         const QByteArray cmyk = ReadAll(DataPath("data/loads/cmyk-orientation-6.jpg"));
-        struct Case {
-            const char* name;
-            QByteArray bytes;
-            bool touch, keep;
-        };
-        for (const Case& c : {Case{"changed on disk", source, true, true}, Case{"CMYK", cmyk, false, true},
-                              Case{"setting off", source, false, false}}) {
-            QVERIFY(WriteAll(Path("src.jpg"), c.bytes));
+        for (const auto& [name, bytes, touch, keep] : {std::tuple{"changed on disk", source, true, true},
+                                                       std::tuple{"CMYK", cmyk, false, true}, std::tuple{"setting off", source, false, false}}) {
+            QVERIFY(WriteAll(Path("src.jpg"), bytes));
             files::PictureSource src;
             platform::Surface picture = files::LoadPicture(Path("src.jpg"), nullptr, {}, &src.origin);
             src.retouched.push_back(QRect(10, 10, 20, 20));
-            if (c.touch) {
+            if (touch) {
                 const utimbuf old{100000, 100000};
                 QCOMPARE(utime(Path("src.jpg").toLocal8Bit().constData(), &old), 0);
             }
             files::SaveOptions options;
-            options.JpegKeep = c.keep ? 1 : 0;
+            options.JpegKeep = keep ? 1 : 0;
             options.JpegRate = 60;
             int err = 0;
             bool kept = true;
             QCOMPARE(files::WritePicture(picture, Path("out.jpg"), ".JPG", options, &src, {}, &err, &kept), 0);
-            QVERIFY2(!kept, c.name);
-            QVERIFY2(ReadAll(Path("out.jpg")).size() < c.bytes.size() * 3 / 4 || c.bytes == cmyk, c.name);
+            QVERIFY2(!kept, name);
+            QVERIFY2(ReadAll(Path("out.jpg")).size() < bytes.size() * 3 / 4 || bytes == cmyk, name);
             QCOMPARE(QImage(Path("out.jpg")).size(), picture.size());
         }
     }
