@@ -271,6 +271,19 @@ private slots:
             QVERIFY(platform::DCSavetoJPEG(pic, 64, 48, d.filePath("want.jpg"), uint8_t(clamped), false) == 0);
             QVERIFY2(ReadAll(out) == ReadAll(d.filePath("want.jpg")), qPrintable(QString("Rate=%1").arg(stored)));
         }
+        // The window's choice not to keep a JPEG's blocks is not the batch's:
+        // only --reencode or --quality encode an original again.
+        QVERIFY(WriteAll(d.filePath("Pixmend.ini"), "[JPEG]\nRate=50\nKeep=0\n"));
+        QVERIFY(QFile::copy(photoA, d.filePath("photo.jpg")));
+        auto runJpeg = [&](const QStringList& extra, const QString& name) {
+            const QStringList args = QStringList{"--rect", "10,10,40,40", "--suffix", name} + extra << d.filePath("photo.jpg");
+            return RunBatch(args, d.path(), program).status == 0 ? ReadAll(d.filePath("photo" + name + ".jpg")) : QByteArray();
+        };
+        const QByteArray kept = runJpeg({"--keep-quality"}, "-k"), reencoded = runJpeg({"--reencode", "--jpeg-rate", "11"}, "-r");
+        QVERIFY(!kept.isEmpty() && kept != reencoded);
+        QCOMPARE(runJpeg({}, "-d"), kept);
+        QCOMPARE(runJpeg({"--quality", "90"}, "-q"), reencoded);
+
         const QByteArray big(3 << 20, ';');
         QVERIFY(WriteAll(d.filePath("Pixmend.ini"), big));
         const RunResult r = RunBatch({"--rect", "1,1,2,2", d.filePath("in.png")}, d.path(), program);
@@ -373,7 +386,9 @@ private slots:
         QProcess term;
         term.start("script", {"-qec", cmd, "/dev/null"});
         QVERIFY(term.waitForFinished(60000));
-        QVERIFY2(term.readAllStandardOutput().contains("files/s"), "no progress on a terminal");
+        const QByteArray shown = term.readAllStandardOutput();
+        QVERIFY2(shown.contains("files/s"), "no progress on a terminal");
+        QVERIFY2(shown.contains("pixmend-batch: 1 done, 0 failed, 0 skipped"), shown.constData());
         QVERIFY(!RunBatch({"--rect", "1,1,2,2", "--out", d.filePath("t"), photoB}, d.path()).err.contains("files/s"));
         QVERIFY(RunBatch({"--progress", "--rect", "1,1,2,2", "--out", d.filePath("t"), photoB}, d.path()).err.contains("files/s"));
     }
@@ -387,6 +402,7 @@ private slots:
         QTest::newRow("no rect") << QStringList{"a.png"};
         QTest::newRow("two destinations") << QStringList{"--rect", "1,2,3,4", "--in-place", "--out", "d", "a.png"};
         QTest::newRow("rate out of range") << QStringList{"--rect", "1,2,3,4", "--jpeg-rate", "0", "a.png"};
+        QTest::newRow("quality out of range") << QStringList{"--rect", "1,2,3,4", "--quality", "101", "a.png"};
         QTest::newRow("missing value") << QStringList{"--rect"};
     }
     void optionErrors()

@@ -112,21 +112,28 @@ QString Usage()
         "  --no-clobber          skip an input whose output exists already\n"
         "  --format keep|bmp|jpg|png\n"
         "                        keep (default): JPEG stays JPEG, PNG stays PNG, others become BMP\n"
-        "  --jpeg-rate N         JPEG compression rate 1..100 (quality 101 - N)\n"
-        "  --progressive         write progressive JPEGs (--no-progressive: baseline)\n"
         "  --keep-quality        a JPEG saved from a JPEG keeps every block no rectangle\n"
         "                        touches, and the rest with the source's own tables\n"
+        "                        (the default)\n"
         "  --reencode            encode the whole JPEG again at --jpeg-rate\n"
-        "  --png-rate N          PNG: 1 fastest, 0 default, 2 smallest\n"
+        "  --quality N           encode the whole JPEG again at quality 1..100\n"
+        "                        (the same as --reencode --jpeg-rate 101-N)\n"
+        "  --jpeg-rate N         JPEG compression rate 1..100 when encoding again\n"
+        "                        (quality 101 - N; default 50, quality 51)\n"
+        "  --progressive         write progressive JPEGs when encoding again\n"
+        "                        (--no-progressive: baseline, the default)\n"
+        "  --png-rate N          PNG: 1 fastest (the default), 0 in between, 2 smallest\n"
         "  --jobs N              files processed at once (default: one per core)\n"
         "  --help                show this help\n"
+        "  --version             show the version\n"
         "\n"
-        "The defaults of --jpeg-rate, --progressive, --keep-quality and --png-rate come\n"
-        "from Pixmend.ini ([JPEG] Keep for the choice between --keep-quality and --reencode)\n"
-        "beside the executables. Results are written whole or not at all. A run in which\n"
-        "two files would be written to one name, a file is named twice, or an output\n"
-        "would replace an input (other than with --in-place) is refused before anything\n"
-        "is written. Ctrl-C stops after the files being written.\n"
+        "The defaults of --jpeg-rate, --progressive and --png-rate are the window's save\n"
+        "options, from Pixmend.ini (beside the executables when it is there or that\n"
+        "folder may be written, else ~/.config/Pixmend/); the window's choice to keep\n"
+        "a JPEG's blocks does not apply here. Results are written whole or not at all.\n"
+        "A run in which two files would be written to one name, a file is named twice,\n"
+        "or an output would replace an input (other than with --in-place) is refused\n"
+        "before anything is written. Ctrl-C stops after the files being written.\n"
         "Exit status: 0 when every file succeeded or was skipped, 1 when some failed,\n"
         "2 for a usage error or a refused run, 130/143 when stopped by SIGINT/SIGTERM.\n");
 }
@@ -224,6 +231,8 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
         };
         if (arg == QLatin1String("--help"))
             return Parsed{std::nullopt, Usage(), 0};
+        if (arg == QLatin1String("--version"))
+            return Parsed{std::nullopt, QStringLiteral("pixmend-batch %1").arg(QStringLiteral(PIXMEND_VERSION)), 0};
         if (arg == QLatin1String("--progressive") || arg == QLatin1String("--no-progressive")
             || arg == QLatin1String("--in-place") || arg == QLatin1String("--no-clobber")
             || arg == QLatin1String("--quiet") || arg == QLatin1String("--progress")
@@ -247,7 +256,8 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
             continue;
         }
         const QStringList valued{"--mode",      "--rect",     "--out",  "--suffix",     "--format", "--jpeg-rate",
-                                 "--png-rate", "--jobs",     "--anchor", "--files-from", "--shard", "--report"};
+                                 "--png-rate", "--jobs",     "--anchor", "--files-from", "--shard", "--report",
+                                 "--quality"};
         if (!valued.contains(arg))
             return error(QStringLiteral("unrecognized option '%1'").arg(arg));
         if (!take())
@@ -306,6 +316,12 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
             if (!v)
                 return error(QStringLiteral("--jpeg-rate takes 1..100, not '%1'").arg(value));
             o.jpegRate = *v;
+        } else if (arg == QLatin1String("--quality")) {
+            const auto v = Number(value, 1, 100);
+            if (!v)
+                return error(QStringLiteral("--quality takes 1..100, not '%1'").arg(value));
+            o.jpegRate = 101 - *v;
+            o.keepQuality = false;
         } else if (arg == QLatin1String("--png-rate")) {
             const auto v = Number(value, 0, 2);
             if (!v)
@@ -492,7 +508,7 @@ int Run(const Options& o)
     ::sigaction(SIGINT, &stop, &oldInt);
     ::sigaction(SIGTERM, &stop, &oldTerm);
 
-    std::atomic<int> next{0}, done{0}, failed{0};
+    std::atomic<int> next{0}, done{0}, failed{0}, skipped{0};
     std::mutex io;
     QElapsedTimer clock;
     clock.start();
@@ -514,6 +530,8 @@ int Run(const Options& o)
             const bool ok = job.kind == Job::Skip || reason.isEmpty();
             if (!ok)
                 ++failed;
+            else if (job.kind == Job::Skip)
+                ++skipped;
             if (!ok || (job.kind == Job::Skip && !o.quiet))
                 std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(job.input), qPrintable(reason));
             if (report) {
@@ -546,6 +564,13 @@ int Run(const Options& o)
         std::fclose(report);
     if (terminal && showProgress)
         std::fputs("\r\033[K", stderr);
+    if (showProgress) {
+        // What the progress line counted stays on the terminal.
+        const double seconds = double(clock.elapsed()) / 1000.0;
+        std::fprintf(stderr, "pixmend-batch: %d done, %d failed, %d skipped, %.1f files/s, %.1f s\n",
+                     done - failed - skipped, failed.load(), skipped.load(),
+                     seconds > 0 ? done / seconds : 0.0, seconds);
+    }
     if (const int signo = gStopSignal) {
         platform::AtomicFile::DiscardAll();
         std::fprintf(stderr, "pixmend-batch: stopped by signal %d after %d of %d files\n", signo, done.load(), total);

@@ -17,7 +17,8 @@ int main(int argc, char** argv)
     defaults.jpegRate = platform::ClampJpegRate(basCommon::JpegRate);
     defaults.progressive = basCommon::JpegPrgrs != 0;
     defaults.pngRate = basCommon::PngRate;
-    defaults.keepQuality = basCommon::JpegKeep != 0;
+    // Not the window's choice to keep a JPEG's blocks: an archive's originals
+    // are re-encoded only when the command line says so.
     const batch::Parsed parsed = batch::ParseArguments(app.arguments(), defaults);
     if (!parsed.options) {
         std::fprintf(parsed.status == 0 ? stdout : stderr, "%s\n", qPrintable(parsed.message));
