@@ -8,12 +8,20 @@
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QTranslator>
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace basCommon {
 namespace {
@@ -74,6 +82,47 @@ bool SettingsFileUsable(bool quiet)
     return true;
 }
 
+// SIGTERM, SIGHUP and SIGINT (a logout, `kill`, Ctrl-C in the terminal that
+// started the window) close the window as its close box does, so the
+// settings are written and unsaved work is asked about rather than lost.
+int gSignalPipe[2] = {-1, -1};
+
+void OnCloseSignal(int signo)
+{
+    const int saved = errno;
+    const char byte = char(signo);
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Not under a dialog: it holds the window until it is answered.
+void CloseWhenFree(QWidget* window)
+{
+    if (QApplication::activeModalWidget())
+        QTimer::singleShot(200, window, [window] { CloseWhenFree(window); });
+    else
+        window->close();
+}
+
+void CloseOnSignals(QWidget* window)
+{
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, window);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        char buffer[16];
+        while (::read(gSignalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        CloseWhenFree(window);
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnCloseSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signo : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signo, &action, nullptr);
+}
+
 } // namespace
 
 bool InstallJapaneseTranslation()
@@ -85,9 +134,29 @@ bool InstallJapaneseTranslation()
     return QCoreApplication::installTranslator(&qtJapanese);
 }
 
+QString SettingsFolder()
+{
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QByteArray dir = platform::EncodeFileName(programDir);
+    struct stat st;
+    if (::stat((dir + "/Pixmend.ini").constData(), &st) == 0)
+        return programDir;
+    // A folder the package manager owns is never ours to write into, not
+    // even when root runs the program. Root may write anywhere, so for root
+    // a folder without any write bit counts as read-only.
+    const bool installed = programDir == QStringLiteral(PIXMEND_INSTALL_BINDIR);
+    if (!installed && ::access(dir.constData(), W_OK) == 0 && ::stat(dir.constData(), &st) == 0
+        && (::geteuid() != 0 || (st.st_mode & 0222) != 0))
+        return programDir;
+    QString config = platform::DecodeFileName(qgetenv("XDG_CONFIG_HOME"));
+    if (!config.startsWith(QLatin1Char('/')))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return basFunc::AddBackslash(config) + QStringLiteral("Pixmend");
+}
+
 bool LoadSettings(const QString& folder, bool quiet)
 {
-    const QString dir = folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
+    const QString dir = folder.isEmpty() ? SettingsFolder() : folder;
     IniFile = basFunc::AddBackslash(dir) + QStringLiteral("Pixmend.ini");
     if (!SettingsFileUsable(quiet))
         return false;
@@ -100,6 +169,12 @@ bool SaveSettings(int* err)
 {
     int first = 0;
     bool ok = true;
+    // The folder under ~/.config does not exist before the first start.
+    const QString dir = QFileInfo(IniFile).path();
+    if (!QFileInfo::exists(dir) && !QDir().mkpath(dir)) {
+        first = errno;
+        ok = false;
+    }
     auto write = [&](const char* section, const char* key, const QString& value) {
         int e = 0;
         if (basFunc::WriteIni(QLatin1String(section), QLatin1String(key), value, IniFile, &e) == 0) {
@@ -184,6 +259,7 @@ int Main(const QString& file)
     frmMain window;
     window.RestoreWindowSettings();
     window.Form_Load();
+    CloseOnSignals(&window);
     window.show();
     return QApplication::exec();
 }

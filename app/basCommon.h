@@ -1,6 +1,6 @@
 #pragma once
-// Start-up and the settings: the four values kept in Pixmend.ini beside the
-// executable, alive from Main to the end of the run.
+// Start-up and the settings: the values kept in Pixmend.ini, alive from Main
+// to the end of the run.
 #include <QString>
 #include <QStringList>
 
@@ -35,7 +35,12 @@ struct CommandLine {
 // args[0] is the program. Qt's own single-dash options pass through.
 CommandLine ParseCommandLine(const QStringList& args);
 
-// Reads the settings from Pixmend.ini in folder (the executable's when
+// Where Pixmend.ini lives: beside the executable when it is there already or
+// that folder may be written (a portable copy), else in the user's
+// configuration folder ($XDG_CONFIG_HOME/Pixmend, ~/.config/Pixmend).
+QString SettingsFolder();
+
+// Reads the settings from Pixmend.ini in folder (SettingsFolder() when
 // empty). False when a numeric entry has no integer value, or the file is
 // not a regular file or is larger than a settings file can be: that has been
 // reported, and the file is left exactly as it was.
