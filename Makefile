@@ -3,7 +3,7 @@
 JOBS  ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: run test bench fuzz fuzz-build build build-asan mutants
+.PHONY: run test package bench fuzz fuzz-build build build-asan mutants
 
 build:
 	scripts/install-deps.sh build
@@ -24,6 +24,13 @@ test:
 	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPIXMEND_SANITIZE=ON
 	$(CMAKE) --build build-asan -j$(JOBS)
 	cd build-asan && ctest --output-on-failure -j$(JOBS)
+
+# The Debian package: build/pixmend_<version>_<arch>.deb
+package:
+	scripts/install-deps.sh build package
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build -j$(JOBS)
+	cd build && cpack -G DEB
 
 bench:
 	scripts/install-deps.sh build bench
