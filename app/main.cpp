@@ -2,6 +2,7 @@
 #include "basCommon.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -19,6 +20,14 @@ int main(int argc, char** argv)
         return cl.action == basCommon::CommandLine::Error ? 2 : 0;
     }
     QApplication app(argc, argv);
+    // The menu entry's name, so that the desktop groups the window under it,
+    // and its icon, from the theme once installed, else our own copy.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.pixmend.Pixmend"));
+    QIcon icon(QStringLiteral(":/icons/pixmend-256.png"));
+    icon.addFile(QStringLiteral(":/icons/pixmend-64.png"));
+    icon.addFile(QStringLiteral(":/icons/pixmend-32.png"));
+    icon.addFile(QStringLiteral(":/icons/pixmend-16.png"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("pixmend"), icon));
     basCommon::InstallJapaneseTranslation();
     return basCommon::Main(cl.file);
 }
