@@ -9,9 +9,11 @@
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QMouseEvent>
 #include <QWheelEvent>
 
 using namespace testsupport;
@@ -29,6 +31,7 @@ class TestSelection : public QObject {
         w->Form_Load();
         w->show();
         [&] { QVERIFY(QTest::qWaitForWindowExposed(w.get())); }();
+        w->View->ZoomTo(1.0, QPointF(0, 0)); // these cases start at 100 %, not fitted
         return w;
     }
 
@@ -137,6 +140,8 @@ private slots:
             platform::Surface s = MakePicture(wv + extra, hv + extra, 3);
             QCOMPARE(platform::DCSavetoPNG(s, s.width(), s.height(), p, 1), 0);
             QVERIFY(v->SetupView(p));
+            QCOMPARE(v->Zoom() < 1.0, extra == 1); // opened fitted only when larger than the view
+            v->ZoomTo(1.0, QPointF(0, 0));
             QCOMPARE(w->HSCR[0]->isVisible(), extra == 1);
             QCOMPARE(w->VSCR[0]->isVisible(), extra == 1);
             if (extra) {
@@ -198,9 +203,9 @@ private slots:
         const MarqueeLine& top = area->SelLine[0];
         QVERIFY2(top.X1 == 30.f - 30 % 2 && top.X2 == 2 * 80 - 1 - v->H() && top.Y1 == 40.f,
                  qPrintable(QString("%1 %2 %3").arg(top.X1).arg(top.X2).arg(top.Y1)));
-        QVERIFY(v->InfoText().contains("70,40,\n79,50\n10 × 11"));
+        QVERIFY(v->InfoText().contains("70,40,\n79,50\n10\u202F×\u202F11"));
         v->AREA_MouseMove(0, 0, 0, 4, 6);
-        QVERIFY(v->InfoText().startsWith(QString("x %1 / y %2\n640 × 480\n200 %").arg(v->PictureX(4)).arg(v->PictureY(6))));
+        QVERIFY(v->InfoText().startsWith(QString("x %1\ny %2\n640\u202F×\u202F480\n200 %").arg(v->PictureX(4)).arg(v->PictureY(6))));
         QTest::keyClick(w.get(), Qt::Key_Escape);
         QVERIFY(!v->InfoText().contains(","));
 
@@ -242,6 +247,144 @@ private slots:
         const int right = int(std::ceil(8660 * v->Zoom())) - 1, bottom = int(std::ceil(5774 * v->Zoom())) - 1;
         QVERIFY(right < w->AREA[0]->DrawWidth() && bottom < w->AREA[0]->DrawHeight());
         QCOMPARE(w->AREA[0]->BackBuffer().pixel(right, bottom), 0xFF336699u);
+    }
+
+    // Finding the caption: a large picture opens whole (Ctrl+1: 100 %); with
+    // the focus on the view the keys scroll, the middle button and Space
+    // with the left one drag the picture; the loupe and its text follow the
+    // pointer's pixel through every scroll, and a zoom from the fitted view
+    // keeps that pixel under the pointer, also near the picture's edge.
+    void findingTheCaption()
+    {
+        basCommon::ImageFront = photoPng;
+        frmMain w;
+        w.Form_Load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        PictureView* v = w.View;
+        ViewArea* area = w.AREA[0];
+        QVERIFY(v->Zoom() < 1.0 && v->Zoom() == v->FitScale());
+        QTest::keyClick(&w, Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(v->Zoom(), 1.0);
+        const int k = int(area->Ratio());
+        auto mouse = [&](QEvent::Type type, Qt::MouseButton button, QPoint at) {
+            QMouseEvent e(type, at, area->mapToGlobal(QPointF(at)), button,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+            QApplication::sendEvent(area, &e);
+        };
+        area->setFocus();
+        const int step = w.VSCR[0]->singleStep(), page = w.VSCR[0]->pageStep(), v0 = v->V(), h0 = v->H();
+        QTest::keyClick(area, Qt::Key_Down);
+        QCOMPARE(v->V(), v0 + step);
+        QTest::keyClick(area, Qt::Key_PageUp);
+        QCOMPARE(v->V(), std::max(0, v0 + step - page));
+        QTest::keyClick(area, Qt::Key_End);
+        QCOMPARE(v->V(), w.VSCR[0]->maximum());
+        QTest::keyClick(area, Qt::Key_Home, Qt::ShiftModifier);
+        QCOMPARE(v->H(), 0);
+        QTest::keyClick(area, Qt::Key_Right);
+        QCOMPARE(v->H(), w.HSCR[0]->singleStep());
+        QVERIFY(h0 != v->H() || h0 == w.HSCR[0]->singleStep());
+        mouse(QEvent::MouseButtonPress, Qt::MiddleButton, QPoint(60, 60));
+        mouse(QEvent::MouseMove, Qt::MiddleButton, QPoint(40, 70));
+        mouse(QEvent::MouseButtonRelease, Qt::MiddleButton, QPoint(40, 70));
+        QCOMPARE(v->H(), w.HSCR[0]->singleStep() + 20 * k);
+        QCOMPARE(v->V(), w.VSCR[0]->maximum() - 10 * k);
+        QTest::keyPress(area, Qt::Key_Space);
+        mouse(QEvent::MouseButtonPress, Qt::LeftButton, QPoint(40, 70));
+        mouse(QEvent::MouseMove, Qt::LeftButton, QPoint(50, 50));
+        mouse(QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(50, 50));
+        QTest::keyRelease(area, Qt::Key_Space);
+        QCOMPARE(v->H(), w.HSCR[0]->singleStep() + 10 * k);
+        QCOMPARE(v->Selecting, int16_t(0)); // panning marks nothing
+
+        // The readout follows a wheel scroll and a zoom without a move.
+        mouse(QEvent::MouseMove, Qt::NoButton, QPoint(30, 40));
+        auto followed = [&](QPoint widget = QPoint(30, 40)) {
+            const QPoint at((widget.x() - 1) * k, (widget.y() - 1) * k);
+            return v->Pointer == QPoint(int(v->PictureX(float(at.x()))), int(v->PictureY(float(at.y()))))
+                && w.Loupe->Image().pixel(35, 35) == v->PicImg.pixel(*v->Pointer);
+        };
+        QVERIFY(followed());
+        QWheelEvent wheel(QPointF(30, 40), area->mapToGlobal(QPointF(30, 40)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(area, &wheel);
+        QVERIFY(followed());
+        QTest::keyClick(&w, Qt::Key_Minus, Qt::ControlModifier); // about the view's centre
+        QVERIFY(followed());
+
+        // From the fitted view, Ctrl+wheel in and out at a point near the
+        // picture's far corner: the same pixel under it at every step.
+        QTest::keyClick(&w, Qt::Key_0, Qt::ControlModifier);
+        const QPoint corner(int(v->PicImg.width() * v->Zoom()) / k - 3, int(v->PicImg.height() * v->Zoom()) / k - 3);
+        mouse(QEvent::MouseMove, Qt::NoButton, corner);
+        const QPoint pixel = *v->Pointer;
+        for (int notch : {120, 120, 120, -120, -120, -120}) {
+            QWheelEvent zoom(corner, area->mapToGlobal(QPointF(corner)), QPoint(), QPoint(0, notch), Qt::NoButton,
+                             Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(area, &zoom);
+            const QPoint at((corner.x() - 1) * k, (corner.y() - 1) * k);
+            auto covers = [&](float x, float y) { return QPoint(int(v->PictureX(x)), int(v->PictureY(y))); };
+            const QPoint first = covers(at.x(), at.y()), next = covers(at.x() + 1, at.y() + 1);
+            QVERIFY2(first.x() <= pixel.x() && first.y() <= pixel.y()
+                         && (v->Zoom() >= 1 ? first == pixel : pixel.x() < next.x() && pixel.y() < next.y()),
+                     qPrintable(QString("zoom %1: %2,%3").arg(v->Zoom()).arg(first.x()).arg(first.y())));
+            QVERIFY(followed(corner));
+        }
+        QCOMPARE(v->Zoom(), v->FitScale());
+
+        // A picture smaller than the view, zoomed in and back: no ghost of
+        // the zoomed picture around it.
+        v->PicImg = MakePicture(40, 30, 2);
+        v->PictureReplaced();
+        v->ZoomTo(4.0, QPointF(0, 0));
+        v->ZoomTo(1.0, QPointF(0, 0));
+        QCOMPARE(QColor(area->BackBuffer().pixel(100, 80)), area->BackColor);
+    }
+
+    // Press, drag and release marks a rectangle; a press and release in
+    // place (or moved less than 4 pixels) is the first of two clicks; the
+    // second click commits the rectangle the marquee shows, even when no
+    // move reached that pixel first.
+    void dragToMark()
+    {
+        auto w = open(photoPng);
+        PictureView* v = w->View;
+        auto outline = [&] {
+            QRectF r;
+            for (const MarqueeLine& l : w->AREA[0]->SelLine)
+                r |= QRectF(QPointF(std::min(l.X1, l.X2), std::min(l.Y1, l.Y2)), QPointF(std::max(l.X1, l.X2), std::max(l.Y1, l.Y2)));
+            return r;
+        };
+        v->AREA_MouseDown(0, 1, 0, 10, 20);
+        v->AREA_MouseMove(0, 0, 0, 60, 50);
+        v->AREA_MouseUp(0, 1, 0, 60, 50);
+        QCOMPARE(v->Selecting, int16_t(0));
+        QCOMPARE(v->Committed, (SelRect{10, 20, 60, 50}));
+        v->AREA_MouseDown(0, 1, 0, 30, 30);
+        v->AREA_MouseUp(0, 1, 0, 33, 27);
+        QCOMPARE(v->Selecting, int16_t(1)); // less than 4 pixels: still banding
+        v->AREA_MouseDown(0, 1, 0, 80, 70); // a pen's press: no move first
+        v->AREA_MouseUp(0, 1, 0, 80, 70);
+        QCOMPARE(v->Committed, (SelRect{30, 30, 80, 70}));
+        QCOMPARE(outline(), QRectF(QPointF(30, 30), QPointF(80, 70)));
+    }
+
+    // Under the loupe, five-digit coordinates and sizes stay whole (also
+    // run by the hidpi entry).
+    void infoTextWhole()
+    {
+        auto w = open(photoPng);
+        w->View->PicImg = platform::MakeSurface(54321, 2);
+        w->View->PictureReplaced();
+        w->View->Pointer = QPoint(98765, 43210);
+        w->View->Committed = {0, 0, 99998, 99998};
+        w->View->ShowSelLines(true);
+        emit w->View->infoChanged();
+        QVERIFY(w->info->text().contains("99998,99998\n99999\u202F×\u202F99999"));
+        QVERIFY2(w->info->sizeHint().width() <= w->info->width() && w->info->sizeHint().height() <= w->info->height(),
+                 qPrintable(QString("%1 x %2 in %3 x %4").arg(w->info->sizeHint().width()).arg(w->info->sizeHint().height())
+                                .arg(w->info->width()).arg(w->info->height())));
     }
 
     // With two device pixels to a widget pixel, 100 % is one picture pixel

@@ -45,6 +45,10 @@ win=$(xdotool search --onlyvisible --name '^Pixmend' | head -1)
 sleep 0.5
 
 click() { xdotool mousemove --window "$win" "$1" "$2" click 1; sleep 0.2; }
+# The photograph opens fitted to the view: a middle click gives the view the
+# focus, Ctrl+1 shows 100 %, Home and Shift+Home scroll to its top-left corner.
+xdotool mousemove --window "$win" $((89 + 50)) $((25 + 50)) click 2; sleep 0.2
+xdotool key ctrl+1 Home shift+Home; sleep 0.3
 # The view's drawing area starts at (89, 25): picture (20, 30) and (120, 90).
 click $((89 + 20)) $((25 + 30))
 click $((89 + 120)) $((25 + 90))

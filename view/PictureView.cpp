@@ -81,27 +81,30 @@ PictureView::PictureView(ViewArea* area, QScrollBar* hscr, QScrollBar* vscr, Lou
     connect(area_, &ViewArea::wheelZoomed, this, [this](int steps, QPointF at) { ZoomStep(steps, at); });
     connect(area_, &ViewArea::mouseMove, this,
             [this](int button, int shift, float x, float y) { AREA_MouseMove(0, button, shift, x, y); });
+    connect(area_, &ViewArea::mouseUp, this,
+            [this](int button, int shift, float x, float y) { AREA_MouseUp(0, button, shift, x, y); });
+    connect(area_, &ViewArea::keyScrolled, this, [this](Qt::Orientation o, int action) {
+        (o == Qt::Horizontal ? hscr_ : vscr_)->triggerAction(QAbstractSlider::SliderAction(action));
+    });
 }
 
 int PictureView::H() const { return hscr_->value(); }
 int PictureView::V() const { return vscr_->value(); }
 
-void PictureView::FitBar(QScrollBar* bar, int picture, int view, bool resetValue)
+void PictureView::FitBar(QScrollBar* bar, int64_t picture, int view, int64_t wanted, bool outside)
 {
     // An arrow steps a tenth of the view (16 pixels at least), a click on
     // the track the view less one step.
     bar->setSingleStep(std::max(16, view / 10));
     bar->setPageStep(std::max(1, view - bar->singleStep()));
-    if (picture > view) {
-        bar->setVisible(true);
-        if (resetValue)
-            bar->setValue(0); // before the new maximum, so it is never out of range
-        bar->setMaximum(picture - view); // clamps a position beyond the new range
-    } else {
-        bar->setVisible(false);
-        bar->setValue(0);
-        bar->setMaximum(0);
-    }
+    const int64_t end = std::max<int64_t>(0, picture - view);
+    if (!outside)
+        wanted = std::clamp<int64_t>(wanted, 0, end);
+    const int lo = int(std::clamp<int64_t>(wanted, INT_MIN / 2, 0));
+    const int hi = int(std::clamp<int64_t>(wanted, end, INT_MAX / 2));
+    bar->setRange(lo, hi);
+    bar->setValue(int(std::clamp<int64_t>(wanted, lo, hi)));
+    bar->setVisible(hi > lo);
 }
 
 bool PictureView::SetupView(const QString& path, platform::LoadReport* report)
@@ -122,8 +125,10 @@ bool PictureView::SetupView(const QString& path, platform::LoadReport* report)
     Source = files::PictureSource{std::move(origin), {}};
     reductions_.Build(PicImg);
     mask_.clear();
-    scale_ = 1.0;
-    fit_ = false;
+    // As image viewers do: the whole picture first, never enlarged.
+    fit_ = PicImg.width() > area_->DrawWidth() || PicImg.height() > area_->DrawHeight();
+    scale_ = fit_ ? FitScale() : 1.0;
+    pressAt_.reset();
     emit pictureLoaded(path);
     FitBars(true);
     PaintView();
@@ -145,12 +150,22 @@ void PictureView::FitView()
     }
     PaintView();
     PlaceSelLines(Live);
+    if (fit_)
+        emit infoChanged(); // the zoom shown under the loupe
 }
+
+int64_t PictureView::ContentWidth() const { return int64_t(std::ceil(PicImg.width() * scale_)); }
+int64_t PictureView::ContentHeight() const { return int64_t(std::ceil(PicImg.height() * scale_)); }
 
 void PictureView::FitBars(bool resetValues)
 {
-    FitBar(hscr_, int(std::min<double>(INT_MAX, std::ceil(PicImg.width() * scale_))), area_->DrawWidth(), resetValues);
-    FitBar(vscr_, int(std::min<double>(INT_MAX, std::ceil(PicImg.height() * scale_))), area_->DrawHeight(), resetValues);
+    FitBars(resetValues ? 0 : H(), resetValues ? 0 : V(), false);
+}
+
+void PictureView::FitBars(int64_t h, int64_t v, bool outside)
+{
+    FitBar(hscr_, ContentWidth(), area_->DrawWidth(), h, outside);
+    FitBar(vscr_, ContentHeight(), area_->DrawHeight(), v, outside);
 }
 
 const std::vector<double> PictureView::kZoomLevels{1.0 / 16, 1.0 / 8, 1.0 / 4, 1.0 / 3, 1.0 / 2, 2.0 / 3,
@@ -168,18 +183,36 @@ void PictureView::ZoomTo(double scale, QPointF about)
 {
     if (PicImg.isNull() || scale <= 0)
         return;
-    // The picture point under about stays under it.
-    const double u = (about.x() + H()) / scale_, w = (about.y() + V()) / scale_;
+    // The picture pixel under about stays under it: exactly from 100 % up,
+    // among the pixels its view pixel covers below. Zoomed again without a
+    // move, the pixel first pointed at is kept, not the first of those a
+    // reduced view pixel covers. Near an edge the view may show background.
+    auto covers = [this](double point, int scroll, int64_t pixel) {
+        const int64_t first = PicturePoint(float(point), scroll);
+        return first == pixel || (first < pixel && pixel < PicturePoint(float(point + 1), scroll));
+    };
+    QPoint target(int(PictureX(float(about.x()))), int(PictureY(float(about.y()))));
+    if (zoomAnchor_ && zoomAnchor_->first == about && covers(about.x(), H(), zoomAnchor_->second.x())
+        && covers(about.y(), V(), zoomAnchor_->second.y()))
+        target = zoomAnchor_->second;
+    zoomAnchor_ = std::pair(about, target);
     scale_ = scale;
+    fit_ = false;
+    auto place = [&](double point, int64_t pixel) {
+        const int64_t guess = int64_t(std::floor(double(pixel) * scale_ - point));
+        for (const int64_t d : {0, -1, 1, -2, 2})
+            if (covers(point, int(guess + d), pixel))
+                return guess + d;
+        return guess;
+    };
     {
         // One paint for the whole change, not one for each bar's.
         const QSignalBlocker h(hscr_), v(vscr_);
-        FitBars(false);
-        hscr_->setValue(int(std::clamp<double>(std::floor(u * scale_ - about.x()), 0, hscr_->maximum())));
-        vscr_->setValue(int(std::clamp<double>(std::floor(w * scale_ - about.y()), 0, vscr_->maximum())));
+        FitBars(place(about.x(), target.x()), place(about.y(), target.y()), true);
     }
     PaintView();
     PlaceSelLines(Live);
+    FollowPointer();
     emit infoChanged();
 }
 
@@ -197,7 +230,6 @@ void PictureView::ZoomStep(int steps, QPointF about)
         const auto it = std::lower_bound(levels.begin(), levels.end(), next * (1 - 1e-9));
         next = it == levels.begin() ? levels.front() : *(it - 1);
     }
-    fit_ = false;
     ZoomTo(next, about);
 }
 
@@ -205,8 +237,18 @@ void PictureView::ZoomStep(int steps) { ZoomStep(steps, QPointF(area_->DrawWidth
 
 void PictureView::ZoomFit()
 {
-    ZoomTo(FitScale(), QPointF(0, 0));
+    if (PicImg.isNull())
+        return;
+    scale_ = FitScale();
     fit_ = true;
+    {
+        const QSignalBlocker h(hscr_), v(vscr_);
+        FitBars(true);
+    }
+    PaintView();
+    PlaceSelLines(Live);
+    FollowPointer();
+    emit infoChanged();
 }
 
 void PictureView::ShowLetterMask(bool on)
@@ -270,15 +312,18 @@ QString PictureView::InfoText() const
     if (PicImg.isNull())
         return QString();
     QStringList lines;
-    lines << (Pointer ? QStringLiteral("x %1 / y %2").arg(Pointer->x()).arg(Pointer->y()) : QStringLiteral("x – / y –"));
-    lines << QStringLiteral("%1 × %2").arg(PicImg.width()).arg(PicImg.height());
+    // One coordinate a line: five digits each still fit beside the view.
+    lines << (Pointer ? QStringLiteral("x %1").arg(Pointer->x()) : QStringLiteral("x –"))
+          << (Pointer ? QStringLiteral("y %1").arg(Pointer->y()) : QStringLiteral("y –"));
+    // Narrow spaces about the ×: two five-digit sizes fit too.
+    lines << QStringLiteral("%1\u202F×\u202F%2").arg(PicImg.width()).arg(PicImg.height());
     lines << QStringLiteral("%1 %").arg(QString::number(scale_ * 100, 'f', scale_ * 100 == std::floor(scale_ * 100) ? 0 : 1));
     if (area_->SelLinesVisible) {
         retouch::SelRect r = Selecting == 1 ? Live : Committed;
         const int32_t x1 = std::min(r.X1, r.X2), x2 = std::max(r.X1, r.X2);
         const int32_t y1 = std::min(r.Y1, r.Y2), y2 = std::max(r.Y1, r.Y2);
         lines << QStringLiteral("%1,%2,").arg(x1).arg(y1) << QStringLiteral("%1,%2").arg(x2).arg(y2)
-              << QStringLiteral("%1 × %2").arg(int64_t(x2) - x1 + 1).arg(int64_t(y2) - y1 + 1);
+              << QStringLiteral("%1\u202F×\u202F%2").arg(int64_t(x2) - x1 + 1).arg(int64_t(y2) - y1 + 1);
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -286,27 +331,41 @@ QString PictureView::InfoText() const
 void PictureView::PaintView()
 {
     platform::Surface& back = area_->BackBuffer();
-    if (scale_ == 1.0) {
-        platform::BitBlt(back, 0, 0, back.width(), back.height(), PicImg, H(), V());
-    } else {
+    // Where the picture does not reach (a small picture, or a zoom that kept
+    // a pixel near the edge under the pointer) the background shows, not
+    // what was drawn there before.
+    if (PicImg.isNull() || H() < 0 || V() < 0 || ContentWidth() - H() < back.width()
+        || ContentHeight() - V() < back.height())
         platform::Cls(back, area_->BackColor);
-        if (!PicImg.isNull())
-            PaintZoomed(back, PicImg, reductions_, scale_, H(), V());
-    }
+    if (scale_ == 1.0)
+        platform::BitBlt(back, 0, 0, back.width(), back.height(), PicImg, H(), V());
+    else if (!PicImg.isNull())
+        PaintZoomed(back, PicImg, reductions_, scale_, H(), V());
     PaintLetterMask(back);
     area_->Refresh();
 }
 
-void PictureView::HSCR_Change()
+void PictureView::HSCR_Change() { Scrolled(); }
+
+void PictureView::VSCR_Change() { Scrolled(); }
+
+void PictureView::Scrolled()
 {
+    {
+        // Scrolled back from where a zoom had taken the view: the bars
+        // narrow to the picture again.
+        const QSignalBlocker h(hscr_), v(vscr_);
+        FitBars(H(), V(), true);
+    }
     PaintView();
     PlaceSelLines(Live);
+    FollowPointer();
 }
 
-void PictureView::VSCR_Change()
+void PictureView::FollowPointer()
 {
-    PaintView();
-    PlaceSelLines(Live);
+    if (const auto p = area_->PointerViewPoint())
+        AREA_MouseMove(0, 0, 0, float(p->x()), float(p->y()));
 }
 
 int64_t PictureView::PicturePoint(float v, int scroll) const
@@ -345,11 +404,18 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
         }
         Selecting = 1;
         Live = {px, py, px, py};
+        pressAt_ = QPointF(x, y);
         AREA_MouseMove(index, button, shift, x, y);
         ShowSelLines(true);
     } else if (button == 1) {
-        Committed = {Live.X1, Live.Y1, px, py};
+        // The rectangle committed is the one the marquee shows, also when
+        // no move reached this pixel first (a pen, a touch).
+        Live.X2 = px;
+        Live.Y2 = py;
+        Committed = Live;
         Selecting = 0;
+        pressAt_.reset();
+        PlaceSelLines(Live);
         if (maskShown_) {
             UpdateLetterMask();
             PaintView();
@@ -360,9 +426,19 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
     }
 }
 
+void PictureView::AREA_MouseUp(int index, int button, int shift, float x, float y)
+{
+    const std::optional<QPointF> from = std::exchange(pressAt_, std::nullopt);
+    if (button != 1 || Selecting != 1 || !from)
+        return;
+    if (std::max(std::abs(x - from->x()), std::abs(y - from->y())) >= kDragCommit)
+        AREA_MouseDown(index, button, shift, x, y);
+}
+
 void PictureView::CancelSelection()
 {
     Selecting = 0;
+    pressAt_.reset();
     ShowSelLines(false);
     if (!mask_.empty()) {
         mask_.clear();

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 #include <random>
 
@@ -67,7 +68,8 @@ public:
     int H() const;
     int V() const;
 
-    // Zoom: view pixels per picture pixel. Opening a picture shows it at 1.
+    // Zoom: view pixels per picture pixel. A picture larger than the view
+    // opens fitted to it, any other at 1.
     // The steps are kZoomLevels and the scale that fits the whole picture;
     // about is the view point whose picture pixel stays where it is.
     static const std::vector<double> kZoomLevels;
@@ -104,6 +106,11 @@ public:
 
     void AREA_MouseDown(int index, int button, int shift, float x, float y);
     void AREA_MouseMove(int index, int button, int shift, float x, float y);
+    // A release at least kDragCommit view pixels from the press that started
+    // a rectangle commits it there: press, drag and release marks one, as two
+    // clicks do.
+    void AREA_MouseUp(int index, int button, int shift, float x, float y);
+    static constexpr int kDragCommit = 4;
     // What the right click does: the selection in progress stops and the
     // marquee goes.
     void CancelSelection();
@@ -121,8 +128,18 @@ signals:
     void infoChanged();
 
 private:
-    void FitBar(QScrollBar* bar, int picture, int view, bool resetValue);
+    // The bar's range holds the picture's extent and, when outside, also a
+    // place beyond it: where a zoom that kept a pixel near an edge under the
+    // pointer took the view, until the user scrolls back.
+    void FitBar(QScrollBar* bar, int64_t picture, int view, int64_t wanted, bool outside);
     void FitBars(bool resetValues);
+    void FitBars(int64_t h, int64_t v, bool outside);
+    int64_t ContentWidth() const;
+    int64_t ContentHeight() const;
+    void Scrolled();
+    // The loupe, the text under it and the rubber band follow the picture
+    // pixel now under the pointer.
+    void FollowPointer();
     int64_t PicturePoint(float v, int scroll) const;
     // The view coordinates of picture coordinates a (the anchor) and b, on
     // the outer edges of their pixels at the current zoom.
@@ -141,5 +158,7 @@ private:
     std::vector<uint8_t> mask_;  // of maskRect_, row by row
     retouch::SelRect maskRect_;  // ordered and clamped
     bool fit_ = false; // the zoom follows the view's size
+    std::optional<QPointF> pressAt_; // the press that started a rectangle
+    std::optional<std::pair<QPointF, QPoint>> zoomAnchor_; // the last zoom's view point and its pixel
     Reductions reductions_;
 };

@@ -138,12 +138,14 @@ void PaintZoomed(platform::Surface& view, const platform::Surface& picture, cons
     const qsizetype stride = view.bytesPerLine() / 4;
     std::vector<int> col;
     col.resize(size_t(w));
-    for (int x = 0; x < w; ++x)
+    // Scrolled before the picture's start, its first pixel is view pixel -h.
+    const int x0 = std::clamp(-h, 0, w), y0 = std::clamp(-v, 0, hgt);
+    for (int x = x0; x < w; ++x)
         col[size_t(x)] = std::min(W - 1, int(std::floor((x + h) / rel)));
-    for (int y = 0; y < hgt; ++y) {
+    for (int y = y0; y < hgt; ++y) {
         uint32_t* out = out0 + y * stride;
         const auto* row = reinterpret_cast<const uint32_t*>(src->constScanLine(std::min(H - 1, int(std::floor((y + v) / rel)))));
-        for (int x = 0; x < w; ++x)
+        for (int x = x0; x < w; ++x)
             out[x] = row[col[size_t(x)]];
     }
 }

@@ -2,6 +2,8 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QAbstractSlider>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -83,7 +85,9 @@ void ViewArea::paintEvent(QPaintEvent* event)
     QPainter p(this);
     // The frame fills the outermost widget pixels, so that no device-pixel
     // ratio rounds part of it away.
-    const QColor frame(0x40, 0x40, 0x40);
+    // With the focus (the arrow keys then scroll) the frame takes the
+    // highlight colour.
+    const QColor frame = hasFocus() ? palette().color(QPalette::Highlight) : QColor(0x40, 0x40, 0x40);
     p.fillRect(0, 0, width(), 1, frame);
     p.fillRect(0, height() - 1, width(), 1, frame);
     p.fillRect(0, 0, 1, height(), frame);
@@ -127,16 +131,106 @@ int ShiftCode(Qt::KeyboardModifiers m)
     return (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
 }
 
+std::optional<QPointF> ViewArea::PointerViewPoint() const
+{
+    if (!pointer_)
+        return std::nullopt;
+    return ViewPoint(*pointer_);
+}
+
 void ViewArea::mousePressEvent(QMouseEvent* event)
 {
+    pointer_ = event->position();
+    if (event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && spaceHeld_)) {
+        panFrom_ = event->position();
+        setCursor(Qt::ClosedHandCursor);
+        return;
+    }
     const QPointF p = ViewPoint(event->position());
     emit mouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()), float(p.x()), float(p.y()));
 }
 
 void ViewArea::mouseMoveEvent(QMouseEvent* event)
 {
+    pointer_ = event->position();
+    if (panFrom_) {
+        // The picture follows the pointer; the remainder of a device pixel
+        // is kept for the next move.
+        const QPoint d = ((*panFrom_ - event->position()) * Ratio()).toPoint();
+        *panFrom_ -= QPointF(d) / Ratio();
+        if (!d.isNull())
+            emit wheelScrolled(d.x(), d.y());
+    }
     const QPointF p = ViewPoint(event->position());
     emit mouseMove(0, ShiftCode(event->modifiers()), float(p.x()), float(p.y()));
+}
+
+void ViewArea::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (panFrom_) {
+        if (event->buttons() & (Qt::MiddleButton | Qt::LeftButton))
+            return;
+        panFrom_.reset();
+        if (spaceHeld_)
+            setCursor(Qt::OpenHandCursor);
+        else
+            unsetCursor();
+        return;
+    }
+    const QPointF p = ViewPoint(event->position());
+    emit mouseUp(ButtonCode(event->button()), ShiftCode(event->modifiers()), float(p.x()), float(p.y()));
+}
+
+void ViewArea::keyPressEvent(QKeyEvent* event)
+{
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    const Qt::Orientation across = shift ? Qt::Horizontal : Qt::Vertical;
+    switch (event->key()) {
+    case Qt::Key_Left: emit keyScrolled(Qt::Horizontal, QAbstractSlider::SliderSingleStepSub); break;
+    case Qt::Key_Right: emit keyScrolled(Qt::Horizontal, QAbstractSlider::SliderSingleStepAdd); break;
+    case Qt::Key_Up: emit keyScrolled(Qt::Vertical, QAbstractSlider::SliderSingleStepSub); break;
+    case Qt::Key_Down: emit keyScrolled(Qt::Vertical, QAbstractSlider::SliderSingleStepAdd); break;
+    case Qt::Key_PageUp: emit keyScrolled(across, QAbstractSlider::SliderPageStepSub); break;
+    case Qt::Key_PageDown: emit keyScrolled(across, QAbstractSlider::SliderPageStepAdd); break;
+    case Qt::Key_Home: emit keyScrolled(across, QAbstractSlider::SliderToMinimum); break;
+    case Qt::Key_End: emit keyScrolled(across, QAbstractSlider::SliderToMaximum); break;
+    case Qt::Key_Space:
+        if (!event->isAutoRepeat()) {
+            spaceHeld_ = true;
+            if (!panFrom_)
+                setCursor(Qt::OpenHandCursor);
+        }
+        break;
+    default: QWidget::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+void ViewArea::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Space || event->isAutoRepeat()) {
+        QWidget::keyReleaseEvent(event);
+        return;
+    }
+    spaceHeld_ = false;
+    if (!panFrom_)
+        unsetCursor();
+}
+
+void ViewArea::focusInEvent(QFocusEvent*) { update(); }
+
+void ViewArea::focusOutEvent(QFocusEvent*)
+{
+    spaceHeld_ = false;
+    if (!panFrom_)
+        unsetCursor();
+    update();
+}
+
+void ViewArea::leaveEvent(QEvent*)
+{
+    if (!panFrom_)
+        pointer_.reset();
 }
 
 QStringList DroppedFiles(const QMimeData* data)

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 struct MarqueeLine {
     float X1 = 0, Y1 = 0, X2 = 0, Y2 = 0; // view coordinates
@@ -33,6 +34,9 @@ public:
     const platform::Surface& BackBuffer() const { return back_; }
     void Cls();
     void Refresh(const QRect& dirty = QRect());
+    // The view point under the pointer while it is over the view, so that
+    // what shows the pointer's pixel can follow a scroll or a zoom.
+    std::optional<QPointF> PointerViewPoint() const;
 
     std::array<MarqueeLine, 4> SelLine{};
     bool SelLinesVisible = false;
@@ -40,14 +44,19 @@ public:
     QColor BackColor = QColor(0x80, 0x80, 0x80);
 
 signals:
-    // button: 1 left, 2 right, 4 middle; x, y in view coordinates.
+    // button: 1 left, 2 right, 4 middle; x, y in view coordinates. A press
+    // that pans (the middle button, or Space held) is not reported.
     void mouseDown(int button, int shift, float x, float y);
     void mouseMove(int button, int shift, float x, float y);
+    void mouseUp(int button, int shift, float x, float y);
     void filesDropped(const QStringList& paths);
-    // A wheel turned or a touchpad swiped over the view: view pixels to
-    // scroll by (positive: towards the picture's end), Shift giving
-    // horizontal.
+    // A wheel turned, a touchpad swiped or the picture dragged (middle
+    // button, or Space and the left button): view pixels to scroll by
+    // (positive: towards the picture's end), Shift+wheel giving horizontal.
     void wheelScrolled(int dx, int dy);
+    // With the focus on the view: arrows step, PgUp/PgDn page, Home/End go
+    // to the top or bottom (with Shift: the left or right end).
+    void keyScrolled(Qt::Orientation orientation, int action);
     // Ctrl and the wheel: zoom in (steps > 0) or out about the view point at.
     void wheelZoomed(int steps, QPointF at);
     // The drawing area changed size: its content must be painted again.
@@ -58,6 +67,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -68,6 +83,9 @@ private:
 
     platform::Surface back_;
     int zoomDelta_ = 0; // eighths of a degree not yet a whole zoom step
+    std::optional<QPointF> pointer_; // widget coordinates
+    bool spaceHeld_ = false;
+    std::optional<QPointF> panFrom_; // widget coordinates, while panning
 };
 
 // Local file paths of a drop, in the list's order; empty when the drop holds
