@@ -253,12 +253,13 @@ int Main(const QString& file)
     if (!LoadSettings())
         return 1;
     SaveSettings();
-    // A file named on the command line takes the remembered one's place.
+    // A file named on the command line takes the remembered one's place, and
+    // is told about when it cannot be opened.
     if (!file.isEmpty())
         ImageFront = file;
     frmMain window;
     window.RestoreWindowSettings();
-    window.Form_Load();
+    window.Form_Load(!file.isEmpty());
     CloseOnSignals(&window);
     window.show();
     return QApplication::exec();

@@ -44,7 +44,7 @@ void frmMain::CreateControls()
     // Under the loupe: the pixel under the pointer, the picture's size, the
     // zoom, and the rectangle as pixmend-batch's --rect takes it.
     info = new QLabel(this);
-    info->setGeometry(8, 110, Loupe->width(), 108);
+    info->setGeometry(8, 110, 78, 108); // to 2 pixels short of the view
     info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     info->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QFont small = info->font();
@@ -140,12 +140,36 @@ void frmMain::SetBusy(bool busy)
         s->setEnabled(!busy);
 }
 
-void frmMain::Form_Load() { OpenLastPicture(); }
+void frmMain::Form_Load(bool tellFailure) { OpenLastPicture(tellFailure); }
 
-void frmMain::OpenLastPicture()
+void frmMain::OpenLastPicture(bool tellFailure)
 {
-    FLD[0]->setText(basCommon::ImageFront);
-    View->SetupView(FLD[0]->text());
+    const QString path = basCommon::ImageFront;
+    FLD[0]->setText(path);
+    if (path.isEmpty())
+        return;
+    platform::LoadReport report;
+    if (View->SetupView(path, &report)) {
+        if (report.truncated)
+            TellTruncated(path);
+    } else if (tellFailure && !report.cancelled) {
+        TellLoadFailure(path, report);
+    }
+}
+
+void frmMain::TellLoadFailure(const QString& path, const platform::LoadReport& report)
+{
+    platform::Dialogs().MessageBox(
+        this, QStringLiteral("ファイル「%1」を開けませんでした。\n%2").arg(path, platform::LoadFailureReason(report)),
+        QStringLiteral("読み込みエラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+}
+
+void frmMain::TellTruncated(const QString& path)
+{
+    platform::Dialogs().MessageBox(
+        this,
+        QStringLiteral("ファイル「%1」は途中で終わっています。\n読み込めた部分だけを表示しています。").arg(path),
+        QStringLiteral("読み込みエラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
 }
 
 QSize frmMain::FrameExtra() const
@@ -199,6 +223,7 @@ void frmMain::Form_Resize()
 void frmMain::PictureOpened(const QString& path)
 {
     FLD[0]->setText(path);
+    clsDialog::RememberFolderOf(path);
     history_.Clear();
     savedState_ = history_.State();
     titleName_ = QFileInfo(path).fileName();
@@ -265,16 +290,11 @@ bool frmMain::OpenPicture(const QString& path, bool tellFailure, bool askFirst)
         // The picture on view stays, and so does the path that names it.
         FLD[0]->setText(View->ShownPath);
         if (tellFailure && !report.cancelled)
-            platform::Dialogs().MessageBox(
-                this, QStringLiteral("ファイル「%1」を開けませんでした。\n%2").arg(path, platform::LoadFailureReason(report)),
-                QStringLiteral("読み込みエラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+            TellLoadFailure(path, report);
         return false;
     }
     if (report.truncated)
-        platform::Dialogs().MessageBox(
-            this,
-            QStringLiteral("ファイル「%1」は途中で終わっています。\n読み込めた部分だけを表示しています。").arg(path),
-            QStringLiteral("読み込みエラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+        TellTruncated(path);
     return true;
 }
 
@@ -362,6 +382,7 @@ files::SaveOutcome frmMain::SaveImageFile()
     SetBusy(false);
     if (outcome == files::SaveOutcome::Saved) {
         savedState_ = history_.State();
+        clsDialog::RememberFolderOf(saved);
         titleName_ = QFileInfo(saved).fileName();
         UpdateTitle();
     }
@@ -437,11 +458,28 @@ void frmMain::RestoreWindowSettings()
     if (left && top && width && height) {
         const QRect r{int(*left), int(*top), int(*width), int(*height)};
         const QSize minimum = kMinimumOuter - FrameExtra();
-        bool onScreen = false;
-        for (const QScreen* s : QGuiApplication::screens())
-            onScreen = onScreen || s->availableGeometry().intersects(r);
-        if (onScreen && r.width() >= minimum.width() && r.height() >= minimum.height())
-            setGeometry(r);
+        // The screen that holds most of it (a screen that has gone, or a
+        // smaller one, since: the primary), and on it the whole window with
+        // its frame, shrunk if need be but never below the smallest size.
+        const QScreen* best = screen;
+        int64_t most = 0;
+        for (const QScreen* s : QGuiApplication::screens()) {
+            const QRect common = s->availableGeometry().intersected(r);
+            if (int64_t(common.width()) * common.height() > most) {
+                most = int64_t(common.width()) * common.height();
+                best = s;
+            }
+        }
+        if (best && r.width() >= minimum.width() && r.height() >= minimum.height()) {
+            const QRect avail = best->availableGeometry();
+            const QSize frame = FrameExtra();
+            const QPoint inset(frame.width() / 2, frame.height() - frame.width() / 2); // left border, title bar
+            QRect outer(r.topLeft() - inset, r.size() + frame);
+            outer.setSize(outer.size().boundedTo(avail.size()).expandedTo(kMinimumOuter));
+            outer.moveLeft(std::clamp(outer.left(), avail.left(), std::max(avail.left(), avail.right() + 1 - outer.width())));
+            outer.moveTop(std::clamp(outer.top(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - outer.height())));
+            setGeometry(QRect(outer.topLeft() + inset, outer.size() - frame));
+        }
     }
     if (number("Maximized", 0, 1).value_or(0) == 1)
         setWindowState(windowState() | Qt::WindowMaximized);

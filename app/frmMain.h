@@ -26,7 +26,9 @@ public:
     explicit frmMain(QWidget* parent = nullptr);
 
     // Event handlers.
-    void Form_Load();
+    // Opens the remembered picture, or the one named on the command line;
+    // tellFailure: a picture that cannot be opened is told in a box.
+    void Form_Load(bool tellFailure = false);
     void Form_Resize();
     void Form_QueryUnload();
     void FLD_KeyDown(int Index, int KeyCode, int Shift);
@@ -84,7 +86,9 @@ protected:
 
 private:
     void CreateControls();
-    void OpenLastPicture();
+    void OpenLastPicture(bool tellFailure);
+    void TellLoadFailure(const QString& path, const platform::LoadReport& report);
+    void TellTruncated(const QString& path);
     // Opens path into the view, first asking about unsaved work when
     // askFirst. A failure keeps the picture and path shown before, and is
     // told in a message box when tellFailure; a JPEG that ends early opens

@@ -4,6 +4,7 @@
 #include "RuntimeErrors.h"
 #include "StringRoutines.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <limits>
@@ -43,14 +44,22 @@ platform::FileDialogRequest clsDialog::Request(int kind, QWidget* hwnd) const
     request.owner = hwnd;
     request.title = SelectTitle;
     request.filters = QtFilters(FilterPattern);
-    request.folder = DefaultFolder;
+    request.folder = DefaultFolder.isEmpty() ? LastFolder : DefaultFolder;
     request.flags = Flags();
     return request;
 }
 
+void clsDialog::RememberFolderOf(const QString& path)
+{
+    if (!path.isEmpty())
+        LastFolder = QFileInfo(path).absolutePath();
+}
+
 QString clsDialog::OpenFile(QWidget* hwnd)
 {
-    return platform::Dialogs().FileDialog(Request(platform::FileDialogRequest::Open, hwnd)).path;
+    const QString path = platform::Dialogs().FileDialog(Request(platform::FileDialogRequest::Open, hwnd)).path;
+    RememberFolderOf(path);
+    return path;
 }
 
 QString clsDialog::SaveFile(QWidget* hwnd)
@@ -62,6 +71,7 @@ QString clsDialog::SaveFile(QWidget* hwnd)
         return QString();
     }
     FilterIndex = result.filterIndex;
+    RememberFolderOf(result.path);
     return basFunc::CutAtNull(result.path);
 }
 

@@ -21,10 +21,15 @@ class clsDialog {
 public:
     QString SelectTitle;
     QString SelectFlags;   // the flag word as decimal text
-    QString DefaultFolder; // empty: the platform's choice
+    QString DefaultFolder; // empty: LastFolder, else the platform's choice
     int32_t FilterIndex = 0;
     QString FilterPattern; // description, NUL, pattern, NUL, ...
     int32_t SelectColor = 0; // 0x00BBGGRR
+
+    // Where the file dialogs start unless told otherwise: the folder of the
+    // last file chosen in one, or of the last picture opened or saved.
+    static inline QString LastFolder;
+    static void RememberFolderOf(const QString& path);
 
     // The chosen file's path; empty after a cancel.
     QString OpenFile(QWidget* hwnd);

@@ -1,82 +1,85 @@
 #include "frmJPEG.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QVBoxLayout>
 
 #include <algorithm>
-
-namespace {
-
-// The dialog was designed in twips, 15 to the pixel.
-QRect Twips(int left, int top, int width, int height)
-{
-    return QRect(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0), qRound(height / 15.0));
-}
-
-} // namespace
 
 frmJPEG::frmJPEG(const SaveOptionsBinding& settings, QWidget* parent)
     : QDialog(parent), settings_(settings)
 {
     setWindowTitle(QStringLiteral("保存オプション"));
     setModal(true);
-    setFixedSize(Twips(0, 0, 4680, 2985).size());
     CreateControls();
     Form_Load();
 }
 
 void frmJPEG::CreateControls()
 {
+    // Laid out, not placed: every text keeps its frame at any font and scale.
     BoxLine[0] = new QGroupBox(QStringLiteral("JPEG"), this);
-    // The JPEG group has a third row for "元の画質を保つ"; what lies below it
-    // moves down by that row.
-    BoxLine[0]->setGeometry(Twips(120, 120, 4455, 1455));
     BoxLine[1] = new QGroupBox(QStringLiteral("PNG"), this);
-    BoxLine[1]->setGeometry(Twips(120, 1680, 4455, 735));
-
-    auto label = [](const QString& text, QWidget* parent, QRect r) {
-        auto* l = new QLabel(text, parent);
-        l->setGeometry(r);
-        return l;
-    };
-    LBL[0] = label(QStringLiteral("圧縮率"), BoxLine[0], Twips(120, 280, 1575, 255));
-    DSP[0] = label(QStringLiteral("1"), BoxLine[0], Twips(1800, 240, 495, 255));
-    LBL[1] = label(QStringLiteral("プログレッシブタイプ"), BoxLine[0], Twips(120, 640, 1575, 255));
-    LBL[2] = label(QStringLiteral("圧縮率"), BoxLine[1], Twips(0, 280, 1575, 255));
-    DSP[1] = label(QStringLiteral("1"), BoxLine[1], Twips(1800, 240, 495, 255));
+    LBL[0] = new QLabel(QStringLiteral("圧縮率"), BoxLine[0]);
+    DSP[0] = new QLabel(QStringLiteral("1"), BoxLine[0]);
+    LBL[1] = new QLabel(QStringLiteral("プログレッシブタイプ"), BoxLine[0]);
+    LBL[2] = new QLabel(QStringLiteral("圧縮率"), BoxLine[1]);
+    DSP[1] = new QLabel(QStringLiteral("1"), BoxLine[1]);
 
     const int ranges[2][2] = {{1, 100}, {0, 2}};
     for (int i = 0; i < 2; ++i) {
         ASCR[i] = new QScrollBar(Qt::Horizontal, BoxLine[i]);
-        ASCR[i]->setGeometry(Twips(2280, 240, 2055, 255));
+        ASCR[i]->setMinimumWidth(137);
         ASCR[i]->setRange(ranges[i][0], ranges[i][1]);
         ASCR[i]->setValue(1);
         ASCR[i]->setSingleStep(1);
         ASCR[i]->setPageStep(1);
         ASCR[i]->setFocusPolicy(Qt::StrongFocus);
+        // Room for "100", so that the bar does not move as the value grows.
+        DSP[i]->setMinimumWidth(DSP[i]->fontMetrics().horizontalAdvance(QStringLiteral("1000")));
+        DSP[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         connect(ASCR[i], &QScrollBar::valueChanged, this, [this, i] { ASCR_Change(i); });
     }
-    // The label is as wide as its text, and the check box follows it.
-    const QRect label1 = Twips(120, 640, 1575, 255);
-    LBL[1]->resize(std::max(label1.width(), LBL[1]->sizeHint().width()), label1.height());
     CHK = new QCheckBox(QStringLiteral("保存する"), BoxLine[0]);
-    const QRect check = Twips(1800, 600, 1695, 255);
-    CHK->setGeometry(std::max(check.x(), LBL[1]->geometry().right() + 8), check.y(), check.width(), check.height());
     keepQuality = new QCheckBox(QStringLiteral("元の画質を保つ"), BoxLine[0]);
-    keepQuality->setGeometry(Twips(120, 980, 4200, 255));
     keepQuality->setToolTip(QStringLiteral("JPEG から開いた画像を JPEG で保存するとき、補正していない部分を元のまま残します"));
 
+    auto* jpeg = new QGridLayout(BoxLine[0]);
+    jpeg->addWidget(LBL[0], 0, 0);
+    jpeg->addWidget(DSP[0], 0, 1);
+    jpeg->addWidget(ASCR[0], 0, 2);
+    jpeg->addWidget(LBL[1], 1, 0);
+    jpeg->addWidget(CHK, 1, 1, 1, 2);
+    jpeg->addWidget(keepQuality, 2, 0, 1, 3);
+    jpeg->setColumnStretch(2, 1);
+    auto* png = new QGridLayout(BoxLine[1]);
+    png->addWidget(LBL[2], 0, 0);
+    png->addWidget(DSP[1], 0, 1);
+    png->addWidget(ASCR[1], 0, 2);
+    png->setColumnStretch(2, 1);
+    // The two groups' columns line up.
+    png->setColumnMinimumWidth(0, LBL[1]->sizeHint().width());
+
     BTN[0] = new QPushButton(QStringLiteral("保存"), this);
-    BTN[0]->setGeometry(Twips(120, 2520, 1335, 375));
     BTN[1] = new QPushButton(QStringLiteral("閉じる"), this);
-    BTN[1]->setGeometry(Twips(3240, 2520, 1335, 375));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BTN[0]);
+    buttons->addStretch(1);
+    buttons->addWidget(BTN[1]);
     for (int i = 0; i < 2; ++i) {
         BTN[i]->setAutoDefault(false);
         connect(BTN[i], &QPushButton::clicked, this, [this, i] { BTN_Click(i); });
     }
+    auto* all = new QVBoxLayout(this);
+    all->addWidget(BoxLine[0]);
+    all->addWidget(BoxLine[1]);
+    all->addLayout(buttons);
+    all->setSizeConstraint(QLayout::SetFixedSize);
     setTabOrder(BTN[0], BTN[1]);
     setTabOrder(BTN[1], ASCR[0]);
     setTabOrder(ASCR[0], CHK);

@@ -291,6 +291,18 @@ private slots:
         QCOMPARE(dialogs.fileRequests.size(), 2);
         QCOMPARE(dialogs.fileRequests[0].title, QString("ファイルの保存"));
         QCOMPARE(dialogs.fileRequests[1].title, QString("背景の画像"));
+        // The dialogs start where the picture came from, then where the
+        // last one was opened.
+        QCOMPARE(dialogs.fileRequests[0].folder, dir.path());
+        QTemporaryDir elsewhere;
+        const QString other = elsewhere.filePath("other.png");
+        QVERIFY(QFile::copy(basCommon::ImageFront, other));
+        dialogs.fileAnswers << platform::FileDialogResult{other, 1} << platform::FileDialogResult{};
+        dialogs.messageAnswers = {platform::IDNO};
+        QTest::keyClick(w.AREA[0], Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(w.View->ShownPath, other);
+        QTest::keyClick(w.AREA[0], Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(dialogs.fileRequests.last().folder, elsewhere.path());
         dialogs.messageAnswers = {platform::IDNO}; // let the retouch go on closing
     }
 
@@ -318,8 +330,19 @@ private slots:
             QVERIFY(w.OPT[3]->isChecked());
             QVERIFY(ReadAll(basCommon::IniFile).contains("Mode=L"));
         }
-        for (const char* bad : {"Left=100000\nTop=5\nWidth=500\nHeight=400\nMode=Q\n",
-                                "Left=0\nTop=0\nWidth=abc\nHeight=400\nMode=\n", "Left=0\nTop=0\nWidth=10\nHeight=10\n"}) {
+        // Off every screen, or larger than the screen (closed on a bigger
+        // one): the whole window, frame and all, comes back inside it.
+        const QByteArray larger = "Left=-30\nTop=-20\nWidth=" + QByteArray::number(avail.width() + 600) + "\nHeight="
+            + QByteArray::number(avail.height() + 400) + "\n";
+        for (const QByteArray& place : {QByteArray("Left=100000\nTop=5\nWidth=500\nHeight=400\n"), larger}) {
+            QVERIFY(WriteAll(basCommon::IniFile, "[Window]\n" + place));
+            frmMain w;
+            w.RestoreWindowSettings();
+            const QRect outer(w.geometry().topLeft() - QPoint(4, 27), w.geometry().size() + frmMain::kAssumedFrame);
+            QVERIFY2(avail.contains(outer), place.constData());
+            QVERIFY(w.width() >= 500 && w.height() >= 400);
+        }
+        for (const char* bad : {"Left=0\nTop=0\nWidth=abc\nHeight=400\nMode=Q\n", "Left=0\nTop=0\nWidth=10\nHeight=10\n"}) {
             QVERIFY(WriteAll(basCommon::IniFile, QByteArray("[Window]\n") + bad));
             frmMain w;
             w.RestoreWindowSettings();
@@ -338,6 +361,17 @@ private slots:
         for (const auto& [args, action] : cases)
             QVERIFY2(basCommon::ParseCommandLine(args).action == action, qPrintable(args.join(' ')));
         QCOMPARE(basCommon::ParseCommandLine(cases[0].first).file, QString("-odd.png"));
+        // A file named on the command line that cannot be opened is told, as
+        // a typed one is; the remembered picture gone missing is not.
+        ScriptedDialogs dialogs;
+        basCommon::ImageFront = dir.filePath("missing.png");
+        frmMain named, remembered;
+        named.Form_Load(true);
+        QCOMPARE(dialogs.messages.size(), 1);
+        QCOMPARE(dialogs.messages[0].title, QString("読み込みエラー"));
+        QCOMPARE(named.FLD[0]->text(), basCommon::ImageFront);
+        remembered.Form_Load();
+        QCOMPARE(dialogs.messages.size(), 1);
         // --version needs no display; an unknown option is a usage error.
         QProcess p;
         p.setEnvironment({"QT_QPA_PLATFORM=nothing-such"});

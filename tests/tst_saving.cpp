@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QScrollBar>
+#include <QGroupBox>
 #include <QTest>
 
 #include <csignal>
@@ -246,12 +247,18 @@ private slots:
         {
             frmJPEG f(b);
             QCOMPARE(f.windowTitle(), QString("保存オプション"));
-            // The new check box and the widened label fit beside the rest;
-            // every control lies inside the dialog and its group.
-            for (QWidget* w : f.findChildren<QWidget*>()) {
-                QVERIFY(w->parentWidget()->rect().contains(w->geometry()));
-                for (QWidget* mine : {static_cast<QWidget*>(f.keepQuality), static_cast<QWidget*>(f.LBL[1])})
-                    QVERIFY(w == mine || w->parentWidget() != mine->parentWidget() || !w->geometry().intersects(mine->geometry()));
+            // Every label and control inside its group's frame (below its
+            // title), whole, and none over another (also run at scale 2).
+            f.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&f));
+            for (QWidget* parent : {static_cast<QWidget*>(&f), static_cast<QWidget*>(f.BoxLine[0]), static_cast<QWidget*>(f.BoxLine[1])}) {
+                const QList<QWidget*> kids = parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+                for (QWidget* a : kids) {
+                    QVERIFY2(parent->contentsRect().contains(a->geometry()), qPrintable(a->objectName() + a->metaObject()->className()));
+                    QVERIFY(a->width() >= a->minimumSizeHint().width());
+                    for (QWidget* b : kids)
+                        QVERIFY2(a == b || !a->geometry().intersects(b->geometry()), qPrintable(QString(a->metaObject()->className()) + " over " + b->metaObject()->className()));
+                }
             }
             QVERIFY(f.LBL[1]->sizeHint().width() <= f.LBL[1]->width()); // "プログレッシブタイプ" whole
             QVERIFY(f.keepQuality->isChecked());
