@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv)
@@ -19,6 +20,9 @@ int main(int argc, char** argv)
         std::fputs(text.constData(), cl.action == basCommon::CommandLine::Error ? stderr : stdout);
         return cl.action == basCommon::CommandLine::Error ? 2 : 0;
     }
+    // Past a file-size limit a save fails with EFBIG and is reported like a
+    // full disk; the signal would end the program and lose unsaved work.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     // The menu entry's name, so that the desktop groups the window under it,
     // and its icon, from the theme once installed, else our own copy.

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -66,15 +67,21 @@ Result RunWithProgress(QWidget* owner, int delayMs, const QString& label, const 
     std::atomic<bool> cancel{false}, finished{false};
     Result result{};
     QEventLoop loop;
-    std::thread worker([&] {
-        result = work([&](int d, int t) {
-            done = d;
-            total = t;
-            return !cancel.load();
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            result = work([&](int d, int t) {
+                done = d;
+                total = t;
+                return !cancel.load();
+            });
+            finished = true;
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
         });
-        finished = true;
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
+    } catch (const std::system_error&) {
+        // No thread to be had: the work is done here, the window waiting.
+        return work([](int, int) { return true; });
+    }
     QElapsedTimer clock;
     clock.start();
     std::unique_ptr<QProgressDialog> dialog;

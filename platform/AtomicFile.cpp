@@ -144,7 +144,10 @@ bool AtomicFile::Open()
     // An unnamed file first: it can only be given a name through /proc.
     fd_ = -1;
 #ifdef O_TMPFILE
-    if (::access("/proc/self/fd", X_OK) == 0)
+    // PIXMEND_NAMED_TEMPORARIES stands for a file system without unnamed
+    // files, so that the named way can be tried where they exist.
+    static const bool namedOnly = qEnvironmentVariableIsSet("PIXMEND_NAMED_TEMPORARIES");
+    if (!namedOnly && ::access("/proc/self/fd", X_OK) == 0)
         fd_ = ::open(dir_.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
 #endif
     if (fd_ < 0) {

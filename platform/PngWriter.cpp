@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -181,7 +182,7 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
     const int bandRows = int(std::clamp<size_t>((size_t(1) << 20) / rowBytes, 16, 4096));
     const int bands = (height + bandRows - 1) / bandRows;
     const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, std::max(1, bands));
-    const int ahead = threads * 2; // bands compressed but not yet written, at most
+    int ahead = threads * 2; // bands compressed but not yet written, at most
 
     std::vector<Band> results(static_cast<size_t>(bands));
     std::mutex m;
@@ -245,8 +246,17 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
         libdeflate_free_compressor(c);
     };
     std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
-        pool.emplace_back(work);
+    try {
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for will do; with none, every band is
+        // compressed here before any is written.
+    }
+    if (pool.empty()) {
+        ahead = bands;
+        work();
+    }
 
     // The file is written here, band by band in order, as they come.
     std::vector<uint8_t> head = {137, 80, 78, 71, 13, 10, 26, 10};

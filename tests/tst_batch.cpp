@@ -154,13 +154,16 @@ private slots:
         QCOMPARE(ReadAll(d.filePath("a.bmp")), bmp);
     }
 
-    // SIGINT and SIGTERM stop the run between files with nothing half
-    // written; SIGKILL leaves no temporary file in view either.
+    // SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run between files with
+    // nothing half written, also where temporary files have names; SIGKILL
+    // leaves no temporary file in view either where they need none.
     void signalsLeaveNoTemporaryFiles_data()
     {
         QTest::addColumn<int>("signo");
         QTest::newRow("SIGINT") << int(SIGINT);
         QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGQUIT") << int(SIGQUIT);
         QTest::newRow("SIGKILL") << int(SIGKILL);
     }
     void signalsLeaveNoTemporaryFiles()
@@ -174,6 +177,10 @@ private slots:
             args << copy;
         }
         QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (signo != SIGKILL)
+            env.insert("PIXMEND_NAMED_TEMPORARIES", "1");
+        p.setProcessEnvironment(env);
         p.start(QStringLiteral(PIXMEND_BATCH), args);
         QVERIFY(p.waitForStarted());
         // Once writing has begun.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <system_error>
 #include <thread>
 
 void HalvePart(const platform::Surface& full, platform::Surface& half, int x0, int y0, int x1, int y1)
@@ -72,8 +73,14 @@ void Reductions::Build(const platform::Surface& picture, int smallest)
         const int threads = int(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 8));
         const int rows = half.height(), band = (rows + threads - 1) / threads;
         std::vector<std::thread> pool;
-        for (int t = 1; t < threads && t * band < rows; ++t)
-            pool.emplace_back([&, t] { HalvePart(*from, half, 0, t * band, half.width() - 1, std::min(rows, (t + 1) * band) - 1); });
+        for (int t = 1; t < threads && t * band < rows; ++t) {
+            auto part = [&, t] { HalvePart(*from, half, 0, t * band, half.width() - 1, std::min(rows, (t + 1) * band) - 1); };
+            try {
+                pool.emplace_back(part);
+            } catch (const std::system_error&) {
+                part(); // no thread to be had: this band here
+            }
+        }
         HalvePart(*from, half, 0, 0, half.width() - 1, std::min(rows, band) - 1);
         for (std::thread& t : pool)
             t.join();

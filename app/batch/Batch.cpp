@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <mutex>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -36,9 +37,15 @@ std::optional<int> Number(const QString& text, int lo, int hi)
     return v;
 }
 
-volatile std::sig_atomic_t gStopSignal = 0;
+// Written by the signal handler, read by every worker.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnStopSignal(int signo) { gStopSignal = signo; }
+void OnStopSignal(int signo) { gStopSignal.store(signo, std::memory_order_relaxed); }
+
+// The signals that stop a run between files: an interrupt, a kill, a closed
+// terminal, a quit key.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // The identity of a file for clash checks: its device and inode when it
 // exists (symlinks followed), else its absolute path with the folder's
@@ -135,7 +142,8 @@ QString Usage()
         "or an output would replace an input (other than with --in-place) is refused\n"
         "before anything is written. Ctrl-C stops after the files being written.\n"
         "Exit status: 0 when every file succeeded or was skipped, 1 when some failed,\n"
-        "2 for a usage error or a refused run, 130/143 when stopped by SIGINT/SIGTERM.\n");
+        "2 for a usage error or a refused run, 128 + the signal's number when stopped by\n"
+        "SIGINT, SIGTERM, SIGHUP or SIGQUIT (130, 143, 129, 131).\n");
 }
 
 std::optional<GivenRect> ParseRect(const QString& text, Anchor anchor)
@@ -501,12 +509,12 @@ int Run(const Options& o)
     // A signal only asks the workers to stop taking files; what is being
     // written is finished, and nothing half-written stays behind.
     gStopSignal = 0;
-    struct sigaction stop = {}, oldInt = {}, oldTerm = {};
+    struct sigaction stop = {}, old[std::size(kStopSignals)] = {};
     stop.sa_handler = OnStopSignal;
     sigemptyset(&stop.sa_mask);
     stop.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &stop, &oldInt);
-    ::sigaction(SIGTERM, &stop, &oldTerm);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        ::sigaction(kStopSignals[i], &stop, &old[i]);
 
     std::atomic<int> next{0}, done{0}, failed{0}, skipped{0};
     std::mutex io;
@@ -553,13 +561,17 @@ int Run(const Options& o)
         }
     };
     std::vector<std::thread> threads;
-    for (int t = 1; t < jobs; ++t)
-        threads.emplace_back(worker);
+    // A thread the system will not give is a worker fewer, not an abort.
+    try {
+        for (int t = 1; t < jobs; ++t)
+            threads.emplace_back(worker);
+    } catch (const std::system_error&) {
+    }
     worker();
     for (std::thread& t : threads)
         t.join();
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        ::sigaction(kStopSignals[i], &old[i], nullptr);
     if (report)
         std::fclose(report);
     if (terminal && showProgress)

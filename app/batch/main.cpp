@@ -4,11 +4,15 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
     // No window: Qt's image plugins only need an application object.
+    // Past a file-size limit a write fails with EFBIG and is reported like a
+    // full disk, instead of the signal ending the run without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     batch::Options defaults;
     // The save options' defaults come from the window program's settings.

@@ -1,0 +1,41 @@
+#!/bin/sh
+# Both programs under the limits a system can set: a file-size limit
+# (ulimit -f) must fail a write like a full disk, not end the program by
+# SIGXFSZ; a process that cannot start threads must still do its work.
+# Arguments: PIXMEND PIXMEND-BATCH PHOTO (a JPEG)
+set -u
+pixmend=$1 batch=$2 photo=$3
+work=$(mktemp -d)
+app=""
+trap '[ -n "$app" ] && kill -9 "$app" 2>/dev/null; rm -rf "$work"' EXIT
+fail() { echo "limits: $*" >&2; exit 1; }
+cp "$photo" "$work/photo.jpg"
+printf 'not a picture' > "$work/none.jpg"
+
+# pixmend-batch past a 64 KiB limit: the PNG of the photograph cannot be
+# written, and that is said of it; the run ends normally.
+( ulimit -f 128; exec "$batch" --format png --rect 10,10,50,50 --out "$work/big" "$work/photo.jpg" ) \
+  >"$work/batch.out" 2>&1
+status=$?
+[ $status -eq 1 ] || { cat "$work/batch.out" >&2; fail "pixmend-batch ended with $status past a file-size limit, not 1"; }
+grep -q 'photo.png.*ファイルが大きすぎます' "$work/batch.out" || { cat "$work/batch.out" >&2; fail "the failed write was not told"; }
+[ -z "$(ls -A "$work/big")" ] || fail "a partial file was left behind"
+
+# The window, whose settings cannot even be written at its start: it lives on.
+mkdir "$work/app"
+cp "$pixmend" "$work/app/pixmend"
+printf '[Image]\nFront=%s\n' "$work/photo.jpg" > "$work/app/Pixmend.ini"
+( ulimit -f 0; QT_QPA_PLATFORM=offscreen exec "$work/app/pixmend" ) >"$work/app.log" 2>&1 &
+app=$!
+sleep 3
+kill -0 "$app" 2>/dev/null || { wait "$app"; fail "the window died under a file-size limit (status $?)"; }
+
+# No thread can be started (every stack would pass the address-space
+# limit): pixmend-batch and its PNG writer do the work on the one they have.
+"$batch" --quiet --format png --rect 10,10,50,50 --out "$work/want" "$work/photo.jpg" || fail "no reference result"
+( ulimit -s 4000000; ulimit -v 3000000; exec "$batch" --jobs 2 --quiet --format png --rect 10,10,50,50 \
+    --out "$work/one" "$work/photo.jpg" "$work/none.jpg" ) >"$work/threads.out" 2>&1
+status=$?
+[ $status -eq 1 ] || { cat "$work/threads.out" >&2; fail "pixmend-batch without threads ended with $status, not 1"; }
+cmp "$work/want/photo.png" "$work/one/photo.png" || fail "pixmend-batch without threads wrote another picture"
+echo "limits: passed"
