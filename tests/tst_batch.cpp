@@ -400,6 +400,44 @@ private slots:
         QVERIFY(RunBatch({"--progress", "--rect", "1,1,2,2", "--out", d.filePath("t"), photoB}, d.path()).err.contains("files/s"));
     }
 
+    // Lists and reports that are not what they seem: a dangling symlink
+    // among the outputs naming another output, a report path that is an
+    // input or someone else's file, a NUL inside a list of lines; and a list
+    // that comes through a pipe.
+    void listsAndReportsThatDeceive()
+    {
+        QTemporaryDir d;
+        QVERIFY(QDir(d.path()).mkpath("one") && QDir(d.path()).mkpath("two") && QDir(d.path()).mkpath("out"));
+        const QString a = d.filePath("one/a.png"), b = d.filePath("two/b.png");
+        QVERIFY(QFile::copy(photoB, a) && QFile::copy(photoB, b));
+        QVERIFY(QFile::link("b.png", d.filePath("out/a.png")));
+        RunResult r = RunBatch({"--rect", "1,1,9,9", "--out", d.filePath("out"), a, b}, d.path());
+        QVERIFY2(r.status == 2 && r.err.contains("would both be written"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(d.filePath("out/b.png")));
+
+        const QByteArray picture = ReadAll(a);
+        r = RunBatch({"--rect", "1,1,9,9", "--report", a, "--suffix", "-x", a, b}, d.path());
+        QVERIFY2(r.status == 2 && ReadAll(a) == picture, qPrintable(r.err));
+        QVERIFY(WriteAll(d.filePath("notes.txt"), "my notes\n"));
+        r = RunBatch({"--rect", "1,1,9,9", "--report", d.filePath("notes.txt"), "--suffix", "-x", a}, d.path());
+        QVERIFY(r.status == 2 && ReadAll(d.filePath("notes.txt")) == "my notes\n");
+        for (int run = 1; run <= 2; ++run) // a report of ours takes more lines
+            QCOMPARE(RunBatch({"--rect", "1,1,9,9", "--report", d.filePath("r.jsonl"), "--suffix", "-x", a}, d.path()).status, 0);
+        QCOMPARE(ReadAll(d.filePath("r.jsonl")).count('\n'), 2);
+
+        QVERIFY(WriteAll(d.filePath("list"), QFile::encodeName(a) + "\n" + QFile::encodeName(b) + QByteArray("\0x.png\n", 7)));
+        r = RunBatch({"--rect", "1,1,9,9", "--suffix", "-y", "--files-from", d.filePath("list")}, d.path());
+        QVERIFY2(r.status == 2 && r.err.contains("line 2"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(d.filePath("one/a-y.png")));
+
+        QVERIFY(::mkfifo(QFile::encodeName(d.filePath("fifo")).constData(), 0600) == 0);
+        QProcess writer;
+        writer.start("sh", {"-c", QString("printf '%s\\n%s\\n' '%1' '%2' > '%3'").arg(a, b, d.filePath("fifo"))});
+        QCOMPARE(RunBatch({"--rect", "1,1,9,9", "--suffix", "-z", "--files-from", d.filePath("fifo")}, d.path()).status, 0);
+        QVERIFY(writer.waitForFinished());
+        QVERIFY(QFile::exists(d.filePath("one/a-z.png")) && QFile::exists(d.filePath("two/b-z.png")));
+    }
+
     void optionErrors_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -47,11 +47,28 @@ void OnStopSignal(int signo) { gStopSignal.store(signo, std::memory_order_relaxe
 // terminal, a quit key.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// The identity of a file for clash checks: its device and inode when it
-// exists (symlinks followed), else its absolute path with the folder's
-// symlinks resolved where the folder exists.
-QString FileKey(const QString& path)
+// The name a write to path lands on: symlinks followed, dangling ones too
+// (a write through one creates its target).
+QByteArray FollowLinks(QByteArray path)
 {
+    char target[4096];
+    for (int hops = 0; hops < 40; ++hops) {
+        const ssize_t n = ::readlink(path.constData(), target, sizeof target);
+        if (n <= 0 || size_t(n) >= sizeof target)
+            break;
+        const QByteArray link(target, n);
+        const qsizetype slash = path.lastIndexOf('/');
+        path = link.startsWith('/') || slash < 0 ? link : path.left(slash + 1) + link;
+    }
+    return path;
+}
+
+// The identity of a file for clash checks: its device and inode when it
+// exists (symlinks followed), else the absolute path it would be created at,
+// with the folder's symlinks resolved where the folder exists.
+QString FileKey(const QString& given)
+{
+    const QString path = platform::DecodeFileName(FollowLinks(platform::EncodeFileName(given)));
     struct stat st;
     if (::stat(platform::EncodeFileName(path).constData(), &st) == 0)
         return QStringLiteral("i%1:%2").arg(qulonglong(st.st_dev)).arg(qulonglong(st.st_ino));
@@ -82,6 +99,24 @@ QByteArray JsonString(const QString& s)
         }
     }
     return out + "\"";
+}
+
+// A list of inputs from a file, a pipe or a process substitution: anything
+// that can be read, but a folder.
+bool ReadFileList(const QString& path, QByteArray& list)
+{
+    // Told apart before opening: a pipe opened once to look at it would
+    // take the writer's data with it.
+    struct stat st;
+    if (::stat(platform::EncodeFileName(path).constData(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    if (S_ISREG(st.st_mode))
+        return platform::ReadRegularFile(path, list) == platform::ReadStatus::Ok;
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    list = in.readAll();
+    return in.error() == QFileDevice::NoError;
 }
 
 bool Exists(const QString& path)
@@ -185,12 +220,20 @@ retouch::SelRect Resolve(const GivenRect& given, int32_t W, int32_t H)
     return {r[0], r[1], r[2], r[3]};
 }
 
-QStringList SplitFileList(const QByteArray& bytes, bool nulSeparated)
+QStringList SplitFileList(const QByteArray& bytes, bool nulSeparated, QString* error)
 {
     QStringList files;
+    int number = 0;
     for (QByteArray line : bytes.split(nulSeparated ? '\0' : '\n')) {
+        ++number;
         if (!nulSeparated && line.endsWith('\r'))
             line.chop(1);
+        // No file name holds a NUL: such a list is not what it seems.
+        if (!nulSeparated && line.contains('\0')) {
+            if (error)
+                *error = QStringLiteral("line %1 of the file list holds a NUL byte (a NUL-separated list needs -0)").arg(number);
+            return {};
+        }
         if (!line.isEmpty())
             files << platform::DecodeFileName(line);
     }
@@ -353,10 +396,13 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
             if (!in.open(stdin, QIODevice::ReadOnly))
                 return error(QStringLiteral("cannot read the file list from standard input"));
             list = in.readAll();
-        } else if (platform::ReadRegularFile(filesFrom, list) != platform::ReadStatus::Ok) {
+        } else if (!ReadFileList(filesFrom, list)) {
             return error(QStringLiteral("cannot read the file list '%1'").arg(filesFrom));
         }
-        o.files += SplitFileList(list, nulSeparated);
+        QString bad;
+        o.files += SplitFileList(list, nulSeparated, &bad);
+        if (!bad.isEmpty())
+            return error(bad);
     }
     if (o.files.isEmpty())
         return error(QStringLiteral("no input files"));
@@ -479,6 +525,30 @@ QString ProcessFile(const Job& job, const Options& o, QSize* size)
     return QString();
 }
 
+// A report goes into a new file or one of our own reports, never into a
+// picture of the run or anything else that happens to have that name.
+QString ReportRefused(const QString& report, const Plan& plan)
+{
+    if (report.isEmpty())
+        return QString();
+    const QString key = FileKey(report);
+    for (const Job& job : plan.jobs)
+        if (FileKey(job.input) == key || FileKey(job.output) == key)
+            return QStringLiteral("the report would be written into %1, a file of the run").arg(job.input);
+    const QFileInfo info(report);
+    if (!info.exists())
+        return QString();
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
+    QFile existing(report);
+    if (!existing.open(QIODevice::ReadOnly))
+        return QString(); // fopen says why
+    const QByteArray head = existing.read(10);
+    if (!head.isEmpty() && !head.startsWith("{\"input\":"))
+        return QStringLiteral("it exists and is no report of pixmend-batch");
+    return QString();
+}
+
 int Run(const Options& o)
 {
     const Plan plan = PlanRun(o);
@@ -495,6 +565,10 @@ int Run(const Options& o)
     if (!o.outDir.isEmpty() && !QDir().mkpath(o.outDir)) {
         std::fprintf(stderr, "pixmend-batch: %s: cannot create the folder\n", qPrintable(o.outDir));
         return 1;
+    }
+    if (const QString why = ReportRefused(o.report, plan); !why.isEmpty()) {
+        std::fprintf(stderr, "pixmend-batch: %s: %s; nothing was written\n", qPrintable(o.report), qPrintable(why));
+        return 2;
     }
     FILE* report = nullptr;
     if (!o.report.isEmpty() && !(report = std::fopen(platform::EncodeFileName(o.report).constData(), "a"))) {

@@ -65,7 +65,9 @@ QString Usage();
 std::optional<GivenRect> ParseRect(const QString& text, Anchor anchor = Anchor::TopLeft);
 
 // File names one a line, or NUL-separated; the bytes are kept as they are.
-QStringList SplitFileList(const QByteArray& bytes, bool nulSeparated);
+// A line with a NUL in a list of lines makes the list empty and error says
+// which.
+QStringList SplitFileList(const QByteArray& bytes, bool nulSeparated, QString* error = nullptr);
 
 // Where the result of input goes, in which format (".JPG", ".PNG", ".BMP").
 QString OutputPath(const QString& input, const Options& options, QString* ext);
