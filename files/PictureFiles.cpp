@@ -353,11 +353,9 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
         // The saved file now holds every retouch: the next save keeps its
         // blocks, and re-encodes only what is retouched from here on.
         // Its metadata is what was just written; only its stamp is new.
-        struct stat st;
-        if (::stat(platform::EncodeFileName(name).constData(), &st) == 0) {
+        if (const platform::FileStamp stamp = platform::StampOf(name); stamp.size >= 0) {
             source->origin.path = name;
-            source->origin.stamp = platform::FileStamp{qint64(st.st_size),
-                                                       qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+            source->origin.stamp = stamp;
             source->origin.jpegSegments = platform::JpegSegmentsFor(source->origin, false);
             source->retouched.clear();
         }

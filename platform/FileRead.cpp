@@ -1,5 +1,7 @@
 #include "FileRead.h"
 
+#include <QHash>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -73,6 +75,21 @@ QByteArray EncodeFileName(const QString& name)
     return out;
 }
 
+namespace {
+
+FileStamp Stamp(const struct stat& st)
+{
+    FileStamp s;
+    s.size = qint64(st.st_size);
+    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.ctimeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    s.device = quint64(st.st_dev);
+    s.inode = quint64(st.st_ino);
+    return s;
+}
+
+} // namespace
+
 ReadStatus ReadRegularFile(const QString& path, QByteArray& out, qint64 maxBytes, int* err, FileStamp* stamp)
 {
     out.clear();
@@ -137,9 +154,17 @@ ReadStatus ReadRegularFile(const QString& path, QByteArray& out, qint64 maxBytes
         out.clear();
         return fail(ReadStatus::Changed, EIO);
     }
-    if (stamp)
-        *stamp = FileStamp{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    if (stamp) {
+        *stamp = Stamp(st);
+        stamp->hash = qHash(out, 0) | 1; // never 0, which means unknown
+    }
     return ReadStatus::Ok;
+}
+
+FileStamp StampOf(const QString& path)
+{
+    struct stat st;
+    return ::stat(EncodeFileName(path).constData(), &st) == 0 ? Stamp(st) : FileStamp{};
 }
 
 QString ReadStatusReason(ReadStatus status)

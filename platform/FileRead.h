@@ -23,12 +23,25 @@ enum class ReadStatus {
 };
 
 // What identifies one version of a file: a save checks that its source is
-// still the file it read.
+// still the file it read. A file put in its place (a new inode) or written
+// over (a new ctime, which no one can set back) is another, whatever its
+// size and modification time say; where both hashes of the bytes are known
+// (0: not), they must agree too.
 struct FileStamp {
     qint64 size = -1;
     qint64 mtimeNs = 0;
-    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+    qint64 ctimeNs = 0;
+    quint64 device = 0, inode = 0;
+    size_t hash = 0;
+    friend bool operator==(const FileStamp& a, const FileStamp& b)
+    {
+        return a.size == b.size && a.mtimeNs == b.mtimeNs && a.ctimeNs == b.ctimeNs && a.device == b.device
+            && a.inode == b.inode && (a.hash == 0 || b.hash == 0 || a.hash == b.hash);
+    }
 };
+// The stamp of the file at path as it is now, without its hash; size -1
+// when there is none.
+FileStamp StampOf(const QString& path);
 
 // Reads the whole regular file at path into out with checked reads. The
 // file is opened without blocking (a FIFO never stalls us) and anything that

@@ -52,7 +52,38 @@ struct KeepJob {
     const MarkerSegment* segments;
     size_t segmentCount;
     FILE* out;
+    const SaveProgress* progress; // done of kProgressSteps; false: cancel
 };
+
+// The save's progress in steps: reading the source and coding the patches
+// first, then the splice or the coefficient route, then writing.
+constexpr int kProgressSteps = 1000;
+
+bool KeepGoing(const KeepJob* job, int done)
+{
+    return !job->progress || !*job->progress || (*job->progress)(done, kProgressSteps);
+}
+
+// libjpeg's progress through the coefficient route, turned into ours; a
+// cancel leaves by the error exit.
+struct KeepMonitor {
+    jpeg_progress_mgr pub;
+    const KeepJob* job;
+    int from, span; // of kProgressSteps
+    bool cancelled;
+};
+
+void MonitorProgress(j_common_ptr c)
+{
+    auto* m = reinterpret_cast<KeepMonitor*>(c->progress);
+    const jpeg_progress_mgr& p = m->pub;
+    const double pass = p.pass_limit > 0 ? double(p.pass_counter) / double(p.pass_limit) : 0.0;
+    const double whole = p.total_passes > 0 ? (p.completed_passes + pass) / p.total_passes : pass;
+    if (!KeepGoing(m->job, m->from + int(whole * m->span))) {
+        m->cancelled = true;
+        ERREXIT(c, JERR_NOT_COMPILED);
+    }
+}
 
 // What the cores allocate, owned here so that a longjmp leaks nothing.
 struct KeepScratch {
@@ -209,8 +240,13 @@ int PatchCore(const KeepJob* job, KeepScratch* scratch, int* savedErrno)
     }
     ReadSourceHeader(&src, job);
     stage = 1;
-    for (size_t i = 0; i < job->rectCount; ++i)
+    for (size_t i = 0; i < job->rectCount; ++i) {
+        if (!KeepGoing(job, 20 + int(30 * i / job->rectCount))) {
+            jpeg_destroy_decompress(&src);
+            return kCodecCancelled;
+        }
         EncodePatch(&src, &enc, &tmp, job, job->rects[i], scratch);
+    }
     jpeg_destroy_decompress(&src);
     return kCodecOk;
 }
@@ -222,20 +258,29 @@ int CoefficientCore(const KeepJob* job, const KeepScratch* scratch, int* savedEr
     jpeg_decompress_struct src;
     jpeg_compress_struct dst;
     KeepErrors err;
+    KeepMonitor monitor;
     std::memset(&src, 0, sizeof src);
     std::memset(&dst, 0, sizeof dst);
+    std::memset(&monitor, 0, sizeof monitor);
     InitErrors(&err);
     src.err = dst.err = &err.pub;
+    monitor.pub.progress_monitor = MonitorProgress;
+    monitor.job = job;
+    monitor.from = 50;
+    monitor.span = 450;
     volatile int stage = 0;
     if (setjmp(err.jump)) {
         jpeg_destroy_compress(&dst);
         jpeg_destroy_decompress(&src);
         *savedErrno = err.savedErrno;
+        if (static_cast<volatile bool&>(monitor.cancelled)) // set through libjpeg since setjmp
+            return kCodecCancelled;
         if (stage == 0)
             return kCodecNotApplicable;
         return err.pub.msg_code == JERR_FILE_WRITE ? kCodecWriteFailed : kCodecEncoderFailed;
     }
     ReadSourceHeader(&src, job);
+    src.progress = &monitor.pub;
     jvirt_barray_ptr* coefs = jpeg_read_coefficients(&src);
     if (err.warned) // damaged data: what the window showed is no copy of it
         ERREXIT(&src, JERR_NOT_COMPILED);
@@ -257,6 +302,9 @@ int CoefficientCore(const KeepJob* job, const KeepScratch* scratch, int* savedEr
         }
 
     jpeg_create_compress(&dst);
+    monitor.from = 500;
+    monitor.span = 500;
+    dst.progress = &monitor.pub;
     jpeg_stdio_dest(&dst, job->out);
     jpeg_copy_critical_parameters(&src, &dst);
     dst.optimize_coding = OptimisedTables(&src, &dst) ? TRUE : FALSE;
@@ -319,6 +367,8 @@ int SaveJpegKeepingBlocks(const Surface& picture, const PictureOrigin& origin, c
     FileStamp stamp;
     if (ReadRegularFile(origin.path, source, -1, nullptr, &stamp) != ReadStatus::Ok || !(stamp == origin.stamp))
         return kCodecNotApplicable;
+    if (progress && !progress(20, kProgressSteps))
+        return kCodecCancelled;
     const int o = origin.orientation;
     const bool turned = o >= 5;
     const int W = turned ? picture.height() : picture.width(), H = turned ? picture.width() : picture.height();
@@ -340,21 +390,37 @@ int SaveJpegKeepingBlocks(const Surface& picture, const PictureOrigin& origin, c
     }
     const KeepJob job{reinterpret_cast<const uint8_t*>(source.constData()), size_t(source.size()),
                       picture.constBits(), picture.bytesPerLine(), picture.width(), picture.height(), o,
-                      stored.data(), stored.size(), segments.data(), segments.size(), out.Stream()};
+                      stored.data(), stored.size(), segments.data(), segments.size(), out.Stream(), &progress};
     KeepScratch scratch;
     int savedErrno = 0;
     int rc = PatchCore(&job, &scratch, &savedErrno);
     if (rc == kCodecOk) {
         QByteArray spliced;
-        if (SpliceSequentialJpeg(source, scratch.patches, segments, &spliced)) {
-            if (std::fwrite(spliced.constData(), 1, size_t(spliced.size()), out.Stream()) != size_t(spliced.size())) {
-                rc = kCodecWriteFailed;
-                savedErrno = errno;
+        bool cancelled = false;
+        auto splicing = [&](int64_t done, int64_t total) {
+            return !progress || progress(50 + int(done * 750 / std::max<int64_t>(1, total)), kProgressSteps);
+        };
+        if (SpliceSequentialJpeg(source, scratch.patches, segments, &spliced, splicing, &cancelled)) {
+            // Written in pieces, so that a cancel is heard on a slow disk too.
+            constexpr qsizetype kPiece = 4 << 20;
+            for (qsizetype at = 0; rc == kCodecOk && at < spliced.size(); at += kPiece) {
+                const size_t n = size_t(std::min(kPiece, spliced.size() - at));
+                if (std::fwrite(spliced.constData() + at, 1, n, out.Stream()) != n) {
+                    rc = kCodecWriteFailed;
+                    savedErrno = errno;
+                } else if (progress && !progress(800 + int(at * 200 / spliced.size()), kProgressSteps)) {
+                    rc = kCodecCancelled;
+                }
             }
+        } else if (cancelled) {
+            rc = kCodecCancelled;
         } else {
             rc = CoefficientCore(&job, &scratch, &savedErrno);
         }
     }
+    // The last chance to stop before the target is replaced.
+    if (rc == kCodecOk && progress && !progress(kProgressSteps - 1, kProgressSteps))
+        rc = kCodecCancelled;
     if (rc == kCodecOk && !out.Commit()) {
         rc = kCodecWriteFailed;
         savedErrno = out.Errno();
@@ -362,7 +428,7 @@ int SaveJpegKeepingBlocks(const Surface& picture, const PictureOrigin& origin, c
     if (rc != kCodecOk && sysErrno)
         *sysErrno = savedErrno;
     if (rc == kCodecOk && progress)
-        progress(picture.height(), picture.height());
+        progress(kProgressSteps, kProgressSteps);
     return rc;
 }
 

@@ -234,7 +234,8 @@ uint16_t Be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 } // namespace
 
 bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch>& patches,
-                          const std::vector<MarkerSegment>& segments, QByteArray* out)
+                          const std::vector<MarkerSegment>& segments, QByteArray* out,
+                          const std::function<bool(int64_t, int64_t)>& keepGoing, bool* cancelled)
 {
     const auto* d = reinterpret_cast<const uint8_t*>(source.constData());
     const size_t n = size_t(source.size());
@@ -434,8 +435,18 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
     body.reserve(n + n / 64);
     BitReader reader{clean.get()};
     const int64_t perInterval = restart ? restart : mcus;
+    // A cancel is looked for at every restart interval and every 4096 MCUs.
+    auto stop = [&](int64_t done) {
+        if (!keepGoing || keepGoing(done, mcus))
+            return false;
+        if (cancelled)
+            *cancelled = true;
+        return true;
+    };
     for (size_t iv = 0; iv < intervalEnd.size(); ++iv) {
         const int64_t first = int64_t(iv) * perInterval, last = std::min(mcus, first + perInterval);
+        if (stop(first))
+            return false;
         if (iv > 0) {
             body.push_back(char(0xFF));
             body.push_back(char(0xD0 + int((iv - 1) & 7)));
@@ -451,6 +462,8 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
         int predIn[4] = {}, predOut[4] = {};
         uint64_t pending = reader.pos; // bits from here on are copied as they are
         for (int64_t m = first; m < last; ++m) {
+            if (m > first && (m & 4095) == 0 && stop(m))
+                return false;
             const int mx = int(m % mcusX), my = int(m / mcusX);
             for (size_t ci = 0; ci < comps.size(); ++ci) {
                 Component& c = comps[ci];

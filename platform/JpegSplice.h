@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace platform {
@@ -28,7 +29,10 @@ struct BlockPatch {
 // with out left in any state, when source is not a single-scan Huffman sequential
 // 8-bit file, its data is damaged, or a patch needs a code its tables lack:
 // then the caller takes the full coefficient route.
+// keepGoing is asked now and then, with the MCUs done and their number;
+// when it says no, the splice stops, false, and *cancelled is set.
 bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch>& patches,
-                          const std::vector<MarkerSegment>& segments, QByteArray* out);
+                          const std::vector<MarkerSegment>& segments, QByteArray* out,
+                          const std::function<bool(int64_t, int64_t)>& keepGoing = {}, bool* cancelled = nullptr);
 
 } // namespace platform

@@ -12,6 +12,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <utime.h>
 
 #include <jpeglib.h>
@@ -219,6 +221,58 @@ private slots:
             QVERIFY2(!kept, name);
             QVERIFY2(ReadAll(Path("out.jpg")).size() < bytes.size() * 3 / 4 || bytes == cmyk, name);
             QCOMPARE(QImage(Path("out.jpg")).size(), picture.size());
+        }
+        // Another file put in its place with the same size and times to the
+        // nanosecond: not the source either.
+        QVERIFY(WriteAll(Path("src.jpg"), source));
+        files::PictureSource src;
+        const platform::Surface picture = files::LoadPicture(Path("src.jpg"), nullptr, {}, &src.origin);
+        src.retouched.push_back(QRect(10, 10, 20, 20));
+        QByteArray other = source;
+        other[other.size() - 40] = char(other[other.size() - 40] ^ 0x10);
+        QVERIFY(WriteAll(Path("new.jpg"), other));
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(Path("src.jpg")).constData(), &st) == 0);
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(Path("new.jpg")).constData(), times, 0) == 0);
+        QVERIFY(::rename(QFile::encodeName(Path("new.jpg")).constData(), QFile::encodeName(Path("src.jpg")).constData()) == 0);
+        int err = 0;
+        bool kept = true;
+        QCOMPARE(files::WritePicture(picture, Path("out.jpg"), ".JPG", files::SaveOptions{}, &src, {}, &err, &kept), 0);
+        QVERIFY(!kept);
+    }
+
+    // キャンセル at any point of a block-keeping save, by the splice and by
+    // the coefficient route: the target stays byte for byte as it was, and
+    // no temporary file is left.
+    void cancelLeavesTheTargetAsItWas()
+    {
+        const QImage photo = QImage(PhotoPath("nature/Storm.jpg")).scaled(1200, 800).convertToFormat(QImage::Format_RGB32);
+        for (const QStringList& args : {QStringList{"-quality", "90"}, QStringList{"-quality", "90", "-progressive"}}) {
+            QTemporaryDir d;
+            QVERIFY(WriteAll(d.filePath("src.jpg"), Cjpeg(photo, args, QByteArray())));
+            files::PictureSource src;
+            platform::Surface picture = files::LoadPicture(d.filePath("src.jpg"), nullptr, {}, &src.origin);
+            retouch::SelRect sel{100, 100, 400, 160};
+            retouch::Retouch(picture, sel, retouch::FillMode::Vertical);
+            src.retouched.push_back(QRect(100, 100, 301, 61));
+            QVERIFY(WriteAll(d.filePath("out.jpg"), "the old file"));
+            int points = 0;
+            for (int stopAt : {1, 2, 3, 4, 5, 8, 30, 100, 1 << 30}) {
+                int asked = 0;
+                const int rc = platform::SaveJpegKeepingBlocks(picture, src.origin, src.retouched, d.filePath("out.jpg"),
+                                                               [&](int, int) { return ++asked < stopAt; });
+                if (rc == platform::kCodecOk) { // done before it was told to stop
+                    QVERIFY(asked < stopAt);
+                    break;
+                }
+                ++points;
+                QCOMPARE(rc, int(platform::kCodecCancelled));
+                QCOMPARE(ReadAll(d.filePath("out.jpg")), QByteArray("the old file"));
+                QCOMPARE(QDir(d.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"out.jpg", "src.jpg"}));
+            }
+            QVERIFY2(points >= 4, qPrintable(args.join(' ')));
+            QVERIFY(ReadAll(d.filePath("out.jpg")).startsWith("\xFF\xD8"));
         }
     }
 
