@@ -142,12 +142,26 @@ struct DecodeErrors {
     bool truncated;
 };
 
-// A warning that the data ended early: the decoder pads the rest, and the
-// caller decides whether a picture cut short is acceptable.
+// A warning that entropy-coded data was lost or is corrupt: the decoder
+// pads or guesses the rest, and the caller decides whether such a picture
+// is acceptable. A file cut short and then ended with an EOI marker says
+// "premature end of data segment", not end of file. Bytes skipped between
+// segments lose nothing.
 void NoteWarning(j_common_ptr c, int level)
 {
-    if (level < 0 && c->err->msg_code == JWRN_JPEG_EOF)
+    if (level >= 0)
+        return;
+    switch (c->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_NOT_SEQUENTIAL:
         reinterpret_cast<DecodeErrors*>(c->err)->truncated = true;
+        break;
+    default: break;
+    }
 }
 
 // Where decoded rows go. The picture is made in its upright size and the

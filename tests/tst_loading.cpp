@@ -184,6 +184,9 @@ private slots:
         const platform::Surface cut = files::LoadPicture(file("cut.jpg", jpg.left(jpg.size() * 2 / 3)), &report);
         QVERIFY(report.truncated);
         QCOMPARE(FirstDifference(cut.copy(0, 0, 64, 16), whole.copy(0, 0, 64, 16)), QString());
+        // Cut, then ended with an EOI marker as if whole: still damaged.
+        files::LoadPicture(file("cut-eoi.jpg", jpg.left(jpg.size() * 2 / 3) + QByteArray("\xFF\xD9", 2)), &report);
+        QVERIFY(report.truncated);
         const QByteArray photo = ReadAll(PhotoPath("nature/Aqua.jpg"));
         QCOMPARE(files::LoadPicture(file("tenth.jpg", photo.left(photo.size() / 10)), &report).size(), QSize(2560, 1600));
     }

@@ -372,6 +372,12 @@ private slots:
         QCOMPARE(named.FLD[0]->text(), basCommon::ImageFront);
         remembered.Form_Load();
         QCOMPARE(dialogs.messages.size(), 1);
+        // A JPEG cut short (ended with EOI as if whole) is told at start-up too.
+        const QByteArray jpg = ReadAll(picture("whole.jpg", 64, 64));
+        QVERIFY(WriteAll(basCommon::ImageFront = dir.filePath("cut.jpg"), jpg.left(jpg.size() / 2) + "\xFF\xD9"));
+        frmMain cut;
+        cut.Form_Load();
+        QVERIFY(dialogs.messages.size() == 2 && dialogs.messages[1].text.contains("途中で終わっています"));
         // --version needs no display; an unknown option is a usage error.
         QProcess p;
         p.setEnvironment({"QT_QPA_PLATFORM=nothing-such"});
