@@ -137,31 +137,36 @@ size_t MinimumJpegBytes(const jpeg_decompress_struct* c)
     return static_cast<size_t>(blocks / 8);
 }
 
-struct DecodeErrors {
-    JpegErrors base;
-    bool truncated;
-};
+} // namespace
 
-// A warning that entropy-coded data was lost or is corrupt: the decoder
-// pads or guesses the rest, and the caller decides whether such a picture
-// is acceptable. A file cut short and then ended with an EOI marker says
-// "premature end of data segment", not end of file. Bytes skipped between
-// segments lose nothing.
-void NoteWarning(j_common_ptr c, int level)
+bool JpegDataLost(int msgCode)
 {
-    if (level >= 0)
-        return;
-    switch (c->err->msg_code) {
+    // A file cut short and then ended with an EOI marker says "premature end
+    // of data segment", not end of file.
+    switch (msgCode) {
     case JWRN_JPEG_EOF:
     case JWRN_HIT_MARKER:
     case JWRN_HUFF_BAD_CODE:
     case JWRN_MUST_RESYNC:
     case JWRN_BOGUS_PROGRESSION:
-    case JWRN_NOT_SEQUENTIAL:
-        reinterpret_cast<DecodeErrors*>(c->err)->truncated = true;
-        break;
-    default: break;
+    case JWRN_NOT_SEQUENTIAL: return true;
+    default: return false;
     }
+}
+
+namespace {
+
+struct DecodeErrors {
+    JpegErrors base;
+    bool truncated;
+};
+
+// A warning that data was lost: the caller decides whether such a picture
+// is acceptable.
+void NoteWarning(j_common_ptr c, int level)
+{
+    if (level < 0 && JpegDataLost(c->err->msg_code))
+        reinterpret_cast<DecodeErrors*>(c->err)->truncated = true;
 }
 
 // Where decoded rows go. The picture is made in its upright size and the

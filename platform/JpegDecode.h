@@ -15,6 +15,11 @@ struct JpegDecodeInfo {
     bool truncated = false; // the data ended early; the rest was padded
 };
 
+// Whether a libjpeg warning means entropy-coded data was lost or is
+// corrupt (the decoder then pads or guesses); bytes skipped between
+// segments lose nothing.
+bool JpegDataLost(int msgCode);
+
 // Decodes JPEG bytes into a Format_RGB32 surface with the Exif orientation
 // applied. A file that ends early gives what it holds (info says so). False
 // for anything that is no JPEG, a picture beyond the size limit, or too many

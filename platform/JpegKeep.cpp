@@ -5,6 +5,7 @@
 
 #include "AtomicFile.h"
 #include "FileRead.h"
+#include "JpegDecode.h"
 #include "JpegSplice.h"
 
 #include <algorithm>
@@ -36,7 +37,8 @@ void KeepFail(j_common_ptr c)
 
 void NoteWarning(j_common_ptr c, int level)
 {
-    if (level < 0)
+    // A stray byte before a marker is no damage; lost data is.
+    if (level < 0 && JpegDataLost(c->err->msg_code))
         reinterpret_cast<KeepErrors*>(c->err)->warned = true;
 }
 

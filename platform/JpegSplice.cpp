@@ -250,7 +250,10 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
     // The segments up to the scan: JFIF first, then the metadata, then the
     // tables and the frame as they were.
     for (;;) {
-        if (pos + 4 > n || d[pos] != 0xFF)
+        // Stray bytes before a marker are skipped, as the library does.
+        while (pos < n && d[pos] != 0xFF)
+            ++pos;
+        if (pos + 4 > n)
             return false;
         const int marker = d[pos + 1];
         if (marker == 0xFF) {
@@ -264,8 +267,12 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
         const size_t plen = len - 2;
         const QByteArray whole(reinterpret_cast<const char*>(d + pos), qsizetype(len + 2));
         pos += len + 2;
-        if (marker == 0xE0)
-            head += whole;
+        if (marker == 0xE0) {
+            // JFIF stays; a JFXX extension holds a thumbnail that would
+            // still show what was erased.
+            if (plen >= 5 && std::memcmp(p, "JFIF\0", 5) == 0)
+                head += whole;
+        }
         else if (marker == 0xC0 || marker == 0xC1) {
             if (frame || plen < 6 || p[0] != 8)
                 return false;

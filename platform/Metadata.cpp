@@ -95,8 +95,10 @@ void ReadJpegSegments(const uint8_t* d, size_t n, PictureOrigin& origin)
 {
     size_t pos = 2;
     while (pos + 4 <= n) {
-        if (d[pos] != 0xFF)
-            return;
+        if (d[pos] != 0xFF) {
+            ++pos; // a stray byte: the decoder skips to the next marker too
+            continue;
+        }
         const int marker = d[pos + 1];
         if (marker == 0xFF) {
             ++pos; // fill byte
@@ -110,6 +112,8 @@ void ReadJpegSegments(const uint8_t* d, size_t n, PictureOrigin& origin)
         const size_t len = size_t(d[pos]) << 8 | d[pos + 1];
         if (len < 2 || len > n - pos)
             return;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC && len >= 8)
+            origin.jpegComponents = d[pos + 7];
         const QByteArray payload(reinterpret_cast<const char*>(d + pos + 2), qsizetype(len - 2));
         if ((marker == kApp1 && (StartsWith(payload, kExifId, 6) || StartsWith(payload, kXmpId, 29)))
             || (marker == kApp2 && StartsWith(payload, kIccId, 12) && payload.size() > 14) || marker == kCom)
@@ -136,6 +140,33 @@ void ReadPngChunks(const uint8_t* d, size_t n, PictureOrigin& origin)
     }
 }
 
+// Whether an ICC profile describes RGB colours (its data colour space);
+// an RGB picture may carry no other.
+bool RgbProfile(const QByteArray& icc)
+{
+    return icc.size() >= 128 && icc.mid(16, 4) == "RGB ";
+}
+
+// An XMP packet less its embedded previews (xmp:Thumbnails), which would
+// still show what was erased.
+QByteArray WithoutThumbnails(QByteArray xmp)
+{
+    for (qsizetype from = xmp.indexOf("<xmp:Thumbnails"); from >= 0; from = xmp.indexOf("<xmp:Thumbnails", from)) {
+        const qsizetype open = xmp.indexOf('>', from);
+        if (open < 0)
+            return {}; // cut short: no telling what it holds
+        if (xmp[open - 1] == '/') {
+            xmp.remove(from, open + 1 - from);
+            continue;
+        }
+        const qsizetype close = xmp.indexOf("</xmp:Thumbnails>", open);
+        if (close < 0)
+            return {};
+        xmp.remove(from, close + qsizetype(sizeof "</xmp:Thumbnails>") - 1 - from);
+    }
+    return xmp;
+}
+
 // The XMP packet of a PNG's iTXt chunk, when it is stored uncompressed.
 QByteArray XmpOfPng(const PictureOrigin& origin)
 {
@@ -159,29 +190,44 @@ QByteArray ExifOfPng(const PictureOrigin& origin)
     return {};
 }
 
+// Where IFD0's Orientation value lies and how many bytes it has: one rule
+// for reading and rewriting it, any integer type with one value. False when
+// IFD0 cannot be walked whole; *bytes 0 when it holds no such tag.
+bool OrientationValue(const uint8_t* t, size_t n, bool* le, size_t* at, int* bytes)
+{
+    uint32_t ifd0, count;
+    size_t link;
+    *bytes = 0;
+    if (!TiffHeader(t, n, le, &ifd0) || !IfdBounds(n, t, *le, ifd0, &count, &link))
+        return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* e = t + ifd0 + 2 + size_t(i) * 12;
+        if (Get(e, 2, *le) != 0x0112 || Get(e + 4, 4, *le) != 1)
+            continue;
+        const uint32_t type = Get(e + 2, 2, *le);
+        const int size = type == 1 || type == 6 ? 1 : type == 3 || type == 8 ? 2 : type == 4 || type == 9 ? 4 : 0;
+        if (size) {
+            *at = size_t(e - t) + 8;
+            *bytes = size;
+            return true;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int ExifOrientation(const uint8_t* d, size_t n)
 {
     if (n < 14 || std::memcmp(d, kExifId, 6) != 0)
         return 1;
-    const uint8_t* t = d + 6;
-    const size_t tn = n - 6;
     bool le;
-    uint32_t ifd;
-    if (!TiffHeader(t, tn, &le, &ifd) || ifd > tn || tn - ifd < 2)
+    size_t at;
+    int bytes;
+    if (!OrientationValue(d + 6, n - 6, &le, &at, &bytes) || bytes == 0)
         return 1;
-    const uint32_t count = Get(t + ifd, 2, le);
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t e = ifd + 2 + size_t(i) * 12;
-        if (e + 12 > tn)
-            break;
-        if (Get(t + e, 2, le) == 0x0112) {
-            const int v = int(Get(t + e + 8, 2, le));
-            return v >= 1 && v <= 8 ? v : 1;
-        }
-    }
-    return 1;
+    const uint32_t v = Get(d + 6 + at, bytes, le);
+    return v >= 1 && v <= 8 ? int(v) : 1;
 }
 
 QByteArray ExifForSave(QByteArray tiff, bool orientationToOne)
@@ -189,16 +235,18 @@ QByteArray ExifForSave(QByteArray tiff, bool orientationToOne)
     auto* t = reinterpret_cast<uint8_t*>(tiff.data());
     const size_t n = size_t(tiff.size());
     bool le;
+    size_t value;
+    int valueBytes;
+    // An IFD0 that cannot be walked whole may hold an orientation some
+    // reader would apply: no Exif is better than a picture turned again.
+    if (!OrientationValue(t, n, &le, &value, &valueBytes))
+        return {};
+    if (orientationToOne && valueBytes)
+        Put(t + value, valueBytes, le, 1);
     uint32_t ifd0, count;
     size_t link;
-    if (!TiffHeader(t, n, &le, &ifd0) || !IfdBounds(n, t, le, ifd0, &count, &link))
-        return tiff;
-    if (orientationToOne)
-        for (uint32_t i = 0; i < count; ++i) {
-            uint8_t* e = t + ifd0 + 2 + size_t(i) * 12;
-            if (Get(e, 2, le) == 0x0112 && Get(e + 2, 2, le) == 3)
-                Put(e + 8, 2, le, 1);
-        }
+    TiffHeader(t, n, &le, &ifd0);
+    IfdBounds(n, t, le, ifd0, &count, &link);
     const uint32_t ifd1 = Get(t + link, 4, le);
     if (ifd1 == 0)
         return tiff;
@@ -232,6 +280,7 @@ void ReadMetadata(const QByteArray& bytes, PictureOrigin& origin)
     origin.jpegSegments.clear();
     origin.pngChunks.clear();
     origin.orientation = 1;
+    origin.jpegComponents = 0;
     const auto* d = reinterpret_cast<const uint8_t*>(bytes.constData());
     const size_t n = size_t(bytes.size());
     static const uint8_t png[8] = {137, 80, 78, 71, 13, 10, 26, 10};
@@ -288,15 +337,25 @@ std::vector<MarkerSegment> JpegSegmentsFor(const PictureOrigin& origin, bool upr
 {
     std::vector<MarkerSegment> out;
     auto exif = [&](const QByteArray& tiff, bool toOne) {
-        const QByteArray data = QByteArray(kExifId, 6) + ExifForSave(tiff, toOne);
-        if (data.size() <= 65533)
+        const QByteArray kept = ExifForSave(tiff, toOne);
+        const QByteArray data = QByteArray(kExifId, 6) + kept;
+        if (!kept.isEmpty() && data.size() <= 65533)
             out.push_back({kApp1, data});
     };
     if (origin.format == SourceFormat::Jpeg) {
+        // Encoded again, the picture is RGB; its blocks kept, it has the
+        // source's colours, grey or YCbCr (RGB).
+        const QByteArray icc = IccProfile(origin);
+        const bool profileFits = RgbProfile(icc)
+            || (!upright && origin.jpegComponents == 1 && icc.size() >= 128 && icc.mid(16, 4) == "GRAY");
         for (const MarkerSegment& m : origin.jpegSegments) {
             if (m.marker == kApp1 && StartsWith(m.data, kExifId, 6))
                 exif(m.data.mid(6), upright && origin.orientation != 1);
-            else
+            else if (m.marker == kApp1 && StartsWith(m.data, kXmpId, 29)) {
+                if (const QByteArray xmp = WithoutThumbnails(m.data.mid(29)); !xmp.isEmpty())
+                    out.push_back({kApp1, QByteArray(kXmpId, 29) + xmp});
+            }
+            else if (m.marker != kApp2 || profileFits)
                 out.push_back(m);
         }
         return out;
@@ -306,9 +365,11 @@ std::vector<MarkerSegment> JpegSegmentsFor(const PictureOrigin& origin, bool upr
     // A PNG's orientation is not applied when it is read, so its tag stays.
     if (const QByteArray tiff = ExifOfPng(origin); !tiff.isEmpty())
         exif(tiff, false);
-    if (const QByteArray xmp = XmpOfPng(origin); !xmp.isEmpty() && xmp.size() <= 65533 - 29)
+    if (const QByteArray xmp = WithoutThumbnails(XmpOfPng(origin)); !xmp.isEmpty() && xmp.size() <= 65533 - 29)
         out.push_back({kApp1, QByteArray(kXmpId, 29) + xmp});
-    const QByteArray icc = IccProfile(origin);
+    QByteArray icc = IccProfile(origin);
+    if (!RgbProfile(icc))
+        icc.clear();
     const qsizetype parts = (icc.size() + kIccChunk - 1) / kIccChunk;
     for (qsizetype i = 0; i < parts && parts <= 255; ++i) {
         QByteArray head(kIccId, 12);
@@ -323,20 +384,35 @@ std::vector<PngChunk> PngChunksFor(const PictureOrigin& origin)
 {
     std::vector<PngChunk> out;
     if (origin.format == SourceFormat::Png) {
-        for (const PngChunk& c : origin.pngChunks)
-            out.push_back(c.type == "eXIf" ? PngChunk{c.type, ExifForSave(c.data, false)} : c);
+        for (const PngChunk& c : origin.pngChunks) {
+            if (c.type == "eXIf") {
+                if (const QByteArray kept = ExifForSave(c.data, false); !kept.isEmpty())
+                    out.push_back({c.type, kept});
+            } else if (c.type == "iCCP") {
+                if (RgbProfile(IccProfile(origin)))
+                    out.push_back(c);
+            } else if (c.type == "iTXt" && StartsWith(c.data, kXmpKeyword, sizeof kXmpKeyword)) {
+                if (const QByteArray kept = WithoutThumbnails(c.data); !kept.isEmpty())
+                    out.push_back({c.type, kept});
+            } else {
+                out.push_back(c);
+            }
+        }
         return out;
     }
     if (origin.format != SourceFormat::Jpeg)
         return out;
-    if (const QByteArray icc = IccProfile(origin); !icc.isEmpty())
+    if (const QByteArray icc = IccProfile(origin); RgbProfile(icc))
         if (const QByteArray packed = Deflate(icc); !packed.isEmpty())
             out.push_back({"iCCP", QByteArray("ICC profile", 12) + '\0' + packed});
     for (const MarkerSegment& m : origin.jpegSegments) {
-        if (m.marker == kApp1 && StartsWith(m.data, kExifId, 6))
-            out.push_back({"eXIf", ExifForSave(m.data.mid(6), origin.orientation != 1)});
-        else if (m.marker == kApp1 && StartsWith(m.data, kXmpId, 29))
-            out.push_back({"iTXt", QByteArray(kXmpKeyword, sizeof kXmpKeyword) + QByteArray(4, '\0') + m.data.mid(29)});
+        if (m.marker == kApp1 && StartsWith(m.data, kExifId, 6)) {
+            if (const QByteArray kept = ExifForSave(m.data.mid(6), origin.orientation != 1); !kept.isEmpty())
+                out.push_back({"eXIf", kept});
+        } else if (m.marker == kApp1 && StartsWith(m.data, kXmpId, 29)) {
+            if (const QByteArray xmp = WithoutThumbnails(m.data.mid(29)); !xmp.isEmpty())
+                out.push_back({"iTXt", QByteArray(kXmpKeyword, sizeof kXmpKeyword) + QByteArray(4, '\0') + xmp});
+        }
     }
     return out;
 }

@@ -21,6 +21,7 @@ struct PictureOrigin {
     FileStamp stamp;     // the file as it was read
     QSize size;          // the picture as decoded (upright)
     int orientation = 1; // the Exif orientation the decoder applied
+    int jpegComponents = 0; // a JPEG's colour components (1 grey, 3 YCbCr, 4 CMYK)
     std::vector<MarkerSegment> jpegSegments; // a JPEG's Exif, XMP, ICC and comment segments, in file order
     std::vector<PngChunk> pngChunks;         // a PNG's colour, density, text and eXIf chunks, in file order
 };
@@ -31,8 +32,9 @@ void ReadMetadata(const QByteArray& bytes, PictureOrigin& origin);
 
 // The metadata for a JPEG or a PNG written from a picture of origin.
 // upright: the pixels are written as shown, so an Exif orientation that the
-// decoder applied becomes 1. Embedded thumbnails are dropped: they would
-// still show what was erased.
+// decoder applied becomes 1; otherwise the source's blocks are kept, in its
+// own colours. Embedded previews are dropped: they would still show what
+// was erased. A colour profile goes only with pixels of its colour space.
 std::vector<MarkerSegment> JpegSegmentsFor(const PictureOrigin& origin, bool upright);
 std::vector<PngChunk> PngChunksFor(const PictureOrigin& origin);
 
