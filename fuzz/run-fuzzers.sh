@@ -6,7 +6,7 @@
 set -e
 build=$1 seconds=$2
 shift 2
-names=${*:-png loader ini}
+names=${*:-png loader ini metadata splice}
 root=$(cd "$(dirname "$0")/.." && pwd)
 export QT_QPA_PLATFORM=offscreen
 for name in $names; do

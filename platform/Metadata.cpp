@@ -362,9 +362,10 @@ std::vector<MarkerSegment> JpegSegmentsFor(const PictureOrigin& origin, bool upr
     }
     if (origin.format != SourceFormat::Png)
         return out;
-    // A PNG's orientation is not applied when it is read, so its tag stays.
+    // A PNG's orientation is not applied when it is read: its pixels are
+    // written as they were shown, so a JPEG of them says 1 and opens so.
     if (const QByteArray tiff = ExifOfPng(origin); !tiff.isEmpty())
-        exif(tiff, false);
+        exif(tiff, true);
     if (const QByteArray xmp = WithoutThumbnails(XmpOfPng(origin)); !xmp.isEmpty() && xmp.size() <= 65533 - 29)
         out.push_back({kApp1, QByteArray(kXmpId, 29) + xmp});
     QByteArray icc = IccProfile(origin);
