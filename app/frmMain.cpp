@@ -393,7 +393,9 @@ void frmMain::BTN_Click(int Index)
 {
     switch (Index) {
     case 0:
-        if (Retouch() == retouch::RetouchResult::NoSelection)
+        // Only a rectangle on view is repainted: none once a right click or
+        // Escape took it away, nor while one is still being drawn.
+        if (!AREA[0]->SelLinesVisible || View->Selecting != 0 || Retouch() == retouch::RetouchResult::NoSelection)
             platform::Dialogs().MessageBox(this, QStringLiteral("範囲を選択してから補正してください。"),
                                            QStringLiteral("Pixmend"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
         break;

@@ -10,26 +10,6 @@ QString CutAtNull(const QString& s)
     return p < 0 ? s : s.left(p);
 }
 
-QString GetField(const QString& s, int16_t n, const QString& separator)
-{
-    // Positions are 0-based here; the steps are those of the 1-based original.
-    qsizetype p = 0;
-    for (int k = 2; k <= n; ++k) {
-        p = s.indexOf(separator, p);
-        if (p < 0)
-            return QString();
-        p += 1;
-    }
-    if (n >= 2)
-        p += separator.size() - 1; // the first character after the separator
-    const qsizetype q = s.indexOf(separator, p);
-    if (q < 0)
-        return s.mid(p);
-    if (q <= p)
-        return QString();
-    return s.mid(p, q - p);
-}
-
 QString TrimBlanks(const QString& s)
 {
     qsizetype b = 0, e = s.size();

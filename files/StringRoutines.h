@@ -12,7 +12,6 @@ QString CutAtNull(const QString& s);
 
 // Field n (counted from 1; n <= 1 gives field 1) of s split at separator.
 // A field beyond the last, or an empty one, gives the empty string.
-QString GetField(const QString& s, int16_t n, const QString& separator);
 
 // s without the blanks (spaces) before and after it.
 QString TrimBlanks(const QString& s);

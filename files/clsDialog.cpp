@@ -74,15 +74,3 @@ QString clsDialog::SaveFile(QWidget* hwnd)
     RememberFolderOf(result.path);
     return basFunc::CutAtNull(result.path);
 }
-
-int32_t clsDialog::ColorCode(QWidget* hwnd)
-{
-    // Sixteen white custom colours at every call.
-    const QList<QRgb> custom(16, qRgb(255, 255, 255));
-    const QRgb initial = qRgb(SelectColor & 0xFF, (SelectColor >> 8) & 0xFF, (SelectColor >> 16) & 0xFF);
-    const auto chosen = platform::Dialogs().ColorDialog(hwnd, initial, custom);
-    if (!chosen)
-        return 0;
-    SelectColor = qRed(*chosen) | (qGreen(*chosen) << 8) | (qBlue(*chosen) << 16);
-    return -1;
-}

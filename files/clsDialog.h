@@ -24,7 +24,6 @@ public:
     QString DefaultFolder; // empty: LastFolder, else the platform's choice
     int32_t FilterIndex = 0;
     QString FilterPattern; // description, NUL, pattern, NUL, ...
-    int32_t SelectColor = 0; // 0x00BBGGRR
 
     // Where the file dialogs start unless told otherwise: the folder of the
     // last file chosen in one, or of the last picture opened or saved.
@@ -33,8 +32,6 @@ public:
 
     // The chosen file's path; empty after a cancel.
     QString OpenFile(QWidget* hwnd);
-    // -1 when a colour was chosen (SelectColor then holds it), 0 otherwise.
-    int32_t ColorCode(QWidget* hwnd);
     // The chosen name as typed, no extension added; empty after a cancel.
     // Sets FilterIndex to the chosen filter (1-based), 0 after a cancel.
     QString SaveFile(QWidget* hwnd);

@@ -1,6 +1,5 @@
 #include "Dialogs.h"
 
-#include <QColorDialog>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -66,17 +65,6 @@ FileDialogResult QtDialogHost::FileDialog(const FileDialogRequest& request)
     result.path = dialog.selectedFiles().first();
     result.filterIndex = int(request.filters.indexOf(dialog.selectedNameFilter())) + 1;
     return result;
-}
-
-std::optional<QRgb> QtDialogHost::ColorDialog(QWidget* owner, QRgb initial,
-                                              const QList<QRgb>& customColours)
-{
-    for (int i = 0; i < customColours.size() && i < QColorDialog::customCount(); ++i)
-        QColorDialog::setCustomColor(i, QColor::fromRgb(customColours[i]));
-    const QColor chosen = QColorDialog::getColor(QColor::fromRgb(initial), owner);
-    if (!chosen.isValid())
-        return std::nullopt;
-    return chosen.rgb();
 }
 
 int QtDialogHost::MessageBox(QWidget* owner, const QString& text, const QString& title, int style)

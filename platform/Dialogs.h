@@ -51,8 +51,6 @@ class DialogHost {
 public:
     virtual ~DialogHost() = default;
     virtual FileDialogResult FileDialog(const FileDialogRequest& request) = 0;
-    virtual std::optional<QRgb> ColorDialog(QWidget* owner, QRgb initial,
-                                            const QList<QRgb>& customColours) = 0;
     virtual int MessageBox(QWidget* owner, const QString& text, const QString& title, int style) = 0;
     // Shows a dialog of ours modally and returns when it has closed.
     virtual int ShowModal(QDialog& dialog);
@@ -62,8 +60,6 @@ public:
 class QtDialogHost : public DialogHost {
 public:
     FileDialogResult FileDialog(const FileDialogRequest& request) override;
-    std::optional<QRgb> ColorDialog(QWidget* owner, QRgb initial,
-                                    const QList<QRgb>& customColours) override;
     int MessageBox(QWidget* owner, const QString& text, const QString& title, int style) override;
 };
 

@@ -27,7 +27,6 @@ platform::FileDialogResult ScriptedDialogs::FileDialog(const platform::FileDialo
     return fileAnswers.takeFirst();
 }
 
-std::optional<QRgb> ScriptedDialogs::ColorDialog(QWidget*, QRgb, const QList<QRgb>&) { return std::nullopt; }
 
 int ScriptedDialogs::MessageBox(QWidget*, const QString& text, const QString& title, int style)
 {

@@ -32,7 +32,6 @@ public:
     std::function<int(QDialog&)> modal; // answers ShowModal
 
     platform::FileDialogResult FileDialog(const platform::FileDialogRequest& request) override;
-    std::optional<QRgb> ColorDialog(QWidget*, QRgb, const QList<QRgb>&) override;
     int MessageBox(QWidget*, const QString& text, const QString& title, int style) override;
     int ShowModal(QDialog& dialog) override;
 };

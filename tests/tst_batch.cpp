@@ -348,6 +348,9 @@ private slots:
             names << platform::DecodeFileName(name);
         }
         QVERIFY(WriteAll(d.filePath("list"), list));
+        // A name that is no UTF-8, given as an argument.
+        QCOMPARE(QProcess::execute("sh", {"-c", "exec \"$0\" --rect 1,1,9,9 --suffix -arg \"$1\"/2caf$(printf '\\351').png",
+                                          PIXMEND_BATCH, d.path()}), 0);
         const QStringList common{"--rect", "10,10,40,40", "--png-rate", "1", "-0", "--files-from", d.filePath("list")};
         auto reportInputs = [&](const QString& report, const char* status) {
             QStringList inputs;

@@ -266,6 +266,7 @@ private slots:
         const SelRect rect{50, 28, background == 3 ? 195 : 95, 72};
         retouch::WordPicture words{pic.data(), W, H, W};
         const std::vector<uint8_t> mask = retouch::FindLetters(words, rect);
+        retouch::FindLetters(words, SelRect{rect.X1, 40, rect.X2, 51}); // a caption 12 pixels high
         auto masks = [&](int x, int y) {
             return x >= rect.X1 && x <= rect.X2 && y >= rect.Y1 && y <= rect.Y2
                    && mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)];

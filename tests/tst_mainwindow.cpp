@@ -282,6 +282,9 @@ private slots:
         QVERIFY(w.View->Selecting == 0 && !w.AREA[0]->SelLinesVisible);
         w.View->Committed = {10, 10, 30, 20};
         const QImage before = w.View->PicImg.copy();
+        w.BTN_Click(0); // a committed rectangle no longer shown is not repainted
+        QVERIFY(dialogs.messages.size() == 2 && w.View->PicImg == before);
+        w.View->ShowSelLines(true);
         w.AREA[0]->setFocus();
         QTest::keyClick(w.AREA[0], Qt::Key_Return); // Enter on the view: 補正
         QVERIFY(w.View->PicImg != before);

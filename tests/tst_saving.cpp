@@ -322,27 +322,6 @@ private slots:
         QVERIFY(!w.isVisible());
     }
 
-    void getField_data()
-    {
-        QTest::addColumn<QString>("s");
-        QTest::addColumn<int>("n");
-        QTest::addColumn<QString>("sep");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("1") << "p|q||r" << 1 << "|" << "p";
-        QTest::newRow("3 empty") << "p|q||r" << 3 << "|" << "";
-        QTest::newRow("5 beyond") << "p|q||r" << 5 << "|" << "";
-        QTest::newRow("0 is 1") << "p|q||r" << 0 << "|" << "p";
-        QTest::newRow("two-char separator") << "x::y" << 2 << "::" << "y";
-    }
-    void getField()
-    {
-        QFETCH(QString, s);
-        QFETCH(int, n);
-        QFETCH(QString, sep);
-        QFETCH(QString, expected);
-        QCOMPARE(basFunc::GetField(s, int16_t(n), sep), expected);
-    }
-
     void acceptedNames()
     {
         for (const char* yes : {"a.png", "B.JPG", "c.Bmp", "d.gif", "e.ico", ".PNG", "f.jpeg", "g.JPEG"})
@@ -382,15 +361,6 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(DialogError, d.OpenFile(nullptr));
         }
         QCOMPARE(dialogs.fileRequests.size(), 1); // no dialog was shown for them
-    }
-
-    void colourCode()
-    {
-        ScriptedDialogs dialogs; // answers every colour dialog with a cancel
-        clsDialog d;
-        d.SelectColor = 0x123456;
-        QCOMPARE(d.ColorCode(nullptr), 0);
-        QCOMPARE(d.SelectColor, 0x123456);
     }
 
     // Qt's own dialog: the third filter chosen and a name typed.

@@ -19,6 +19,15 @@
 using namespace testsupport;
 using retouch::SelRect;
 
+// The box the four marquee lines draw.
+QRectF Outline(const ViewArea* area)
+{
+    QRectF r;
+    for (const MarqueeLine& l : area->SelLine)
+        r |= QRectF(QPointF(std::min(l.X1, l.X2), std::min(l.Y1, l.Y2)), QPointF(std::max(l.X1, l.X2), std::max(l.Y1, l.Y2)));
+    return r;
+}
+
 class TestSelection : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
@@ -56,12 +65,7 @@ private slots:
         auto w = open(photoPng); // opened before the window is shown, as at start-up: on view
         PictureView* v = w->View;
         QCOMPARE(w->AREA[0]->grab().toImage().pixel(100, 80) & 0xFFFFFF, v->PicImg.pixel(99, 79) & 0xFFFFFF);
-        auto outline = [&] {
-            QRectF r;
-            for (const MarqueeLine& l : w->AREA[0]->SelLine)
-                r |= QRectF(QPointF(std::min(l.X1, l.X2), std::min(l.Y1, l.Y2)), QPointF(std::max(l.X1, l.X2), std::max(l.Y1, l.Y2)));
-            return r;
-        };
+        auto outline = [&] { return Outline(w->AREA[0]); };
         v->AREA_MouseDown(0, 4, 0, 5, 5);
         QCOMPARE(v->Selecting, int16_t(0));
         v->AREA_MouseDown(0, 1, 0, 10, 12);
@@ -82,6 +86,21 @@ private slots:
         v->AREA_MouseDown(0, 1, 0, 7, 7);
         v->AREA_MouseDown(0, 1, 0, 7, 7);
         QCOMPARE(v->Committed, (SelRect{7, 7, 7, 7}));
+
+        // Press, drag and release marks one too; a release less than 4
+        // pixels away leaves the first of two clicks; the second click
+        // commits what the marquee shows, even with no move to it first.
+        v->AREA_MouseDown(0, 1, 0, 10, 20);
+        v->AREA_MouseMove(0, 0, 0, 60, 50);
+        v->AREA_MouseUp(0, 1, 0, 60, 50);
+        QVERIFY(v->Selecting == 0 && v->Committed == (SelRect{10, 20, 60, 50}));
+        v->AREA_MouseDown(0, 1, 0, 30, 30);
+        v->AREA_MouseUp(0, 1, 0, 33, 27);
+        QCOMPARE(v->Selecting, int16_t(1));
+        v->AREA_MouseDown(0, 1, 0, 80, 70); // a pen's press
+        v->AREA_MouseUp(0, 1, 0, 80, 70);
+        QCOMPARE(v->Committed, (SelRect{30, 30, 80, 70}));
+        QCOMPARE(outline(), QRectF(QPointF(30, 30), QPointF(80, 70)));
     }
 
     // Scrolled, the marquee stays on its picture pixels, the view shows the
@@ -208,11 +227,6 @@ private slots:
         QVERIFY(v->InfoText().startsWith(QString("x %1\ny %2\n640\u202F×\u202F480\n200 %").arg(v->PictureX(4)).arg(v->PictureY(6))));
         QTest::keyClick(w.get(), Qt::Key_Escape);
         QVERIFY(!v->InfoText().contains(","));
-
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
-        QTest::keyClick(w.get(), Qt::Key_1, Qt::ControlModifier);
-        QCOMPARE(v->Zoom(), 1.0);
     }
 
     // Two clicks and 補正 at 200 % and at 25 % retouch exactly what the same
@@ -273,7 +287,7 @@ private slots:
             QApplication::sendEvent(area, &e);
         };
         area->setFocus();
-        const int step = w.VSCR[0]->singleStep(), page = w.VSCR[0]->pageStep(), v0 = v->V(), h0 = v->H();
+        const int step = w.VSCR[0]->singleStep(), page = w.VSCR[0]->pageStep(), v0 = v->V();
         QTest::keyClick(area, Qt::Key_Down);
         QCOMPARE(v->V(), v0 + step);
         QTest::keyClick(area, Qt::Key_PageUp);
@@ -284,7 +298,6 @@ private slots:
         QCOMPARE(v->H(), 0);
         QTest::keyClick(area, Qt::Key_Right);
         QCOMPARE(v->H(), w.HSCR[0]->singleStep());
-        QVERIFY(h0 != v->H() || h0 == w.HSCR[0]->singleStep());
         mouse(QEvent::MouseButtonPress, Qt::MiddleButton, QPoint(60, 60));
         mouse(QEvent::MouseMove, Qt::MiddleButton, QPoint(40, 70));
         mouse(QEvent::MouseButtonRelease, Qt::MiddleButton, QPoint(40, 70));
@@ -342,34 +355,6 @@ private slots:
         QCOMPARE(QColor(area->BackBuffer().pixel(100, 80)), area->BackColor);
     }
 
-    // Press, drag and release marks a rectangle; a press and release in
-    // place (or moved less than 4 pixels) is the first of two clicks; the
-    // second click commits the rectangle the marquee shows, even when no
-    // move reached that pixel first.
-    void dragToMark()
-    {
-        auto w = open(photoPng);
-        PictureView* v = w->View;
-        auto outline = [&] {
-            QRectF r;
-            for (const MarqueeLine& l : w->AREA[0]->SelLine)
-                r |= QRectF(QPointF(std::min(l.X1, l.X2), std::min(l.Y1, l.Y2)), QPointF(std::max(l.X1, l.X2), std::max(l.Y1, l.Y2)));
-            return r;
-        };
-        v->AREA_MouseDown(0, 1, 0, 10, 20);
-        v->AREA_MouseMove(0, 0, 0, 60, 50);
-        v->AREA_MouseUp(0, 1, 0, 60, 50);
-        QCOMPARE(v->Selecting, int16_t(0));
-        QCOMPARE(v->Committed, (SelRect{10, 20, 60, 50}));
-        v->AREA_MouseDown(0, 1, 0, 30, 30);
-        v->AREA_MouseUp(0, 1, 0, 33, 27);
-        QCOMPARE(v->Selecting, int16_t(1)); // less than 4 pixels: still banding
-        v->AREA_MouseDown(0, 1, 0, 80, 70); // a pen's press: no move first
-        v->AREA_MouseUp(0, 1, 0, 80, 70);
-        QCOMPARE(v->Committed, (SelRect{30, 30, 80, 70}));
-        QCOMPARE(outline(), QRectF(QPointF(30, 30), QPointF(80, 70)));
-    }
-
     // Under the loupe, five-digit coordinates and sizes stay whole (also
     // run by the hidpi entry).
     void infoTextWhole()
@@ -382,9 +367,7 @@ private slots:
         w->View->ShowSelLines(true);
         emit w->View->infoChanged();
         QVERIFY(w->info->text().contains("99998,99998\n99999\u202F×\u202F99999"));
-        QVERIFY2(w->info->sizeHint().width() <= w->info->width() && w->info->sizeHint().height() <= w->info->height(),
-                 qPrintable(QString("%1 x %2 in %3 x %4").arg(w->info->sizeHint().width()).arg(w->info->sizeHint().height())
-                                .arg(w->info->width()).arg(w->info->height())));
+        QVERIFY(QRect(QPoint(), w->info->size()).contains(QRect(QPoint(), w->info->sizeHint())));
     }
 
     // With two device pixels to a widget pixel, 100 % is one picture pixel

@@ -1,5 +1,6 @@
 #include "Batch.h"
 #include "Codec.h"
+#include "FileRead.h"
 #include "basCommon.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,11 @@ int main(int argc, char** argv)
     defaults.pngRate = basCommon::PngRate;
     // Not the window's choice to keep a JPEG's blocks: an archive's originals
     // are re-encoded only when the command line says so.
-    const batch::Parsed parsed = batch::ParseArguments(app.arguments(), defaults);
+    // File names are the file system's bytes, also those that are no UTF-8.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << platform::DecodeFileName(QByteArray(argv[i]));
+    const batch::Parsed parsed = batch::ParseArguments(args, defaults);
     if (!parsed.options) {
         std::fprintf(parsed.status == 0 ? stdout : stderr, "%s\n", qPrintable(parsed.message));
         return parsed.status;

@@ -384,8 +384,9 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
     // time), cut by the picture's edges but not to slivers.
     constexpr int gap = 3;
     constexpr int64_t most = 100000;
-    const int deepV = int(std::clamp<int64_t>(most / R.w(), 16, R.h()));
-    const int deepH = int(std::clamp<int64_t>(most / R.h(), 16, R.w()));
+    // (Not std::clamp: a caption is often less than 16 pixels high.)
+    const int deepV = int(std::min<int64_t>(std::max<int64_t>(most / R.w(), 16), R.h()));
+    const int deepH = int(std::min<int64_t>(std::max<int64_t>(most / R.h(), 16), R.w()));
     std::vector<Box> strips;
     for (const Box& s : {Box{R.x0, R.y0 - gap - deepV, R.x1, R.y0 - gap - 1}, Box{R.x0, R.y1 + gap + 1, R.x1, R.y1 + gap + deepV},
                          Box{R.x0 - gap - deepH, R.y0, R.x0 - gap - 1, R.y1}, Box{R.x1 + gap + 1, R.y0, R.x1 + gap + deepH, R.y1}}) {
