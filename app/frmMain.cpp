@@ -138,6 +138,8 @@ void frmMain::SetBusy(bool busy)
     FLD[0]->setReadOnly(busy);
     for (QShortcut* s : shortcuts_)
         s->setEnabled(!busy);
+    for (QRadioButton* o : OPT)
+        o->setEnabled(!busy);
 }
 
 void frmMain::Form_Load(bool tellFailure) { OpenLastPicture(tellFailure); }
@@ -266,6 +268,8 @@ bool frmMain::Redo() { return StepHistory(false); }
 
 bool frmMain::StepHistory(bool back)
 {
+    if (busy_) // a job reads or writes the picture
+        return false;
     QRect changed;
     if (!(back ? history_.Undo(View->PicImg, &changed) : history_.Redo(View->PicImg, &changed)))
         return false;
@@ -320,6 +324,8 @@ void frmMain::FLD_LostFocus(int Index)
 
 void frmMain::FLD_OLEDragDrop(int, const QStringList& files)
 {
+    if (busy_) // not even the question while a job runs
+        return;
     // One question for the whole drop, and only when a picture is in it.
     bool asked = false;
     for (const QString& path : files) {
@@ -355,7 +361,28 @@ retouch::RetouchResult frmMain::Retouch()
     retouch::SelRect sel = View->Committed;
     if (!View->PicImg.isNull() && retouch::OrderAndClamp(sel, View->PicImg.width(), View->PicImg.height()))
         recorded = history_.Record(View->PicImg, sel);
-    const retouch::RetouchResult result = retouch::Retouch(View->PicImg, View->Committed, mode);
+    retouch::RetouchResult result;
+    if (mode == retouch::FillMode::Letters) {
+        // 文字補正 fills the mask the view shows, found once for the
+        // rectangle (a copy: the view may show another while this runs), off
+        // the window's thread; while it runs nothing can change the picture.
+        const std::vector<uint8_t> shown = View->LetterMaskRect() == sel ? View->LetterMask() : std::vector<uint8_t>();
+        const retouch::SelRect given = View->Committed;
+        retouch::SelRect target = given; // a click meanwhile marks another
+        SetBusy(true);
+        result = retouch::RetouchResult(files::RunShowingProgress(
+            this, files::kProgressDelayMs, QStringLiteral("文字を補正しています…"), QStringLiteral("補正"),
+            [&](const platform::SaveProgress& progress) {
+                int cycle = 0;
+                return int(retouch::Retouch(View->PicImg, target, mode, shown.empty() ? nullptr : &shown,
+                                            [&] { return progress(std::min(++cycle, 9), 10); }));
+            }));
+        SetBusy(false);
+        if (View->Committed == given)
+            View->Committed = target;
+    } else {
+        result = retouch::Retouch(View->PicImg, View->Committed, mode);
+    }
     if (result != retouch::RetouchResult::Done) {
         if (recorded)
             history_.DropRecorded();

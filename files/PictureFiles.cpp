@@ -107,6 +107,16 @@ Result RunWithProgress(QWidget* owner, int delayMs, const QString& label, const 
     return result;
 }
 
+} // namespace
+
+int RunShowingProgress(QWidget* owner, int delayMs, const QString& label, const QString& title,
+                       const std::function<int(const platform::SaveProgress&)>& work)
+{
+    return RunWithProgress<int>(owner, delayMs, label, title, work);
+}
+
+namespace {
+
 void ReportSaveError(QWidget* owner, const QString& name, const QString& reason)
 {
     platform::Dialogs().MessageBox(

@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
+
 #include <cstdint>
 #include <vector>
 
@@ -16,6 +18,12 @@ namespace files {
 
 // A load or save that lasts longer than this shows a progress dialog.
 inline constexpr int kProgressDelayMs = 500;
+
+// Long work of the window's (a 文字補正) on a thread of its own, as loads and
+// saves run: the busy cursor at once, after delayMs a progress dialog with
+// キャンセル, whose press the work's callback answers with false.
+int RunShowingProgress(QWidget* owner, int delayMs, const QString& label, const QString& title,
+                       const std::function<int(const platform::SaveProgress&)>& work);
 
 // Reads the file into picture: names ending ".PNG" (any case) through
 // ReadPngFile, every other name through the run-time picture loader.

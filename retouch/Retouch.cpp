@@ -28,7 +28,8 @@ bool OrderAndClamp(SelRect& s, int32_t W, int32_t H)
     return (s.X1 != 0 || s.X2 != 0) && (s.Y1 != 0 || s.Y2 != 0);
 }
 
-RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode)
+RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode, const std::vector<uint8_t>* letters,
+                      const std::function<bool()>& keepGoing)
 {
     const int32_t W = picture.width();
     const int32_t H = picture.height();
@@ -41,7 +42,11 @@ RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode)
             return RetouchResult::TransferFailed;
         try {
             WordPicture words{reinterpret_cast<uint32_t*>(picture.bits()), W, H, picture.bytesPerLine() / 4};
-            FillHarmonic(words, sel, FindLetters(words, sel));
+            const size_t n = size_t(sel.X2 - sel.X1 + 1) * size_t(sel.Y2 - sel.Y1 + 1);
+            const bool done = letters && letters->size() == n ? FillHarmonic(words, sel, *letters, keepGoing)
+                                                               : FillHarmonic(words, sel, FindLetters(words, sel), keepGoing);
+            if (!done)
+                return RetouchResult::Cancelled;
         } catch (const std::bad_alloc&) {
             return RetouchResult::TransferFailed;
         }

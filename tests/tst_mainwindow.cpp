@@ -66,20 +66,14 @@ private slots:
         QVERIFY(w.View->PicImg.isNull());
         QCOMPARE(w.LBL[0]->text(), QString("前景の絵"));
         const QStringList captions{"補正", "戻す", "ｵﾌﾟｼｮﾝ", "保存", "閉じる"};
-        const int lefts[5] = {8, 64, 64, 120, 264};
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < 5; ++i)
             QCOMPARE(w.BTN[i]->text(), captions[i]);
-            QCOMPARE(w.BTN[i]->geometry(), QRect(lefts[i], 248, 49, 25));
-        }
         QVERIFY(!w.BTN[1]->isVisible() && w.OPT[0]->isChecked());
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.BTN[0]));
         QCOMPARE(w.BTN[0]->nextInFocusChain(), static_cast<QWidget*>(w.DBTN[0]));
         QCOMPARE(w.DBTN[0]->nextInFocusChain(), static_cast<QWidget*>(w.BTN[4]));
         QCOMPARE(w.BTN[4]->nextInFocusChain(), static_cast<QWidget*>(w.BTN[2]));
         QCOMPARE(w.size(), QSize(322, 280));
-        QCOMPARE(w.AREA[0]->geometry(), QRect(88, 24, 209, 177));
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(w.OPT[i]->geometry(), QRect(8 + 72 * i, 224, 65, 17));
         QVERIFY(w.OPT[3]->geometry().right() < 306 - 8); // inside the narrowest window
 
         w.resize(1000, 700);

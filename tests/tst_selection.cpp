@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QPushButton>
+#include <QTimer>
 #include <QMouseEvent>
 #include <QWheelEvent>
 
@@ -281,10 +283,19 @@ private slots:
         QTest::keyClick(&w, Qt::Key_1, Qt::ControlModifier);
         QCOMPARE(v->Zoom(), 1.0);
         const int k = int(area->Ratio());
-        auto mouse = [&](QEvent::Type type, Qt::MouseButton button, QPoint at) {
-            QMouseEvent e(type, at, area->mapToGlobal(QPointF(at)), button,
-                          type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
-            QApplication::sendEvent(area, &e);
+        auto send = [&](QEvent::Type type, Qt::MouseButton button, QPoint at, int wheel = 0, Qt::KeyboardModifiers mods = {}) {
+            if (wheel) {
+                QWheelEvent e(at, area->mapToGlobal(QPointF(at)), QPoint(), QPoint(0, wheel), Qt::NoButton, mods, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(area, &e);
+            } else {
+                QMouseEvent e(type, at, area->mapToGlobal(QPointF(at)), button, type == QEvent::MouseButtonRelease ? Qt::NoButton : button, mods);
+                QApplication::sendEvent(area, &e);
+            }
+        };
+        auto drag = [&](Qt::MouseButton button, QPoint from, QPoint to) {
+            send(QEvent::MouseButtonPress, button, from);
+            send(QEvent::MouseMove, button, to);
+            send(QEvent::MouseButtonRelease, button, to);
         };
         area->setFocus();
         const int step = w.VSCR[0]->singleStep(), page = w.VSCR[0]->pageStep(), v0 = v->V();
@@ -293,52 +304,39 @@ private slots:
         QTest::keyClick(area, Qt::Key_PageUp);
         QCOMPARE(v->V(), std::max(0, v0 + step - page));
         QTest::keyClick(area, Qt::Key_End);
-        QCOMPARE(v->V(), w.VSCR[0]->maximum());
         QTest::keyClick(area, Qt::Key_Home, Qt::ShiftModifier);
-        QCOMPARE(v->H(), 0);
         QTest::keyClick(area, Qt::Key_Right);
-        QCOMPARE(v->H(), w.HSCR[0]->singleStep());
-        mouse(QEvent::MouseButtonPress, Qt::MiddleButton, QPoint(60, 60));
-        mouse(QEvent::MouseMove, Qt::MiddleButton, QPoint(40, 70));
-        mouse(QEvent::MouseButtonRelease, Qt::MiddleButton, QPoint(40, 70));
-        QCOMPARE(v->H(), w.HSCR[0]->singleStep() + 20 * k);
-        QCOMPARE(v->V(), w.VSCR[0]->maximum() - 10 * k);
+        QVERIFY(v->V() == w.VSCR[0]->maximum() && v->H() == w.HSCR[0]->singleStep());
+        drag(Qt::MiddleButton, QPoint(60, 60), QPoint(40, 70));
+        QVERIFY(v->H() == w.HSCR[0]->singleStep() + 20 * k && v->V() == w.VSCR[0]->maximum() - 10 * k);
         QTest::keyPress(area, Qt::Key_Space);
-        mouse(QEvent::MouseButtonPress, Qt::LeftButton, QPoint(40, 70));
-        mouse(QEvent::MouseMove, Qt::LeftButton, QPoint(50, 50));
-        mouse(QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(50, 50));
+        drag(Qt::LeftButton, QPoint(40, 70), QPoint(50, 50));
         QTest::keyRelease(area, Qt::Key_Space);
-        QCOMPARE(v->H(), w.HSCR[0]->singleStep() + 10 * k);
-        QCOMPARE(v->Selecting, int16_t(0)); // panning marks nothing
+        QVERIFY(v->H() == w.HSCR[0]->singleStep() + 10 * k && v->Selecting == 0); // panning marks nothing
 
         // The readout follows a wheel scroll and a zoom without a move.
-        mouse(QEvent::MouseMove, Qt::NoButton, QPoint(30, 40));
-        auto followed = [&](QPoint widget = QPoint(30, 40)) {
-            const QPoint at((widget.x() - 1) * k, (widget.y() - 1) * k);
-            return v->Pointer == QPoint(int(v->PictureX(float(at.x()))), int(v->PictureY(float(at.y()))))
+        auto followed = [&](QPoint widget) {
+            const float x = float((widget.x() - 1) * k), y = float((widget.y() - 1) * k);
+            return v->Pointer == QPoint(int(v->PictureX(x)), int(v->PictureY(y)))
                 && w.Loupe->Image().pixel(35, 35) == v->PicImg.pixel(*v->Pointer);
         };
-        QVERIFY(followed());
-        QWheelEvent wheel(QPointF(30, 40), area->mapToGlobal(QPointF(30, 40)), QPoint(), QPoint(0, 120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(area, &wheel);
-        QVERIFY(followed());
+        send(QEvent::MouseMove, Qt::NoButton, QPoint(30, 40));
+        send(QEvent::None, Qt::NoButton, QPoint(30, 40), 120);
+        QVERIFY(followed(QPoint(30, 40)));
         QTest::keyClick(&w, Qt::Key_Minus, Qt::ControlModifier); // about the view's centre
-        QVERIFY(followed());
+        QVERIFY(followed(QPoint(30, 40)));
 
         // From the fitted view, Ctrl+wheel in and out at a point near the
-        // picture's far corner: the same pixel under it at every step.
+        // picture's far corner: the same pixel under it at every step (at a
+        // reduction, among those its view pixel covers).
         QTest::keyClick(&w, Qt::Key_0, Qt::ControlModifier);
         const QPoint corner(int(v->PicImg.width() * v->Zoom()) / k - 3, int(v->PicImg.height() * v->Zoom()) / k - 3);
-        mouse(QEvent::MouseMove, Qt::NoButton, corner);
+        send(QEvent::MouseMove, Qt::NoButton, corner);
         const QPoint pixel = *v->Pointer;
+        const float cx = float((corner.x() - 1) * k), cy = float((corner.y() - 1) * k);
         for (int notch : {120, 120, 120, -120, -120, -120}) {
-            QWheelEvent zoom(corner, area->mapToGlobal(QPointF(corner)), QPoint(), QPoint(0, notch), Qt::NoButton,
-                             Qt::ControlModifier, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(area, &zoom);
-            const QPoint at((corner.x() - 1) * k, (corner.y() - 1) * k);
-            auto covers = [&](float x, float y) { return QPoint(int(v->PictureX(x)), int(v->PictureY(y))); };
-            const QPoint first = covers(at.x(), at.y()), next = covers(at.x() + 1, at.y() + 1);
+            send(QEvent::None, Qt::NoButton, corner, notch, Qt::ControlModifier);
+            const QPoint first(int(v->PictureX(cx)), int(v->PictureY(cy))), next(int(v->PictureX(cx + 1)), int(v->PictureY(cy + 1)));
             QVERIFY2(first.x() <= pixel.x() && first.y() <= pixel.y()
                          && (v->Zoom() >= 1 ? first == pixel : pixel.x() < next.x() && pixel.y() < next.y()),
                      qPrintable(QString("zoom %1: %2,%3").arg(v->Zoom()).arg(first.x()).arg(first.y())));
@@ -346,8 +344,7 @@ private slots:
         }
         QCOMPARE(v->Zoom(), v->FitScale());
 
-        // A picture smaller than the view, zoomed in and back: no ghost of
-        // the zoomed picture around it.
+        // A picture smaller than the view, zoomed in and back: no ghost.
         v->PicImg = MakePicture(40, 30, 2);
         v->PictureReplaced();
         v->ZoomTo(4.0, QPointF(0, 0));
@@ -487,6 +484,36 @@ private slots:
         QCOMPARE(v->PicImg.pixel(52, 92), pic.pixel(52, 92)); // outside the mask: as it was
         QVERIFY(w->Undo());
         QCOMPARE(FirstDifference(v->PicImg, pic), QString());
+        // A given mask is filled as it is: its left half here, not the bar's right end.
+        std::vector<uint8_t> half = mask;
+        for (size_t i = 0; i < half.size(); ++i)
+            half[i] = half[i] && i % 121 < 60;
+        platform::Surface given = pic.copy();
+        QCOMPARE(retouch::Retouch(given, r, retouch::FillMode::Letters, &half), retouch::RetouchResult::Done);
+        QVERIFY(given.pixel(80, 105) != pic.pixel(80, 105) && given.pixel(150, 105) == pic.pixel(150, 105));
+
+        // While 文字補正 runs off the window's thread nothing can change the
+        // picture: not undo, another 補正, nor a drop; stopped, it changes nothing.
+        platform::Surface noisy = MakePicture(1600, 1200, 5);
+        v->PicImg = noisy.copy();
+        v->PictureReplaced();
+        v->Committed = {5, 5, 1590, 1190};
+        v->ShowSelLines(true);
+        bool tried = false;
+        QTimer::singleShot(30, w.get(), [&] {
+            tried = !w->BTN[0]->isEnabled();
+            QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+            tried = tried && w->Retouch() == retouch::RetouchResult::NoSelection && !w->Undo();
+            w->AREA_OLEDragDrop(0, {photoPng});
+        });
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
+        QVERIFY(tried && w->BTN[0]->isEnabled() && w->View->ShownPath == path);
+        QVERIFY(w->Undo());
+        QCOMPARE(FirstDifference(v->PicImg, noisy), QString());
+        platform::Surface stopped = pic.copy();
+        QCOMPARE(retouch::Retouch(stopped, r, retouch::FillMode::Letters, nullptr, [] { return false; }),
+                 retouch::RetouchResult::Cancelled);
+        QCOMPARE(FirstDifference(stopped, pic), QString());
     }
 
 };

@@ -93,6 +93,9 @@ public:
     // changes).
     void ShowLetterMask(bool on);
     const std::vector<uint8_t>& LetterMask() const { return mask_; }
+    // The rectangle the mask covers (ordered and clamped); meaningful while
+    // the mask is not empty.
+    const retouch::SelRect& LetterMaskRect() const { return maskRect_; }
 
     // For the text under the loupe: the pixel under the pointer (none once
     // it has left the picture's view) and what the view shows.

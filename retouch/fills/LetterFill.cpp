@@ -279,14 +279,10 @@ void MinMax(std::vector<float>& v, int w, int h, int r, bool max)
     }
     const int padded = (h + 2 * r + k - 1) / k * k;
     const size_t W = size_t(w);
-    // Written whole before they are read: kept from call to call, never cleared.
-    static thread_local std::vector<float> head, tail;
-    if (head.size() < size_t(padded) * W) {
-        head.resize(size_t(padded) * W);
-        tail.resize(size_t(padded) * W);
-    }
+    // Written whole before they are read. Not kept from call to call: a
+    // whole-picture mask would hold hundreds of megabytes after it.
+    std::vector<float> head(size_t(padded) * W), tail(size_t(padded) * W), blank;
     auto src = [&](int p) -> const float* { // padded row p: row p - r of v, or none
-        static thread_local std::vector<float> blank;
         const int y = p - r;
         if (y >= 0 && y < h)
             return v.data() + size_t(y) * W;
@@ -555,11 +551,12 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
     return mask;
 }
 
-void FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
+bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask,
+                  const std::function<bool()>& keepGoing)
 {
     const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
     if (R.empty() || mask.size() != size_t(R.w()) * R.h())
-        return;
+        return true;
     // The grid: the rectangle and the pixels around it that fix the fill.
     const Box G = Clip({R.x0 - 1, R.y0 - 1, R.x1 + 1, R.y1 + 1}, pic.W, pic.H);
     std::vector<Level> levels(1);
@@ -578,10 +575,10 @@ void FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
         }
     Index(L);
     if (L.cells[0].empty() && L.cells[1].empty())
-        return;
+        return true;
     // Anything fixed at all? A picture wholly masked has nothing to fill from.
     if (std::all_of(L.free.begin(), L.free.end(), [](uint8_t f) { return f; }))
-        return;
+        return true;
     while (levels.back().w > 2 && levels.back().h > 2
            && !(levels.back().cells[0].empty() && levels.back().cells[1].empty()))
         levels.push_back(Coarsen(levels.back()));
@@ -589,6 +586,9 @@ void FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
     Guess(fine);
     std::vector<Px> before(fine.cells[0].size() + fine.cells[1].size());
     for (int cycle = 0; cycle < 200; ++cycle) {
+        // The picture is written only at the end: a cancel leaves it as it was.
+        if (keepGoing && !keepGoing())
+            return false;
         size_t at = 0;
         for (int parity = 0; parity < 2; ++parity)
             for (int32_t i : fine.cells[parity])
@@ -618,6 +618,7 @@ void FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
                 out |= uint32_t(std::clamp(std::nearbyint(fine.u[size_t(i)][ch]), 0.f, 255.f)) << (8 * ch);
             word = out;
         }
+    return true;
 }
 
 } // namespace retouch

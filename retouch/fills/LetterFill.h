@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace retouch {
@@ -31,7 +32,9 @@ std::vector<uint8_t> FindLetters(const WordPicture& picture, const SelRect& rect
 // Repaints the masked pixels of rect with the harmonic fill (the solution of
 // Laplace's equation) whose values are fixed at every unmasked pixel, inside
 // the rectangle and around it. Deterministic; converged to well within a
-// byte. Nothing outside the mask changes.
-void FillHarmonic(WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask);
+// byte. Nothing outside the mask changes. keepGoing is asked before every
+// cycle; when it says no, nothing is written and the result is false.
+bool FillHarmonic(WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask,
+                  const std::function<bool()>& keepGoing = {});
 
 } // namespace retouch
