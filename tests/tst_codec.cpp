@@ -216,18 +216,20 @@ private slots:
     }
 
     // After the rename, the folder itself is opened to be synced, so that the
-    // new name survives a power cut: inotify sees the folder opened.
+    // new name survives a power cut: inotify sees the folder opened once the
+    // file has its name (an unnamed file is made by opening the folder too).
     void theFolderIsSyncedAfterTheRename()
     {
         QTemporaryDir d;
         const int in = inotify_init1(IN_NONBLOCK);
-        QVERIFY(in >= 0 && inotify_add_watch(in, QFile::encodeName(d.path()).constData(), IN_OPEN) >= 0);
+        QVERIFY(in >= 0 && inotify_add_watch(in, QFile::encodeName(d.path()).constData(), IN_OPEN | IN_MOVED_TO) >= 0);
         QCOMPARE(platform::SaveBitmapFile(MakePicture(4, 4), d.filePath("x.bmp")), 0);
         alignas(inotify_event) char buf[4096];
-        bool folderOpened = false;
+        bool named = false, folderOpened = false;
         for (ssize_t n = ::read(in, buf, sizeof buf), at = 0; n > 0 && at < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
-            folderOpened = folderOpened || ((e->mask & IN_ISDIR) && e->len == 0);
+            named = named || (e->mask & IN_MOVED_TO);
+            folderOpened = folderOpened || (named && (e->mask & IN_ISDIR) && e->len == 0);
             at += ssize_t(sizeof(inotify_event) + e->len);
         }
         ::close(in);
