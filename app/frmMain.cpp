@@ -370,13 +370,14 @@ retouch::RetouchResult frmMain::Retouch()
         const retouch::SelRect given = View->Committed;
         retouch::SelRect target = given; // a click meanwhile marks another
         SetBusy(true);
-        result = retouch::RetouchResult(files::RunShowingProgress(
+        const int rc = files::RunShowingProgress(
             this, files::kProgressDelayMs, QStringLiteral("文字を補正しています…"), QStringLiteral("補正"),
             [&](const platform::SaveProgress& progress) {
                 int cycle = 0;
                 return int(retouch::Retouch(View->PicImg, target, mode, shown.empty() ? nullptr : &shown,
                                             [&] { return progress(std::min(++cycle, 9), 10); }));
-            }));
+            });
+        result = rc == platform::kCodecNoMemory ? retouch::RetouchResult::TransferFailed : retouch::RetouchResult(rc);
         SetBusy(false);
         if (View->Committed == given)
             View->Committed = target;
@@ -422,8 +423,12 @@ void frmMain::BTN_Click(int Index)
     case 0:
         // Only a rectangle on view is repainted: none once a right click or
         // Escape took it away, nor while one is still being drawn.
-        if (!AREA[0]->SelLinesVisible || View->Selecting != 0 || Retouch() == retouch::RetouchResult::NoSelection)
-            platform::Dialogs().MessageBox(this, QStringLiteral("範囲を選択してから補正してください。"),
+        if (const auto result = AREA[0]->SelLinesVisible && View->Selecting == 0 ? Retouch() : retouch::RetouchResult::NoSelection;
+            result == retouch::RetouchResult::NoSelection || result == retouch::RetouchResult::TransferFailed)
+            platform::Dialogs().MessageBox(this,
+                                           result == retouch::RetouchResult::NoSelection
+                                               ? QStringLiteral("範囲を選択してから補正してください。")
+                                               : QStringLiteral("補正できませんでした。メモリが足りません。"),
                                            QStringLiteral("Pixmend"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
         break;
     case 2: {

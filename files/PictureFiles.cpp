@@ -22,12 +22,20 @@
 #include <cerrno>
 #include <functional>
 #include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 namespace files {
+
+platform::Surface LoadPictureOrThrow(const QString& path, platform::LoadReport& r, const platform::SaveProgress& progress,
+                                     platform::PictureOrigin* origin);
+int WritePictureOrThrow(const platform::Surface& picture, const QString& name, const QString& ext,
+                        const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
+                        int* err, bool* keptBlocks);
+
 namespace {
 
 const uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
@@ -60,7 +68,7 @@ private:
 // progress callback that answers false once the user has cancelled.
 template <typename Result>
 Result RunWithProgress(QWidget* owner, int delayMs, const QString& label, const QString& title,
-                       const std::function<Result(const platform::SaveProgress&)>& work)
+                       const std::function<Result(const platform::SaveProgress&)>& work, const Result& noMemory)
 {
     BusyCursor busy;
     std::atomic<int> done{0}, total{0};
@@ -70,11 +78,15 @@ Result RunWithProgress(QWidget* owner, int delayMs, const QString& label, const 
     std::thread worker;
     try {
         worker = std::thread([&] {
-            result = work([&](int d, int t) {
-                done = d;
-                total = t;
-                return !cancel.load();
-            });
+            try { // nothing may leave a thread, least of all into std::terminate
+                result = work([&](int d, int t) {
+                    done = d;
+                    total = t;
+                    return !cancel.load();
+                });
+            } catch (const std::bad_alloc&) {
+                result = noMemory;
+            }
             finished = true;
             QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
         });
@@ -112,7 +124,7 @@ Result RunWithProgress(QWidget* owner, int delayMs, const QString& label, const 
 int RunShowingProgress(QWidget* owner, int delayMs, const QString& label, const QString& title,
                        const std::function<int(const platform::SaveProgress&)>& work)
 {
-    return RunWithProgress<int>(owner, delayMs, label, title, work);
+    return RunWithProgress<int>(owner, delayMs, label, title, work, platform::kCodecNoMemory);
 }
 
 namespace {
@@ -129,6 +141,7 @@ QString CodecReason(int status, int err)
     switch (status) {
     case platform::kCodecBadArguments: return QStringLiteral("保存する画像がありません。");
     case platform::kCodecEncoderFailed: return QStringLiteral("画像を符号化できませんでした。");
+    case platform::kCodecNoMemory: return QStringLiteral("メモリが足りません。");
     default: return platform::SystemErrorReason(err);
     }
 }
@@ -197,6 +210,21 @@ platform::Surface LoadPicture(const QString& path, platform::LoadReport* report,
     platform::LoadReport local;
     platform::LoadReport& r = report ? *report : local;
     r = platform::LoadReport{};
+    // Memory running out anywhere in a load fails this load, and says so.
+    try {
+        return LoadPictureOrThrow(path, r, progress, origin);
+    } catch (const std::bad_alloc&) {
+        r = platform::LoadReport{};
+        r.noMemory = true;
+        if (origin)
+            *origin = platform::PictureOrigin{};
+        return platform::Surface();
+    }
+}
+
+platform::Surface LoadPictureOrThrow(const QString& path, platform::LoadReport& r, const platform::SaveProgress& progress,
+                                     platform::PictureOrigin* origin)
+{
     platform::Surface picture;
     QByteArray data;
     platform::FileStamp stamp;
@@ -245,7 +273,8 @@ platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path
                     return !stopped;
                 },
                 origin);
-        });
+        },
+        platform::Surface());
     if (stopped) {
         r.cancelled = true;
         picture = platform::Surface();
@@ -350,7 +379,8 @@ SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, cons
         owner, progressDelayMs, QStringLiteral("画像を保存しています…"), QStringLiteral("保存"),
         [&](const platform::SaveProgress& progress) {
             return WritePicture(picture, name, ext, options, source, progress, &err, &keptBlocks);
-        });
+        },
+        int(platform::kCodecNoMemory));
     if (status == platform::kCodecCancelled)
         return SaveOutcome::Cancelled; // the file that was there is untouched
     if (status != platform::kCodecOk) {
@@ -379,6 +409,19 @@ int WritePicture(const platform::Surface& picture, const QString& name, const QS
 {
     if (keptBlocks)
         *keptBlocks = false;
+    // Memory running out anywhere in a save fails it; the unfinished file
+    // goes with the writer, and the target stays as it was.
+    try {
+        return WritePictureOrThrow(picture, name, ext, options, source, progress, err, keptBlocks);
+    } catch (const std::bad_alloc&) {
+        return platform::kCodecNoMemory;
+    }
+}
+
+int WritePictureOrThrow(const platform::Surface& picture, const QString& name, const QString& ext,
+                        const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
+                        int* err, bool* keptBlocks)
+{
     const platform::PictureOrigin none;
     const platform::PictureOrigin& origin = source ? source->origin : none;
     if (ext == QLatin1String(".JPG")) {

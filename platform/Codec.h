@@ -28,6 +28,7 @@ enum CodecStatus : int {
     kCodecEncoderFailed = 4,
     kCodecCancelled = 5, // the progress callback asked to stop; nothing was written
     kCodecNotApplicable = 6, // the block-keeping JPEG save cannot serve this source; nothing was written
+    kCodecNoMemory = 7, // memory ran out; nothing was written
 };
 
 // Metadata written beside the pixels: a JPEG marker segment (APPn or COM,

@@ -221,7 +221,7 @@ bool MakeUpright(Surface* out, int orientation, uint32_t w, uint32_t h)
 }
 
 // 0 when decoded, 1 for an undecodable file, 2 for a picture beyond the
-// limit, 3 when the progress callback stopped it.
+// limit, 3 when the progress callback stopped it, 4 when memory ran out.
 int DecodeJpegCore(const uint8_t* data, size_t size, DecodeSink* sink, bool* truncated)
 {
     jpeg_decompress_struct cinfo;
@@ -236,8 +236,9 @@ int DecodeJpegCore(const uint8_t* data, size_t size, DecodeSink* sink, bool* tru
     err.truncated = false;
     if (setjmp(err.base.jump)) {
         std::free(strip);
+        const bool noMemory = err.base.pub.msg_code == JERR_OUT_OF_MEMORY;
         jpeg_destroy_decompress(&cinfo);
-        return tooLarge ? 2 : 1;
+        return tooLarge ? 2 : noMemory ? 4 : 1;
     }
     jpeg_create_decompress(&cinfo);
     limit.pub.progress_monitor = CheckScans;
@@ -355,7 +356,7 @@ bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out, JpegDecodeInfo* 
     bool truncated = false;
     const int rc = DecodeJpegCore(data, size, &sink, &truncated);
     if (info)
-        *info = JpegDecodeInfo{rc == 2, rc == 0 && truncated};
+        *info = JpegDecodeInfo{rc == 2, rc == 0 && truncated, rc == 4};
     if (rc != 0) {
         out = Surface();
         return false;

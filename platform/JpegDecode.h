@@ -13,6 +13,7 @@ inline constexpr int kJpegMaxScans = 500;
 struct JpegDecodeInfo {
     bool tooLarge = false;  // refused: the picture is beyond the size limit
     bool truncated = false; // the data ended early; the rest was padded
+    bool noMemory = false;  // the picture's memory could not be had
 };
 
 // Whether a libjpeg warning means entropy-coded data was lost or is

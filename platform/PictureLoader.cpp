@@ -222,6 +222,8 @@ QString LoadFailureReason(const LoadReport& report)
         return ReadStatusReason(report.read);
     if (report.tooLarge)
         return QStringLiteral("画像が大きすぎます。");
+    if (report.noMemory)
+        return QStringLiteral("メモリが足りません。");
     return QStringLiteral("対応していない形式か、壊れたファイルです。");
 }
 
@@ -238,6 +240,7 @@ bool LoadRuntimePictureData(const QByteArray& data, Surface& out, LoadReport* re
                                    static_cast<size_t>(data.size()), out, &info, progress);
         r.tooLarge = info.tooLarge;
         r.truncated = info.truncated;
+        r.noMemory = info.noMemory;
         return ok;
     }
     QBuffer buffer;

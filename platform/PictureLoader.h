@@ -13,6 +13,7 @@ struct LoadReport {
     bool tooLarge = false;            // the picture's size is beyond the limit
     bool truncated = false;           // the data ended early; what it held was loaded
     bool cancelled = false;           // the user stopped it (set by whoever asked)
+    bool noMemory = false;            // memory ran out while it was read
 };
 
 // Why a load failed, in the words of the message box.

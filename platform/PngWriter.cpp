@@ -15,6 +15,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -189,9 +191,12 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
     std::condition_variable cv;
     int nextBand = 0, written = 0;
     std::atomic<bool> stop{false};
+    bool noMemory = false; // a worker ran out of memory: the save fails
 
-    auto work = [&] {
-        libdeflate_compressor* c = libdeflate_alloc_compressor(settings.level);
+    auto compress = [&] {
+        const std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> owned(
+            libdeflate_alloc_compressor(settings.level), libdeflate_free_compressor);
+        libdeflate_compressor* c = owned.get();
         std::vector<uint8_t> raw, prevRgb(size_t(width) * 3), curRgb(size_t(width) * 3), trial(rowBytes);
         const std::vector<uint8_t> zeros(size_t(width) * 3, 0);
         for (;;) {
@@ -243,7 +248,16 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
             out.ready = true;
             cv.notify_all();
         }
-        libdeflate_free_compressor(c);
+    };
+    // Nothing may leave a thread: memory running out ends the save instead.
+    auto work = [&] {
+        try {
+            compress();
+        } catch (const std::bad_alloc&) {
+            std::lock_guard<std::mutex> lock(m);
+            noMemory = true;
+            cv.notify_all();
+        }
     };
     std::vector<std::thread> pool;
     try {
@@ -279,7 +293,11 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
         Band& b = results[size_t(band)];
         {
             std::unique_lock<std::mutex> lock(m);
-            cv.wait(lock, [&] { return b.ready; });
+            cv.wait(lock, [&] { return b.ready || noMemory; });
+        }
+        if (!b.ready) {
+            rc = kCodecNoMemory;
+            break;
         }
         if (b.failed) {
             rc = kCodecEncoderFailed;

@@ -241,9 +241,7 @@ private slots:
             QTemporaryDir d;
             QVERIFY(WriteAll(d.filePath("src.jpg"), Cjpeg(photo, args, QByteArray())));
             files::PictureSource src;
-            platform::Surface picture = files::LoadPicture(d.filePath("src.jpg"), nullptr, {}, &src.origin);
-            retouch::SelRect sel{100, 100, 400, 160};
-            retouch::Retouch(picture, sel, retouch::FillMode::Vertical);
+            const platform::Surface picture = files::LoadPicture(d.filePath("src.jpg"), nullptr, {}, &src.origin);
             src.retouched.push_back(QRect(100, 100, 301, 61));
             QVERIFY(WriteAll(d.filePath("out.jpg"), "the old file"));
             int points = 0;
@@ -308,32 +306,21 @@ private slots:
     // Hostile metadata through the block route, a re-encode and PNG: a
     // stray byte before APP1 loses nothing; previews (JFXX, XMP) that would
     // still show the caption are gone; a grey or CMYK profile does not go
-    // with RGB pixels; an Orientation stored as LONG, or in an IFD0 whose
-    // entries run past the data, never turns the picture on reopening.
+    // with RGB pixels. (The Orientation rules are the metadata fuzzer's.)
     void hostileMetadata()
     {
         const QImage photo = QImage(PhotoPath("nature/Storm.jpg")).scaled(96, 64).convertToFormat(QImage::Format_RGB32);
         const QByteArray xmp("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta><xmp:Thumbnails><rdf:li xmpGImg:image=\"U0hPV1NUSEVDQVBUSU9O\"/>"
                              "</xmp:Thumbnails><dc:title>kept</dc:title></x:xmpmeta>", 162);
-        QByteArray longExif = QByteArray("Exif\0\0", 6) + MakeExif(6, false), shortIfd = longExif;
-        longExif[6 + 24] = 4;       // Orientation as LONG
-        shortIfd[6 + 8] = char(40); // 40 entries in IFD0's few bytes
         const QByteArray jfxx("JFXX\0\x10" "THUMBNAIL-PIXELS", 22);
         auto icc = [](const char* space) { return Segment(0xE2, QByteArray("ICC_PROFILE\0\x01\x01", 14) + FakeProfile(500, space)); };
-        struct Case { const char* name; QStringList args; QByteArray metadata; QSize shown; };
-        const QList<Case> cases{
-            {"stray byte, previews, CMYK profile", {"-quality", "90"},
-             Segment(0xE0, jfxx) + QByteArray(1, '\0') + Segment(0xE1, xmp) + icc("CMYK"), {96, 64}},
-            {"grey with a grey profile", {"-quality", "90", "-grayscale"}, icc("GRAY"), {96, 64}},
-            {"orientation as LONG", {"-quality", "90"}, Segment(0xE1, longExif), {96, 64}},
-            {"IFD0 past the data", {"-quality", "90"}, Segment(0xE1, shortIfd), {64, 96}},
-        };
-        for (const Case& c : cases) {
-            const bool turned = c.shown.height() > c.shown.width() || QByteArray(c.name).contains("LONG");
-            QVERIFY(WriteAll(Path("h.jpg"), Cjpeg(turned ? Stored(photo, 6) : photo, c.args, c.metadata)));
+        for (const auto& [name, args, metadata] :
+             {std::tuple{"stray byte, previews, CMYK profile", QStringList{"-quality", "90"},
+                         Segment(0xE0, jfxx) + QByteArray(1, '\0') + Segment(0xE1, xmp) + icc("CMYK")},
+              std::tuple{"grey with a grey profile", QStringList{"-quality", "90", "-grayscale"}, icc("GRAY")}}) {
+            QVERIFY(WriteAll(Path("h.jpg"), Cjpeg(photo, args, metadata)));
             files::PictureSource src;
-            platform::Surface picture = files::LoadPicture(Path("h.jpg"), nullptr, {}, &src.origin);
-            QVERIFY2(picture.size() == c.shown, c.name);
+            const platform::Surface picture = files::LoadPicture(Path("h.jpg"), nullptr, {}, &src.origin);
             src.retouched.push_back(QRect(10, 10, 20, 20));
             for (const char* ext : {".JPG", ".PNG"})
                 for (const int16_t keep : {int16_t(1), int16_t(0)}) {
@@ -344,15 +331,14 @@ private slots:
                     const QString out = Path(QString("h-out") + ext);
                     QCOMPARE(files::WritePicture(picture, out, ext, options, &src, {}, &err, &kept), 0);
                     const QByteArray bytes = ReadAll(out);
-                    const QString what = QString("%1, %2, keep %3").arg(c.name, ext).arg(keep);
+                    const QString what = QString("%1, %2, keep %3").arg(name, ext).arg(keep);
                     QVERIFY2(kept == (keep && QByteArray(ext) == ".JPG"), qPrintable(what)); // the stray byte kept the route
                     QVERIFY2(!bytes.contains("THUMBNAIL-PIXELS") && !bytes.contains("U0hPV1NUSEVDQVBUSU9O"), qPrintable(what));
-                    QVERIFY2(bytes.contains("<dc:title>kept</dc:title>") == (c.metadata.contains("kept")), qPrintable(what));
+                    QVERIFY2(bytes.contains("<dc:title>kept</dc:title>") == metadata.contains("kept"), qPrintable(what));
                     platform::PictureOrigin again;
                     platform::ReadMetadata(bytes, again);
                     const QByteArray icc = platform::IccProfile(again);
                     QVERIFY2(icc.isEmpty() || (kept && icc.mid(16, 4) == "GRAY"), qPrintable(what));
-                    QVERIFY2(files::LoadPicture(out).size() == c.shown, qPrintable(what)); // opens as it was shown
                 }
         }
     }

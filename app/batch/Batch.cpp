@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -519,9 +520,9 @@ QString ProcessFile(const Job& job, const Options& o, QSize* size)
                                   int16_t(o.keepQuality ? 1 : 0)};
     const int status = files::WritePicture(picture, out, job.ext, save, &source, {}, &err);
     if (status != platform::kCodecOk)
-        return QStringLiteral("%1 に保存できません (%2)").arg(out, status == platform::kCodecEncoderFailed
-                                                                          ? QStringLiteral("符号化に失敗しました")
-                                                                          : platform::SystemErrorReason(err));
+        return QStringLiteral("%1 に保存できません (%2)").arg(out, status == platform::kCodecEncoderFailed ? QStringLiteral("符号化に失敗しました")
+                                                                 : status == platform::kCodecNoMemory  ? QStringLiteral("メモリが足りません")
+                                                                                                       : platform::SystemErrorReason(err));
     return QString();
 }
 
@@ -603,7 +604,11 @@ int Run(const Options& o)
             QString reason = job.reason;
             QSize size;
             if (job.kind == Job::Work)
-                reason = ProcessFile(job, o, &size);
+                try { // memory running out fails this file; the rest go on
+                    reason = ProcessFile(job, o, &size);
+                } catch (const std::bad_alloc&) {
+                    reason = QStringLiteral("メモリが足りません");
+                }
             const qint64 ms = fileClock.elapsed();
             std::lock_guard<std::mutex> lock(io);
             ++done;
