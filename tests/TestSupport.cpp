@@ -27,7 +27,6 @@ platform::FileDialogResult ScriptedDialogs::FileDialog(const platform::FileDialo
     return fileAnswers.takeFirst();
 }
 
-
 int ScriptedDialogs::MessageBox(QWidget*, const QString& text, const QString& title, int style)
 {
     messages << Message{text, title, style};

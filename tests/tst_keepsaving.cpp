@@ -259,7 +259,6 @@ private slots:
                 QCOMPARE(QDir(d.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"out.jpg", "src.jpg"}));
             }
             QVERIFY2(points >= 4, qPrintable(args.join(' ')));
-            QVERIFY(ReadAll(d.filePath("out.jpg")).startsWith("\xFF\xD8"));
         }
     }
 

@@ -86,7 +86,6 @@ private slots:
         QCOMPARE(out.pixel(65635, 9) & 0xFFFFFF, 0x123456u);
     }
 
-
     // The loader's formats: a bitmap; the largest image of an icon; the
     // first frame of a GIF; run-length bitmaps (with or without their end
     // mark); a rotated CMYK JPEG (colours converted, pixels upright).
@@ -171,7 +170,6 @@ private slots:
         QCOMPARE(ours.size(), orientation >= 5 ? QSize(32, 64) : QSize(64, 32));
         QCOMPARE(FirstDifference(ours, qt, 40), QString());
     }
-
 
     // A JPEG cut short shows what it holds and says that it ended early; a
     // photograph cut to a tenth still loads.

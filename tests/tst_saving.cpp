@@ -330,24 +330,6 @@ private slots:
             QVERIFY2(!basFunc::IsAcceptedPictureName(no), no);
     }
 
-    void saveFileReportsFilter()
-    {
-        ScriptedDialogs dialogs;
-        clsDialog d;
-        d.SelectTitle = "t";
-        d.FilterPattern = QString("A") + QChar(0) + "*.a;*.b" + QChar(0) + "B" + QChar(0) + "*.b" + QChar(0) + "C" + QChar(0) + "*.c" + QChar(0);
-        d.SelectFlags = "8196";
-        dialogs.fileAnswers << platform::FileDialogResult{"/tmp/x", 3} << platform::FileDialogResult{};
-        QCOMPARE(d.SaveFile(nullptr), QString("/tmp/x"));
-        QCOMPARE(d.FilterIndex, 3);
-        const platform::FileDialogRequest& r = dialogs.fileRequests[0];
-        QCOMPARE(r.filters, QStringList({"A (*.a *.b)", "B (*.b)", "C (*.c)"}));
-        QCOMPARE(r.flags, 8196);
-        QCOMPARE(r.kind, platform::FileDialogRequest::Save);
-        QCOMPARE(d.SaveFile(nullptr), QString());
-        QCOMPARE(d.FilterIndex, 0);
-    }
-
     void flagsMustBeANumber()
     {
         ScriptedDialogs dialogs;

@@ -363,8 +363,8 @@ private slots:
         w->View->Committed = {0, 0, 99998, 99998};
         w->View->ShowSelLines(true);
         emit w->View->infoChanged();
-        QVERIFY(w->info->text().contains("99998,99998\n99999\u202F×\u202F99999"));
-        QVERIFY(QRect(QPoint(), w->info->size()).contains(QRect(QPoint(), w->info->sizeHint())));
+        QVERIFY(w->info->text().contains("99998,99998\n99999\u202F×\u202F99999")
+                && QRect(QPoint(), w->info->size()).contains(QRect(QPoint(), w->info->sizeHint())));
     }
 
     // With two device pixels to a widget pixel, 100 % is one picture pixel
@@ -515,7 +515,6 @@ private slots:
                  retouch::RetouchResult::Cancelled);
         QCOMPARE(FirstDifference(stopped, pic), QString());
     }
-
 };
 
 QTEST_MAIN(TestSelection)
