@@ -273,6 +273,9 @@ bool frmMain::StepHistory(bool back)
     QRect changed;
     if (!(back ? history_.Undo(View->PicImg, &changed) : history_.Redo(View->PicImg, &changed)))
         return false;
+    // What a step takes back or does again differs from the file last
+    // saved: a save that keeps the JPEG's blocks must encode it again.
+    View->Source.retouched.push_back(changed);
     View->PictureChanged(changed);
     UpdateTitle();
     return true;

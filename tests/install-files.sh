@@ -25,7 +25,8 @@ options_section() { sed -n '/^\.SH OPTIONS/,/^\.SH [^O]/p' "$1"; }
 for prog in pixmend pixmend-batch; do
   case $prog in pixmend) exe=$pixmend ;; *) exe=$batch ;; esac
   page="$build/data/$prog.1"
-  QT_QPA_PLATFORM=offscreen "$exe" --help | options > "$build/$prog.help-options"
+  QT_QPA_PLATFORM=offscreen "$exe" --help > "$build/$prog.help" || fail "$prog --help failed"
+  options < "$build/$prog.help" > "$build/$prog.help-options"
   [ -s "$build/$prog.help-options" ] || fail "$prog --help lists no options"
   options_section "$page" | options > "$build/$prog.man-options"
   diff -u "$build/$prog.help-options" "$build/$prog.man-options" >&2 ||

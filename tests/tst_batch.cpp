@@ -459,11 +459,7 @@ private slots:
         QFETCH(QStringList, args);
         const RunResult r = RunBatch(args, dir.path());
         QCOMPARE(r.status, 2);
-        QVERIFY2(r.err.contains("Usage: pixmend-batch"), qPrintable(r.err));
-        QProcess p;
-        p.start(QStringLiteral(PIXMEND_BATCH), {"--help"});
-        p.waitForFinished();
-        QVERIFY(p.exitCode() == 0 && p.readAllStandardOutput().contains("--mode V|H|X"));
+        QVERIFY2(r.err.contains("Usage: pixmend-batch"), qPrintable(r.err)); // --help: the manual page's test
     }
 };
 

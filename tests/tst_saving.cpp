@@ -95,6 +95,11 @@ private slots:
             QVERIFY2(std::abs(QFileInfo(photo).size() - size) < size / 50, qPrintable(QString::number(round)));
         }
         QVERIFY(MeanDifference(QImage(photo), w.View->PicImg) < 1.0);
+        // Taken back after the save, the retouch is not in the next one.
+        QVERIFY(w.Undo());
+        d.fileAnswers << platform::FileDialogResult{dir.filePath("undone.jpg"), 3};
+        QCOMPARE(w.SaveImageFile(), files::SaveOutcome::Saved);
+        QVERIFY(MeanDifference(QImage(dir.filePath("undone.jpg")).copy(400, 100, 400, 60), w.View->PicImg.copy(400, 100, 400, 60)) < 1.0);
     }
 
     void overwriteQuestion()
