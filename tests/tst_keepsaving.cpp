@@ -309,8 +309,8 @@ private slots:
     void hostileMetadata()
     {
         const QImage photo = QImage(PhotoPath("nature/Storm.jpg")).scaled(96, 64).convertToFormat(QImage::Format_RGB32);
-        const QByteArray xmp("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta><xmp:Thumbnails><rdf:li xmpGImg:image=\"U0hPV1NUSEVDQVBUSU9O\"/>"
-                             "</xmp:Thumbnails><dc:title>kept</dc:title></x:xmpmeta>", 162);
+        const QByteArray xmp = QByteArray("http://ns.adobe.com/xap/1.0/", 29) // with its NUL
+            + "<x:xmpmeta><xmp:Thumbnails><rdf:li xmpGImg:image=\"U0hPV1NUSEVDQVBUSU9O\"/></xmp:Thumbnails><dc:title>kept</dc:title></x:xmpmeta>";
         const QByteArray jfxx("JFXX\0\x10" "THUMBNAIL-PIXELS", 22);
         auto icc = [](const char* space) { return Segment(0xE2, QByteArray("ICC_PROFILE\0\x01\x01", 14) + FakeProfile(500, space)); };
         for (const auto& [name, args, metadata] :
