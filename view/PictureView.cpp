@@ -210,9 +210,7 @@ void PictureView::ZoomTo(double scale, QPointF about)
         const QSignalBlocker h(hscr_), v(vscr_);
         FitBars(place(about.x(), target.x()), place(about.y(), target.y()), true);
     }
-    PaintView();
-    PlaceSelLines(Live);
-    FollowPointer();
+    Moved();
     emit infoChanged();
 }
 
@@ -245,9 +243,7 @@ void PictureView::ZoomFit()
         const QSignalBlocker h(hscr_), v(vscr_);
         FitBars(true);
     }
-    PaintView();
-    PlaceSelLines(Live);
-    FollowPointer();
+    Moved();
     emit infoChanged();
 }
 
@@ -357,6 +353,11 @@ void PictureView::Scrolled()
         const QSignalBlocker h(hscr_), v(vscr_);
         FitBars(H(), V(), true);
     }
+    Moved();
+}
+
+void PictureView::Moved()
+{
     PaintView();
     PlaceSelLines(Live);
     FollowPointer();

@@ -140,6 +140,9 @@ private:
     int64_t ContentWidth() const;
     int64_t ContentHeight() const;
     void Scrolled();
+    // The picture moved under the view (a scroll or a zoom): paint, place
+    // the marquee, and show what the pointer is now over.
+    void Moved();
     // The loupe, the text under it and the rubber band follow the picture
     // pixel now under the pointer.
     void FollowPointer();
