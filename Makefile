@@ -52,4 +52,4 @@ fuzz: fuzz-build
 # test fail. By hand only; it takes a while. PATTERN picks faults by name.
 mutants:
 	scripts/install-deps.sh build test
-	scripts/mutants.sh $(PATTERN)
+	scripts/mutants.sh "$(PATTERN)"

@@ -1,6 +1,8 @@
 #pragma once
-// Start-up and the settings: the values kept in Pixmend.ini, alive from Main
-// to the end of the run.
+// Start-up: the command line, the translation, the main window; the
+// settings themselves are in Settings.h.
+#include "Settings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,13 +11,6 @@
 class QWidget;
 
 namespace basCommon {
-
-inline QString IniFile;
-inline QString ImageFront;
-inline int16_t JpegRate = 50;
-inline int16_t JpegPrgrs = 0;
-inline int16_t PngRate = 1;
-inline int16_t JpegKeep = 1; // [JPEG] Keep: a JPEG saved from a JPEG keeps its untouched blocks
 
 // Loads Qt's own Japanese translation, so that the standard dialogs and
 // message-box buttons speak Japanese like the window. False when missing.
@@ -35,20 +30,6 @@ struct CommandLine {
 // args[0] is the program. Qt's own single-dash options pass through.
 CommandLine ParseCommandLine(const QStringList& args);
 
-// Where Pixmend.ini lives: beside the executable when it is there already or
-// that folder may be written (a portable copy), else in the user's
-// configuration folder ($XDG_CONFIG_HOME/Pixmend, ~/.config/Pixmend).
-QString SettingsFolder();
-
-// Reads the settings from Pixmend.ini in folder (SettingsFolder() when
-// empty). False when a numeric entry has no integer value, or the file is
-// not a regular file or is larger than a settings file can be: that has been
-// reported, and the file is left exactly as it was.
-// quiet: report on standard error only, with no message box.
-bool LoadSettings(const QString& folder = QString(), bool quiet = false);
-// Writes the settings; false (err set to the errno of the first failure)
-// when any could not be written.
-bool SaveSettings(int* err = nullptr);
 // Tells the user that the settings could not be written, and why.
 void ReportSettingsNotSaved(QWidget* owner, int err);
 

@@ -81,8 +81,16 @@ void frmMain::CreateControls()
 
     BTN[0]->setToolTip(QStringLiteral("補正 (元に戻す: Ctrl+Z)"));
 
-    View = new PictureView(AREA[0], HSCR[0], VSCR[0], Loupe, this);
-    connect(View, &PictureView::pictureLoaded, this, &frmMain::PictureOpened);
+    Document = new document::PictureDocument(this);
+    Document->SetJobRunner(files::ProgressRunner(this));
+    connect(Document, &document::PictureDocument::pathChanged, this, &frmMain::PictureOpened);
+    connect(Document, &document::PictureDocument::saved, this, [this](const QString& name) {
+        clsDialog::RememberFolderOf(name);
+        UpdateTitle();
+    });
+    connect(Document, &document::PictureDocument::modifiedChanged, this, &frmMain::UpdateTitle);
+    connect(Document, &document::PictureDocument::busyChanged, this, &frmMain::SetBusy);
+    View = new PictureView(Document, AREA[0], HSCR[0], VSCR[0], Loupe, this);
     connect(View, &PictureView::infoChanged, this, &frmMain::UpdateInfo);
     CreateShortcuts();
 
@@ -131,7 +139,10 @@ void frmMain::CreateShortcuts()
 
 void frmMain::SetBusy(bool busy)
 {
-    busy_ = busy;
+    // A control that lost the focus by being disabled for the job gets it
+    // back.
+    if (busy)
+        focusBefore_ = focusWidget();
     for (QPushButton* b : BTN)
         b->setEnabled(!busy && b != BTN[1]);
     DBTN[0]->setEnabled(!busy);
@@ -140,6 +151,15 @@ void frmMain::SetBusy(bool busy)
         s->setEnabled(!busy);
     for (QRadioButton* o : OPT)
         o->setEnabled(!busy);
+    if (busy && focusBefore_ && focusBefore_->isEnabled())
+        focusBefore_ = nullptr; // it keeps the focus
+    // Later, not here: taking the focus from the path field opens what it
+    // holds, and whatever started the job has yet to finish.
+    if (!busy && focusBefore_)
+        QTimer::singleShot(0, focusBefore_, [this, w = focusBefore_] {
+            if (w && !Document->IsBusy())
+                w->setFocus();
+        });
 }
 
 void frmMain::Form_Load(bool tellFailure) { OpenLastPicture(tellFailure); }
@@ -150,19 +170,17 @@ void frmMain::OpenLastPicture(bool tellFailure)
     FLD[0]->setText(path);
     if (path.isEmpty())
         return;
-    platform::LoadReport report;
-    if (View->SetupView(path, &report)) {
-        if (report.truncated)
-            TellTruncated(path);
-    } else if (tellFailure && !report.cancelled) {
-        TellLoadFailure(path, report);
-    }
+    const document::Outcome opened = View->SetupView(path);
+    if (opened.truncated)
+        TellTruncated(path);
+    else if (tellFailure && opened.kind == document::Outcome::Failed)
+        TellLoadFailure(path, opened.reason);
 }
 
-void frmMain::TellLoadFailure(const QString& path, const platform::LoadReport& report)
+void frmMain::TellLoadFailure(const QString& path, const QString& reason)
 {
     platform::Dialogs().MessageBox(
-        this, QStringLiteral("ファイル「%1」を開けませんでした。\n%2").arg(path, platform::LoadFailureReason(report)),
+        this, QStringLiteral("ファイル「%1」を開けませんでした。\n%2").arg(path, reason),
         QStringLiteral("読み込みエラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
 }
 
@@ -226,16 +244,13 @@ void frmMain::PictureOpened(const QString& path)
 {
     FLD[0]->setText(path);
     clsDialog::RememberFolderOf(path);
-    history_.Clear();
-    savedState_ = history_.State();
-    titleName_ = QFileInfo(path).fileName();
     UpdateTitle();
 }
 
 void frmMain::UpdateInfo()
 {
     info->setText(View->InfoText());
-    const retouch::SelRect& r = View->Selecting == 1 ? View->Live : View->Committed;
+    const retouch::SelRect& r = View->Selecting() == 1 ? View->Live() : View->Committed();
     info->setToolTip(AREA[0]->SelLinesVisible ? QStringLiteral("--rect %1,%2,%3,%4")
                                                     .arg(std::min(r.X1, r.X2)).arg(std::min(r.Y1, r.Y2))
                                                     .arg(std::max(r.X1, r.X2)).arg(std::max(r.Y1, r.Y2))
@@ -244,63 +259,44 @@ void frmMain::UpdateInfo()
 
 void frmMain::UpdateTitle()
 {
-    setWindowTitle(View->PicImg.isNull() ? QStringLiteral("Pixmend")
-                                         : QStringLiteral("Pixmend - %1[*]").arg(titleName_));
+    setWindowTitle(Document->PicImg().isNull()
+                       ? QStringLiteral("Pixmend")
+                       : QStringLiteral("Pixmend - %1[*]").arg(QFileInfo(Document->FileName()).fileName()));
     setWindowModified(IsChanged());
 }
-
-bool frmMain::IsChanged() const { return !View->PicImg.isNull() && history_.State() != savedState_; }
 
 bool frmMain::MayDiscardChanges()
 {
     if (!IsChanged())
         return true;
     const int answer = platform::Dialogs().MessageBox(
-        this, QStringLiteral("変更を保存しますか?\n%1").arg(titleName_), QStringLiteral("Pixmend"),
+        this, QStringLiteral("変更を保存しますか?\n%1").arg(QFileInfo(Document->FileName()).fileName()), QStringLiteral("Pixmend"),
         platform::MB_SAVECHANGES | platform::MB_ICONQUESTION);
     if (answer == platform::IDNO)
         return true;
     return answer == platform::IDYES && SaveImageFile() == files::SaveOutcome::Saved;
 }
 
-bool frmMain::Undo() { return StepHistory(true); }
-bool frmMain::Redo() { return StepHistory(false); }
-
-bool frmMain::StepHistory(bool back)
-{
-    if (busy_) // a job reads or writes the picture
-        return false;
-    QRect changed;
-    if (!(back ? history_.Undo(View->PicImg, &changed) : history_.Redo(View->PicImg, &changed)))
-        return false;
-    // What a step takes back or does again differs from the file last
-    // saved: a save that keeps the JPEG's blocks must encode it again.
-    View->Source.retouched.push_back(changed);
-    View->PictureChanged(changed);
-    UpdateTitle();
-    return true;
-}
+bool frmMain::Undo() { return Document->Undo(); }
+bool frmMain::Redo() { return Document->Redo(); }
 
 bool frmMain::OpenPicture(const QString& path, bool tellFailure, bool askFirst)
 {
-    if (busy_)
+    if (Document->IsBusy())
         return false;
     if (askFirst && !MayDiscardChanges()) {
-        FLD[0]->setText(View->ShownPath);
+        FLD[0]->setText(Document->Path());
         return false;
     }
-    platform::LoadReport report;
-    SetBusy(true);
-    const bool opened = View->SetupView(path, &report);
-    SetBusy(false);
-    if (!opened) {
+    const document::Outcome opened = View->SetupView(path);
+    if (!opened.done()) {
         // The picture on view stays, and so does the path that names it.
-        FLD[0]->setText(View->ShownPath);
-        if (tellFailure && !report.cancelled)
-            TellLoadFailure(path, report);
+        FLD[0]->setText(Document->Path());
+        if (tellFailure && opened.kind == document::Outcome::Failed)
+            TellLoadFailure(path, opened.reason);
         return false;
     }
-    if (report.truncated)
+    if (opened.truncated)
         TellTruncated(path);
     return true;
 }
@@ -321,13 +317,13 @@ void frmMain::FLD_LostFocus(int Index)
     // re-reads the file on purpose. A name that cannot be opened quietly
     // gives way to the shown picture's path.
     const QString text = FLD[Index]->text();
-    if (text != View->ShownPath && basFunc::IsAcceptedPictureName(text))
+    if (text != Document->Path() && basFunc::IsAcceptedPictureName(text))
         OpenPicture(text, false);
 }
 
 void frmMain::FLD_OLEDragDrop(int, const QStringList& files)
 {
-    if (busy_) // not even the question while a job runs
+    if (Document->IsBusy()) // not even the question while a job runs
         return;
     // One question for the whole drop, and only when a picture is in it.
     bool asked = false;
@@ -356,47 +352,21 @@ void frmMain::DBTN_Click(int)
 
 retouch::RetouchResult frmMain::Retouch()
 {
-    if (busy_)
-        return retouch::RetouchResult::NoSelection;
     const retouch::FillMode mode = ChosenMode();
-    // What the retouch will replace is kept first, for undo.
-    bool recorded = false;
-    retouch::SelRect sel = View->Committed;
-    if (!View->PicImg.isNull() && retouch::OrderAndClamp(sel, View->PicImg.width(), View->PicImg.height()))
-        recorded = history_.Record(View->PicImg, sel);
-    retouch::RetouchResult result;
-    if (mode == retouch::FillMode::Letters) {
-        // 文字補正 fills the mask the view shows, found once for the
-        // rectangle (a copy: the view may show another while this runs), off
-        // the window's thread; while it runs nothing can change the picture.
-        const std::vector<uint8_t> shown = View->LetterMaskRect() == sel ? View->LetterMask() : std::vector<uint8_t>();
-        const retouch::SelRect given = View->Committed;
-        retouch::SelRect target = given; // a click meanwhile marks another
-        SetBusy(true);
-        const int rc = files::RunShowingProgress(
-            this, files::kProgressDelayMs, QStringLiteral("文字を補正しています…"), QStringLiteral("補正"),
-            [&](const platform::SaveProgress& progress) {
-                int cycle = 0;
-                return int(retouch::Retouch(View->PicImg, target, mode, shown.empty() ? nullptr : &shown,
-                                            [&] { return progress(std::min(++cycle, 9), 10); }));
-            });
-        result = rc == platform::kCodecNoMemory ? retouch::RetouchResult::TransferFailed : retouch::RetouchResult(rc);
-        SetBusy(false);
-        if (View->Committed == given)
-            View->Committed = target;
-    } else {
-        result = retouch::Retouch(View->PicImg, View->Committed, mode);
-    }
-    if (result != retouch::RetouchResult::Done) {
-        if (recorded)
-            history_.DropRecorded();
-        return result;
-    }
-    View->Source.retouched.push_back(QRect(QPoint(sel.X1, sel.Y1), QPoint(sel.X2, sel.Y2)));
-    // The fill reads the rows and columns around the rectangle and writes
-    // inside it only.
-    View->PictureChanged(View->Source.retouched.back());
-    UpdateTitle();
+    retouch::SelRect sel = View->Committed();
+    // 文字補正 fills the mask the view shows, found once for the rectangle
+    // (a copy: the view may show another while the fill runs).
+    std::vector<uint8_t> shown;
+    if (retouch::SelRect r = sel; mode == retouch::FillMode::Letters && !Document->PicImg().isNull()
+        && retouch::OrderAndClamp(r, Document->PicImg().width(), Document->PicImg().height())
+        && View->LetterMaskRect() == r)
+        shown = View->LetterMask();
+    const retouch::SelRect given = sel;
+    const retouch::RetouchResult result = Document->Retouch(sel, mode, shown.empty() ? nullptr : &shown);
+    // The rectangle retouched, ordered and clamped, stays committed, unless
+    // another was marked while the fill ran.
+    if (result == retouch::RetouchResult::Done && View->Committed() == given)
+        View->Commit(sel);
     return result;
 }
 
@@ -404,20 +374,9 @@ files::SaveOutcome frmMain::SaveImageFile()
 {
     const files::SaveOptions options{basCommon::JpegRate, basCommon::JpegPrgrs, basCommon::PngRate,
                                      basCommon::JpegKeep};
-    if (busy_)
+    if (Document->IsBusy())
         return files::SaveOutcome::Cancelled;
-    QString saved;
-    SetBusy(true);
-    const files::SaveOutcome outcome = files::SaveImageFile(this, View->PicImg, options, files::kProgressDelayMs, &saved,
-                                                              &View->Source);
-    SetBusy(false);
-    if (outcome == files::SaveOutcome::Saved) {
-        savedState_ = history_.State();
-        clsDialog::RememberFolderOf(saved);
-        titleName_ = QFileInfo(saved).fileName();
-        UpdateTitle();
-    }
-    return outcome;
+    return files::SaveImageFile(this, *Document, options);
 }
 
 void frmMain::BTN_Click(int Index)
@@ -426,7 +385,7 @@ void frmMain::BTN_Click(int Index)
     case 0:
         // Only a rectangle on view is repainted: none once a right click or
         // Escape took it away, nor while one is still being drawn.
-        if (const auto result = AREA[0]->SelLinesVisible && View->Selecting == 0 ? Retouch() : retouch::RetouchResult::NoSelection;
+        if (const auto result = AREA[0]->SelLinesVisible && View->Selecting() == 0 ? Retouch() : retouch::RetouchResult::NoSelection;
             result == retouch::RetouchResult::NoSelection || result == retouch::RetouchResult::TransferFailed)
             platform::Dialogs().MessageBox(this,
                                            result == retouch::RetouchResult::NoSelection
@@ -544,7 +503,7 @@ bool frmMain::SaveWindowSettings(int* err)
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    if (busy_ || !MayDiscardChanges()) {
+    if (Document->IsBusy() || !MayDiscardChanges()) {
         event->ignore();
         return;
     }

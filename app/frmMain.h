@@ -1,10 +1,11 @@
 #pragma once
 // The main window: the path field with its browse button, the view with its
 // scroll bars, the loupe, the fill-mode options and the command buttons.
-#include "History.h"
-#include "PictureFiles.h"
+#include "FileDialogs.h"
+#include "PictureDocument.h"
 #include "Retouch.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -46,11 +47,10 @@ public:
     bool Undo();
     bool Redo();
     // True when the picture on view differs from the one last opened or saved.
-    bool IsChanged() const;
+    bool IsChanged() const { return Document->IsChanged(); }
     // With a changed picture, asks whether to save it first: true when the
     // caller may go on (saved, or the user chose not to), false to stay.
     bool MayDiscardChanges();
-    const retouch::History& RetouchHistory() const { return history_; }
 
     // The window's size, place, maximised state and fill mode, kept in the
     // settings' [Window] section. Values that are missing, absurd or off
@@ -71,7 +71,9 @@ public:
     std::array<QRadioButton*, 4> OPT{}; // V補正, H補正, X補正, 文字補正
     std::array<QPushButton*, 5> BTN{};
     QLabel* info = nullptr; // under the loupe: pointer, size, zoom, rectangle
-    // The view, which holds the working picture PicImg(0) and the selection.
+    // The picture, with its history and saved state; the view that shows it
+    // and holds the selection.
+    document::PictureDocument* Document = nullptr;
     PictureView* View = nullptr;
 
     // The smallest outer size, in pixels.
@@ -87,7 +89,7 @@ protected:
 private:
     void CreateControls();
     void OpenLastPicture(bool tellFailure);
-    void TellLoadFailure(const QString& path, const platform::LoadReport& report);
+    void TellLoadFailure(const QString& path, const QString& reason);
     void TellTruncated(const QString& path);
     // Opens path into the view, first asking about unsaved work when
     // askFirst. A failure keeps the picture and path shown before, and is
@@ -98,16 +100,12 @@ private:
     void UpdateTitle();
     void UpdateInfo();
     retouch::FillMode ChosenMode() const;
-    bool StepHistory(bool back);
     void CreateShortcuts();
-    // While a load or save runs (its window stays alive), nothing may start
-    // another or change the picture.
+    // While a job of the document's runs (the window stays alive), nothing
+    // may start another or change the picture.
     void SetBusy(bool busy);
     QSize FrameExtra() const;
 
-    retouch::History history_;
-    uint64_t savedState_ = 0; // the history's state when last opened or saved
-    QString titleName_;       // the file name the title shows
     QList<QShortcut*> shortcuts_;
-    bool busy_ = false;
+    QPointer<QWidget> focusBefore_; // while a job runs
 };

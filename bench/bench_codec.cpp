@@ -31,8 +31,7 @@ QTemporaryDir& Dir()
 const platform::Surface& Photo24()
 {
     static platform::Surface s = [] {
-        platform::Surface p;
-        platform::LoadRuntimePicture(kJpeg, p);
+        const platform::Surface p = files::LoadPicture(kJpeg);
         return p.scaled(6000, 4000, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
     }();
     return s;
@@ -48,8 +47,7 @@ const platform::Surface& Mosaic24()
                                  "nature/GreenMeadow.jpg"};
         QPainter painter(&m);
         for (int i = 0; i < 4; ++i) {
-            platform::Surface p;
-            files::LoadPictureFile(QString(PIXMEND_PHOTOS "/") + photos[i], p);
+            const platform::Surface p = files::LoadPicture(QString(PIXMEND_PHOTOS "/") + photos[i]);
             if (p.isNull())
                 return platform::Surface(); // a photograph missing: no benchmark
             painter.drawImage(QRect((i % 2) * 3000, (i / 2) * 2000, 3000, 2000), p);
@@ -63,7 +61,7 @@ const QString& Png24()
 {
     static QString path = [] {
         const QString p = Dir().filePath("photo24.png");
-        platform::DCSavetoPNG(Photo24(), 6000, 4000, p, 1);
+        codec::DCSavetoPNG(Photo24(), 6000, 4000, p, 1);
         return p;
     }();
     return path;
@@ -79,8 +77,7 @@ QByteArray ReadFile(const QString& p)
 void BM_LoadJpeg_Ours(benchmark::State& state)
 {
     for (auto _ : state) {
-        platform::Surface s;
-        benchmark::DoNotOptimize(files::LoadPictureFile(kJpeg, s));
+        benchmark::DoNotOptimize(files::LoadPicture(kJpeg));
     }
 }
 
@@ -102,8 +99,7 @@ void BM_LoadPng_Ours(benchmark::State& state)
 {
     const QString p = Png24();
     for (auto _ : state) {
-        platform::Surface s;
-        benchmark::DoNotOptimize(files::LoadPictureFile(p, s));
+        benchmark::DoNotOptimize(files::LoadPicture(p));
     }
 }
 
@@ -126,7 +122,7 @@ void BM_SaveJpeg_Ours(benchmark::State& state)
     const platform::Surface& s = Photo24();
     const QString p = Dir().filePath("out.jpg");
     for (auto _ : state)
-        benchmark::DoNotOptimize(platform::DCSavetoJPEG(s, 6000, 4000, p, 50, state.range(0) != 0));
+        benchmark::DoNotOptimize(codec::DCSavetoJPEG(s, 6000, 4000, p, 50, state.range(0) != 0));
 }
 
 void BM_SaveJpeg_TurboJpeg(benchmark::State& state)
@@ -137,7 +133,7 @@ void BM_SaveJpeg_TurboJpeg(benchmark::State& state)
         uchar* out = nullptr;
         unsigned long size = 0;
         tjCompress2(tj, s.constBits(), 6000, int(s.bytesPerLine()), 4000, TJPF_BGRX, &out, &size, TJSAMP_420,
-                    platform::JpegQualityForRate(50), state.range(0) ? TJFLAG_PROGRESSIVE : 0);
+                    codec::JpegQualityForRate(50), state.range(0) ? TJFLAG_PROGRESSIVE : 0);
         tjFree(out);
     }
     tjDestroy(tj);
@@ -148,7 +144,7 @@ void BM_SavePng_Ours(benchmark::State& state)
     const platform::Surface& s = Mosaic24();
     const QString p = Dir().filePath("out.png");
     for (auto _ : state)
-        benchmark::DoNotOptimize(platform::DCSavetoPNG(s, 6000, 4000, p, uint8_t(state.range(0))));
+        benchmark::DoNotOptimize(codec::DCSavetoPNG(s, 6000, 4000, p, uint8_t(state.range(0))));
     state.counters["MB"] = double(QFileInfo(p).size()) / 1e6;
 }
 
@@ -162,7 +158,7 @@ void BM_SavePng_Libpng(benchmark::State& state)
 {
     const platform::Surface& s = Mosaic24();
     size_t bytes = 0;
-    const int level = platform::PngLevelForRate(int(state.range(0)));
+    const int level = codec::PngLevelForRate(int(state.range(0)));
     for (auto _ : state) {
         std::vector<uchar> out;
         out.reserve(64 << 20);
@@ -170,7 +166,7 @@ void BM_SavePng_Libpng(benchmark::State& state)
         png_infop info = png_create_info_struct(png);
         png_set_write_fn(png, &out, WriteToVector, nullptr);
         png_set_compression_level(png, level);
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, platform::PngFiltersForLevel(level));
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, codec::PngFiltersForLevel(level));
         png_set_IHDR(png, info, 6000, 4000, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
                      PNG_FILTER_TYPE_BASE);
         png_write_info(png, info);
@@ -200,7 +196,7 @@ const KeptJpeg& Camera24()
     static KeptJpeg k = [] {
         KeptJpeg j;
         const QString path = Dir().filePath("camera24.jpg");
-        platform::DCSavetoJPEG(Photo24(), 6000, 4000, path, 6, false);
+        codec::DCSavetoJPEG(Photo24(), 6000, 4000, path, 6, false);
         j.picture = files::LoadPicture(path, nullptr, {}, &j.source.origin);
         const QRect caption(4000, 3700, 400, 60);
         retouch::SelRect sel{caption.left(), caption.top(), caption.right(), caption.bottom()};

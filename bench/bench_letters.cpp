@@ -30,8 +30,7 @@ struct Case {
 
 QImage Photo(const QString& name)
 {
-    platform::Surface p;
-    files::LoadPictureFile(QStringLiteral(PIXMEND_PHOTOS "/") + name, p);
+    const platform::Surface p = files::LoadPicture(QStringLiteral(PIXMEND_PHOTOS "/") + name);
     return p.isNull() ? QImage() : p.scaledToWidth(1280, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
 }
 

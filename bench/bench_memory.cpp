@@ -99,8 +99,8 @@ int DecodePeaks(const QTemporaryDir& dir, long idle)
         const double fileMb = double(QFileInfo(path).size()) / (1 << 20);
         int status = 0;
         const long peak = PeakOfChild([&] {
-            platform::Surface s;
-            return files::LoadPictureFile(path, s) == 0 && s.width() == (k.orientation >= 5 ? H : W) ? 0 : 1;
+            const platform::Surface s = files::LoadPicture(path);
+            return !s.isNull() && s.width() == (k.orientation >= 5 ? H : W) ? 0 : 1;
         }, &status);
         const double used = (peak - idle) / 1024.0;
         const double budget = 1.3 * picture + (k.progressive ? coefficients : 0);
@@ -129,22 +129,22 @@ int main(int argc, char** argv)
             for (int x = 0; x < kW; ++x)
                 row[x] = 0xFF000000u | uint32_t((x / 7) & 0xFF) << 16 | uint32_t((y / 5) & 0xFF) << 8 | uint32_t(((x + y) / 9) & 0xFF);
         }
-        return platform::DCSavetoJPEG(s, kW, kH, jpg, 20, false);
+        return codec::DCSavetoJPEG(s, kW, kH, jpg, 20, false);
     }, &status);
     if (status != 0)
         return 1;
 
     const long idle = PeakOfChild([] { return 0; }, &status);
     const long job = PeakOfChild([&] {
-        platform::Surface picture;
-        if (files::LoadPictureFile(jpg, picture) != 0)
+        platform::Surface picture = files::LoadPicture(jpg);
+        if (picture.isNull())
             return 2;
         retouch::SelRect sel{1000, 1000, 3999, 2999};
         if (retouch::Retouch(picture, sel, retouch::FillMode::Cross) != retouch::RetouchResult::Done)
             return 3;
-        if (platform::DCSavetoJPEG(picture, kW, kH, dir.filePath("out.jpg"), 50, true) != 0)
+        if (codec::DCSavetoJPEG(picture, kW, kH, dir.filePath("out.jpg"), 50, true) != 0)
             return 4;
-        if (platform::DCSavetoPNG(picture, kW, kH, dir.filePath("out.png"), 1) != 0)
+        if (codec::DCSavetoPNG(picture, kW, kH, dir.filePath("out.png"), 1) != 0)
             return 5;
         return 0;
     }, &status);
@@ -169,13 +169,13 @@ int main(int argc, char** argv)
             for (int x = 0; x < 23000; ++x)
                 row[x] = 0xFF000000u | uint32_t((x >> 6) & 0xFF) << 8 | uint32_t((y >> 6) & 0xFF);
         }
-        return platform::DCSavetoPNG(s, 23000, 23000, huge, 1);
+        return codec::DCSavetoPNG(s, 23000, 23000, huge, 1);
     }, &status);
     if (status != 0)
         return 6;
     const long hugePeak = PeakOfChild([&] {
-        platform::Surface s;
-        if (files::LoadPictureFile(huge, s) != 0 || s.size() != QSize(23000, 23000))
+        const platform::Surface s = files::LoadPicture(huge);
+        if (s.size() != QSize(23000, 23000))
             return 7;
         return (s.pixel(22999, 22999) & 0xFFFFFF) == ((((22999 >> 6) & 0xFF) << 8) | ((22999 >> 6) & 0xFF)) ? 0 : 8;
     }, &status);

@@ -43,8 +43,7 @@ frmMain& Window()
             for (int x = 0; x < kW; ++x)
                 row[x] = 0xFF000000u | uint32_t((x * 7) & 0xFF) << 16 | uint32_t((y * 3) & 0xFF) << 8 | uint32_t((x ^ y) & 0xFF);
         }
-        f->View->PicImg = std::move(pic);
-        f->View->PictureReplaced();
+        f->View->Document()->SetPicture(std::move(pic));
         return f;
     }();
     return *g_window;
@@ -56,7 +55,7 @@ void BM_MemcpyWholePicture(benchmark::State& state)
     std::unique_ptr<uint8_t[]> dst(new uint8_t[size_t(kW) * kH * 4]);
     std::memset(dst.get(), 0, size_t(kW) * kH * 4);
     for (auto _ : state) {
-        std::memcpy(dst.get(), w.View->PicImg.constBits(), size_t(kW) * kH * 4);
+        std::memcpy(dst.get(), w.View->Document()->PicImg().constBits(), size_t(kW) * kH * 4);
         benchmark::ClobberMemory();
     }
 }
@@ -98,7 +97,7 @@ void BM_Retouch(benchmark::State& state)
     frmMain& w = Window();
     const int rw = int(state.range(0)), rh = int(state.range(1));
     for (auto _ : state) {
-        w.View->Committed = {2000, 1500, 2000 + rw - 1, 1500 + rh - 1};
+        w.View->Commit({2000, 1500, 2000 + rw - 1, 1500 + rh - 1});
         benchmark::DoNotOptimize(w.Retouch());
     }
 }
@@ -111,8 +110,8 @@ void BM_UndoRedoCaption(benchmark::State& state)
     retouch::History history;
     for (int i = 0; i < 50; ++i) {
         retouch::SelRect r{100 + 150 * i, 100 + 100 * i, 100 + 150 * i + 399, 100 + 100 * i + 59};
-        history.Record(w.View->PicImg, r);
-        w.View->Committed = r;
+        history.Record(w.View->Document()->PicImg(), r);
+        w.View->Commit(r);
         w.Retouch();
     }
     for (auto _ : state) {
@@ -121,7 +120,7 @@ void BM_UndoRedoCaption(benchmark::State& state)
     }
     state.counters["steps"] = double(history.Steps());
     state.counters["history_MiB"] = double(history.Bytes()) / (1 << 20);
-    state.counters["picture_MiB"] = double(w.View->PicImg.sizeInBytes()) / (1 << 20);
+    state.counters["picture_MiB"] = double(w.View->Document()->PicImg().sizeInBytes()) / (1 << 20);
 }
 
 } // namespace
@@ -164,7 +163,7 @@ void BM_BuildReductions(benchmark::State& state)
     frmMain& w = Window();
     Reductions r;
     for (auto _ : state)
-        r.Build(w.View->PicImg);
+        r.Build(w.View->Document()->PicImg());
 }
 
 // After a 3000 x 2000 retouch only that band of the reduced copies is
@@ -184,7 +183,7 @@ void BM_LoadJpeg50(benchmark::State& state)
     static QTemporaryDir dir;
     const QString path = dir.filePath("p50.jpg");
     if (!QFileInfo::exists(path)) {
-        platform::Surface grainy = w.View->PicImg.copy();
+        platform::Surface grainy = w.View->Document()->PicImg().copy();
         uint32_t seed = 1;
         for (int y = 0; y < kH; ++y) {
             auto* row = reinterpret_cast<uint8_t*>(grainy.scanLine(y));
@@ -193,7 +192,7 @@ void BM_LoadJpeg50(benchmark::State& state)
                 row[x] = uint8_t(std::clamp(int(row[x]) + int(seed >> 28) - 8, 0, 255));
             }
         }
-        platform::DCSavetoJPEG(grainy, kW, kH, path, 10, false);
+        codec::DCSavetoJPEG(grainy, kW, kH, path, 10, false);
     }
     for (auto _ : state)
         benchmark::DoNotOptimize(files::LoadPicture(path));

@@ -1,150 +1,32 @@
 #include "PictureFiles.h"
 
 #include "Codec.h"
-#include "Dialogs.h"
 #include "JpegKeep.h"
 #include "Limits.h"
 #include "PictureLoader.h"
 #include "RuntimeErrors.h"
 #include "StringRoutines.h"
-#include "clsDialog.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
-#include <QGuiApplication>
-#include <QProgressDialog>
-#include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <functional>
-#include <memory>
 #include <new>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace files {
 
-platform::Surface LoadPictureOrThrow(const QString& path, platform::LoadReport& r, const platform::SaveProgress& progress,
-                                     platform::PictureOrigin* origin);
+platform::Surface LoadPictureOrThrow(const QString& path, codec::LoadReport& r, const codec::SaveProgress& progress,
+                                     codec::PictureOrigin* origin);
 int WritePictureOrThrow(const platform::Surface& picture, const QString& name, const QString& ext,
-                        const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
+                        const SaveOptions& options, const PictureSource* source, const codec::SaveProgress& progress,
                         int* err, bool* keptBlocks);
 
 namespace {
 
 const uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-
-// A wait cursor for as long as the object lives.
-class BusyCursor {
-public:
-    BusyCursor()
-    {
-        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-            active_ = true;
-        }
-    }
-    ~BusyCursor()
-    {
-        if (active_)
-            QGuiApplication::restoreOverrideCursor();
-    }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-
-private:
-    bool active_ = false;
-};
-
-// Runs work on a thread of its own while this thread keeps the window alive:
-// it repaints, the busy cursor shows, and once the work has lasted delayMs a
-// progress dialog shows the percentage with a キャンセル button. work gets a
-// progress callback that answers false once the user has cancelled.
-template <typename Result>
-Result RunWithProgress(QWidget* owner, int delayMs, const QString& label, const QString& title,
-                       const std::function<Result(const platform::SaveProgress&)>& work, const Result& noMemory)
-{
-    BusyCursor busy;
-    std::atomic<int> done{0}, total{0};
-    std::atomic<bool> cancel{false}, finished{false};
-    Result result{};
-    QEventLoop loop;
-    std::thread worker;
-    try {
-        worker = std::thread([&] {
-            try { // nothing may leave a thread, least of all into std::terminate
-                result = work([&](int d, int t) {
-                    done = d;
-                    total = t;
-                    return !cancel.load();
-                });
-            } catch (const std::bad_alloc&) {
-                result = noMemory;
-            }
-            finished = true;
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: the work is done here, the window waiting.
-        return work([](int, int) { return true; });
-    }
-    QElapsedTimer clock;
-    clock.start();
-    std::unique_ptr<QProgressDialog> dialog;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        if (!dialog && !finished && clock.elapsed() >= delayMs) {
-            dialog = std::make_unique<QProgressDialog>(label, QStringLiteral("キャンセル"), 0, 100, owner);
-            dialog->setWindowTitle(title);
-            dialog->setWindowModality(Qt::WindowModal);
-            dialog->setMinimumDuration(0);
-            dialog->setAutoClose(false);
-            dialog->setAutoReset(false);
-            dialog->show();
-        }
-        if (dialog && dialog->wasCanceled())
-            cancel = true;
-        if (dialog && total > 0)
-            dialog->setValue(int(int64_t(done) * 100 / total));
-    });
-    tick.start(std::clamp(delayMs, 1, 40));
-    loop.exec();
-    worker.join();
-    return result;
-}
-
-} // namespace
-
-int RunShowingProgress(QWidget* owner, int delayMs, const QString& label, const QString& title,
-                       const std::function<int(const platform::SaveProgress&)>& work)
-{
-    return RunWithProgress<int>(owner, delayMs, label, title, work, platform::kCodecNoMemory);
-}
-
-namespace {
-
-void ReportSaveError(QWidget* owner, const QString& name, const QString& reason)
-{
-    platform::Dialogs().MessageBox(
-        owner, QStringLiteral("ファイル「%1」を保存できませんでした。\n%2").arg(name, reason),
-        QStringLiteral("保存エラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
-}
-
-QString CodecReason(int status, int err)
-{
-    switch (status) {
-    case platform::kCodecBadArguments: return QStringLiteral("保存する画像がありません。");
-    case platform::kCodecEncoderFailed: return QStringLiteral("画像を符号化できませんでした。");
-    case platform::kCodecNoMemory: return QStringLiteral("メモリが足りません。");
-    default: return platform::SystemErrorReason(err);
-    }
-}
 
 } // namespace
 
@@ -174,56 +56,47 @@ QSize PngHeaderSize(const uint8_t* head, qint64 got, bool* tooLarge)
 
 namespace {
 
-platform::Surface DecodePngBytes(const QByteArray& data, platform::LoadReport& report,
-                                 const platform::SaveProgress& progress)
+platform::Surface DecodePngBytes(const QByteArray& data, codec::LoadReport& report,
+                                 const codec::SaveProgress& progress)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
     platform::Surface picture;
     if (PngHeaderSize(bytes, data.size(), &report.tooLarge).isEmpty())
         return picture;
-    if (platform::DecodePng(bytes, size_t(data.size()), picture, progress) != 0)
+    if (codec::DecodePng(bytes, size_t(data.size()), picture, progress) != 0)
         picture = platform::Surface();
     return picture;
 }
 
 } // namespace
 
-bool ReadPngFile(platform::Surface& picture, const QString& path)
-{
-    picture = platform::Surface();
-    QByteArray data;
-    if (platform::ReadRegularFile(path, data) != platform::ReadStatus::Ok)
-        return false;
-    return ReadPngData(picture, data);
-}
-
 bool ReadPngData(platform::Surface& picture, const QByteArray& data)
 {
-    platform::LoadReport report;
+    codec::LoadReport report;
     picture = DecodePngBytes(data, report, {});
     return !picture.isNull();
 }
 
-platform::Surface LoadPicture(const QString& path, platform::LoadReport* report,
-                              const platform::SaveProgress& progress, platform::PictureOrigin* origin)
+platform::Surface LoadPicture(const QString& path, codec::LoadReport* report,
+                              const codec::SaveProgress& progress, codec::PictureOrigin* origin)
 {
-    platform::LoadReport local;
-    platform::LoadReport& r = report ? *report : local;
-    r = platform::LoadReport{};
+    codec::LoadReport local;
+    codec::LoadReport& r = report ? *report : local;
+    r = codec::LoadReport{};
     // Memory running out anywhere in a load fails this load, and says so.
     try {
         return LoadPictureOrThrow(path, r, progress, origin);
     } catch (const std::bad_alloc&) {
-        r = platform::LoadReport{};
+        r = codec::LoadReport{};
         r.noMemory = true;
         if (origin)
-            *origin = platform::PictureOrigin{};
+            *origin = codec::PictureOrigin{};
         return platform::Surface();
     }
 }
 
-platform::Surface LoadPictureOrThrow(const QString& path, platform::LoadReport& r, const platform::SaveProgress& progress,
-                                     platform::PictureOrigin* origin)
+platform::Surface LoadPictureOrThrow(const QString& path, codec::LoadReport& r, const codec::SaveProgress& progress,
+                                     codec::PictureOrigin* origin)
 {
     platform::Surface picture;
     QByteArray data;
@@ -233,56 +106,21 @@ platform::Surface LoadPictureOrThrow(const QString& path, platform::LoadReport& 
         return picture;
     if (basFunc::LastFourUpper(path) == QLatin1String(".PNG"))
         picture = DecodePngBytes(data, r, progress);
-    else if (!platform::LoadRuntimePictureData(data, picture, &r, progress))
+    else if (!codec::LoadRuntimePictureData(data, picture, &r, progress))
         picture = platform::Surface();
     if (origin) {
-        *origin = platform::PictureOrigin{};
+        *origin = codec::PictureOrigin{};
         if (!picture.isNull()) {
             origin->path = path;
             origin->stamp = stamp;
             origin->size = picture.size();
-            platform::ReadMetadata(data, *origin);
+            codec::ReadMetadata(data, *origin);
         }
     }
     return picture;
 }
 
-int16_t LoadPictureFile(const QString& path, platform::Surface& picture)
-{
-    BusyCursor busy;
-    // The old picture goes first: the new one should not have to share
-    // memory with it.
-    picture = platform::Surface();
-    picture = LoadPicture(path);
-    return picture.isNull() ? 1 : 0;
-}
-
-platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path, platform::LoadReport* report,
-                                             int progressDelayMs, platform::PictureOrigin* origin)
-{
-    platform::LoadReport local;
-    platform::LoadReport& r = report ? *report : local;
-    bool stopped = false;
-    platform::Surface picture = RunWithProgress<platform::Surface>(
-        owner, progressDelayMs, QStringLiteral("画像を読み込んでいます…"), QStringLiteral("読み込み"),
-        [&](const platform::SaveProgress& progress) {
-            return LoadPicture(
-                path, &r,
-                [&](int done, int total) {
-                    stopped = !progress(done, total);
-                    return !stopped;
-                },
-                origin);
-        },
-        platform::Surface());
-    if (stopped) {
-        r.cancelled = true;
-        picture = platform::Surface();
-    }
-    return picture;
-}
-
-int16_t FileStatus(const QString& path, QWidget* owner)
+int16_t FileStatus(const QString& path, int* errorNumber)
 {
     if (basFunc::TrimBlanks(path).isEmpty())
         return kFileNameEmpty;
@@ -297,10 +135,19 @@ int16_t FileStatus(const QString& path, QWidget* owner)
     const int number = platform::RuntimeErrorFromErrno(err);
     if (number == platform::kErrFileNotFound)
         return kFileMissing;
-    platform::Dialogs().MessageBox(owner,
-                                   QStringLiteral("%1:%2").arg(number).arg(platform::RuntimeErrorText(number)),
-                                   QStringLiteral("システムエラー"), platform::MB_OK | platform::MB_ICONSTOP);
+    if (errorNumber)
+        *errorNumber = number;
     return kFileStateError;
+}
+
+QString WriteFailureReason(int status, int err)
+{
+    switch (status) {
+    case codec::kCodecBadArguments: return QStringLiteral("保存する画像がありません。");
+    case codec::kCodecEncoderFailed: return QStringLiteral("画像を符号化できませんでした。");
+    case codec::kCodecNoMemory: return QStringLiteral("メモリが足りません。");
+    default: return platform::SystemErrorReason(err);
+    }
 }
 
 QString SaveFilterPattern()
@@ -338,73 +185,8 @@ QString CompleteName(const QString& name, int32_t filterIndex, QString* extOut)
     return result;
 }
 
-SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
-                          int progressDelayMs, QString* savedName, PictureSource* source)
-{
-    if (picture.isNull())
-        return SaveOutcome::NothingToSave;
-    clsDialog dialog;
-    dialog.SelectTitle = QStringLiteral("ファイルの保存");
-    dialog.FilterPattern = SaveFilterPattern();
-    dialog.SelectFlags = QString::number(platform::OFN_CREATEPROMPT | platform::OFN_HIDEREADONLY);
-    const QString typed = basFunc::TrimBlanks(dialog.SaveFile(owner));
-    if (typed.isEmpty())
-        return SaveOutcome::Cancelled;
-
-    QString ext;
-    const QString name = CompleteName(typed, dialog.FilterIndex, &ext);
-    const int16_t state = FileStatus(name, owner);
-    if (state == kFileStateError)
-        return SaveOutcome::SystemError;
-    if (state == kFileExists) {
-        const int answer = platform::Dialogs().MessageBox(
-            owner, QStringLiteral("上書きしますか？\r\n") + name, QStringLiteral("上書き確認"),
-            platform::MB_YESNO | platform::MB_ICONQUESTION);
-        if (answer != platform::IDYES)
-            return SaveOutcome::Declined;
-    }
-
-    // The rates reach the codec as bytes; a stored value outside 0..255
-    // cannot be one.
-    const int16_t rate = ext == QLatin1String(".PNG") ? options.PngRate : options.JpegRate;
-    if (ext != QLatin1String(".BMP") && (rate < 0 || rate > 255)) {
-        ReportSaveError(owner, name,
-                        QStringLiteral("圧縮率 %1 は 0 から 255 の範囲にありません。").arg(rate));
-        return SaveOutcome::Failed;
-    }
-
-    int err = 0;
-    bool keptBlocks = false;
-    const int status = RunWithProgress<int>(
-        owner, progressDelayMs, QStringLiteral("画像を保存しています…"), QStringLiteral("保存"),
-        [&](const platform::SaveProgress& progress) {
-            return WritePicture(picture, name, ext, options, source, progress, &err, &keptBlocks);
-        },
-        int(platform::kCodecNoMemory));
-    if (status == platform::kCodecCancelled)
-        return SaveOutcome::Cancelled; // the file that was there is untouched
-    if (status != platform::kCodecOk) {
-        ReportSaveError(owner, name, CodecReason(status, err));
-        return SaveOutcome::Failed;
-    }
-    if (savedName)
-        *savedName = name;
-    if (keptBlocks && source) {
-        // The saved file now holds every retouch: the next save keeps its
-        // blocks, and re-encodes only what is retouched from here on.
-        // Its metadata is what was just written; only its stamp is new.
-        if (const platform::FileStamp stamp = platform::StampOf(name); stamp.size >= 0) {
-            source->origin.path = name;
-            source->origin.stamp = stamp;
-            source->origin.jpegSegments = platform::JpegSegmentsFor(source->origin, false);
-            source->retouched.clear();
-        }
-    }
-    return SaveOutcome::Saved;
-}
-
 int WritePicture(const platform::Surface& picture, const QString& name, const QString& ext,
-                 const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
+                 const SaveOptions& options, const PictureSource* source, const codec::SaveProgress& progress,
                  int* err, bool* keptBlocks)
 {
     if (keptBlocks)
@@ -414,35 +196,35 @@ int WritePicture(const platform::Surface& picture, const QString& name, const QS
     try {
         return WritePictureOrThrow(picture, name, ext, options, source, progress, err, keptBlocks);
     } catch (const std::bad_alloc&) {
-        return platform::kCodecNoMemory;
+        return codec::kCodecNoMemory;
     }
 }
 
 int WritePictureOrThrow(const platform::Surface& picture, const QString& name, const QString& ext,
-                        const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
+                        const SaveOptions& options, const PictureSource* source, const codec::SaveProgress& progress,
                         int* err, bool* keptBlocks)
 {
-    const platform::PictureOrigin none;
-    const platform::PictureOrigin& origin = source ? source->origin : none;
+    const codec::PictureOrigin none;
+    const codec::PictureOrigin& origin = source ? source->origin : none;
     if (ext == QLatin1String(".JPG")) {
         if (source && options.JpegKeep != 0) {
-            const int rc = platform::SaveJpegKeepingBlocks(picture, origin, source->retouched, name, progress, err);
-            if (rc != platform::kCodecNotApplicable) {
+            const int rc = codec::SaveJpegKeepingBlocks(picture, origin, source->retouched, name, progress, err);
+            if (rc != codec::kCodecNotApplicable) {
                 if (keptBlocks)
-                    *keptBlocks = rc == platform::kCodecOk;
+                    *keptBlocks = rc == codec::kCodecOk;
                 return rc;
             }
         }
-        const std::vector<platform::MarkerSegment> segments = platform::JpegSegmentsFor(origin, true);
-        return platform::DCSavetoJPEG(picture, picture.width(), picture.height(), name, uint8_t(options.JpegRate),
+        const std::vector<codec::MarkerSegment> segments = codec::JpegSegmentsFor(origin, true);
+        return codec::DCSavetoJPEG(picture, picture.width(), picture.height(), name, uint8_t(options.JpegRate),
                                       options.JpegPrgrs != 0, progress, err, &segments);
     }
     if (ext == QLatin1String(".PNG")) {
-        const std::vector<platform::PngChunk> chunks = platform::PngChunksFor(origin);
-        return platform::DCSavetoPNG(picture, picture.width(), picture.height(), name, uint8_t(options.PngRate),
+        const std::vector<codec::PngChunk> chunks = codec::PngChunksFor(origin);
+        return codec::DCSavetoPNG(picture, picture.width(), picture.height(), name, uint8_t(options.PngRate),
                                      progress, err, &chunks);
     }
-    return platform::SaveBitmapFile(picture, name, progress, err);
+    return codec::SaveBitmapFile(picture, name, progress, err);
 }
 
 } // namespace files

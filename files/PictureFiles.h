@@ -7,45 +7,18 @@
 #include <QRect>
 #include <QString>
 
-#include <functional>
-
 #include <cstdint>
 #include <vector>
 
-class QWidget;
-
 namespace files {
 
-// A load or save that lasts longer than this shows a progress dialog.
-inline constexpr int kProgressDelayMs = 500;
-
-// Long work of the window's (a 文字補正) on a thread of its own, as loads and
-// saves run: the busy cursor at once, after delayMs a progress dialog with
-// キャンセル, whose press the work's callback answers with false.
-int RunShowingProgress(QWidget* owner, int delayMs, const QString& label, const QString& title,
-                       const std::function<int(const platform::SaveProgress&)>& work);
-
-// Reads the file into picture: names ending ".PNG" (any case) through
-// ReadPngFile, every other name through the run-time picture loader.
-// 0 when loaded; 1 when not, and picture is then empty.
-int16_t LoadPictureFile(const QString& path, platform::Surface& picture);
-
-// The same into a new picture, null when it did not load; report says why,
-// or that a JPEG ended early (what it held is loaded). origin receives where
-// the picture came from and the file's metadata.
-platform::Surface LoadPicture(const QString& path, platform::LoadReport* report = nullptr,
-                              const platform::SaveProgress& progress = {}, platform::PictureOrigin* origin = nullptr);
-
-// LoadPicture with the busy cursor, and a progress dialog when it lasts
-// longer than progressDelayMs.
-platform::Surface LoadPictureShowingProgress(QWidget* owner, const QString& path, platform::LoadReport* report,
-                                             int progressDelayMs = kProgressDelayMs,
-                                             platform::PictureOrigin* origin = nullptr);
-
-// The PNG route: signature check, the size from the header (the full 32-bit
-// width and height), then the decoder into a surface of that size.
-// True on success; false leaves picture empty.
-bool ReadPngFile(platform::Surface& picture, const QString& path);
+// Reads the file into a new picture: names ending ".PNG" (any case) by the
+// PNG decoder, every other name by the run-time picture loader. Null when it
+// did not load; report says why, or that a JPEG ended early (what it held is
+// loaded). origin receives where the picture came from and its metadata.
+// Memory running out fails the load and says so; nothing is thrown.
+platform::Surface LoadPicture(const QString& path, codec::LoadReport* report = nullptr,
+                              const codec::SaveProgress& progress = {}, codec::PictureOrigin* origin = nullptr);
 
 // The PNG route on bytes in memory (the fuzzer's entry): the same checks,
 // then the decoder.
@@ -59,11 +32,11 @@ struct SaveOptions {
     int16_t JpegKeep = 1; // a JPEG of a JPEG keeps the blocks no retouch touched
 };
 
-// Where the picture on view came from and what has been retouched since:
+// Where the picture came from and which of its pixels differ from that file:
 // what a save needs to keep the file's metadata and its untouched blocks.
 struct PictureSource {
-    platform::PictureOrigin origin;
-    std::vector<QRect> retouched; // picture pixels, in the order retouched
+    codec::PictureOrigin origin;
+    std::vector<QRect> retouched; // picture pixels that may differ from origin's file
 };
 
 // Writes picture to name in the format ext names (".JPG", ".PNG", ".BMP"),
@@ -73,7 +46,7 @@ struct PictureSource {
 // or clamp any other). A kCodec result; keptBlocks tells which way the JPEG
 // was made.
 int WritePicture(const platform::Surface& picture, const QString& name, const QString& ext,
-                 const SaveOptions& options, const PictureSource* source, const platform::SaveProgress& progress,
+                 const SaveOptions& options, const PictureSource* source, const codec::SaveProgress& progress,
                  int* err, bool* keptBlocks = nullptr);
 
 // File-state codes.
@@ -82,25 +55,16 @@ enum FileState : int16_t {
     kFileNameEmpty = 1,
     kFileMissing = 2,
     kFileEmpty = 3,
-    kFileStateError = -1, // an unexpected error, already reported to the user
+    kFileStateError = -1, // an unexpected error
 };
 
 // 0 exists and is not empty, 1 blank name, 2 no such file, 3 empty file.
-// Any other error is shown in the "システムエラー" box and gives -1.
-int16_t FileStatus(const QString& path, QWidget* owner = nullptr);
+// Any other error gives -1, and errorNumber the run-time error number.
+int16_t FileStatus(const QString& path, int* errorNumber = nullptr);
 
-enum class SaveOutcome { NothingToSave, Cancelled, Declined, Saved, Failed, SystemError };
-
-// The save command: the Save dialog, the extension completed from the
-// chosen filter, the overwrite question, the write by extension. Failures
-// are told in a "保存エラー" box; the file that was there stays untouched.
-// A save that lasts longer than progressDelayMs shows a progress dialog.
-// savedName receives the name written after a successful save. After a
-// save that kept the source's blocks, source names the saved file, which
-// holds every retouch so far.
-SaveOutcome SaveImageFile(QWidget* owner, const platform::Surface& picture, const SaveOptions& options,
-                          int progressDelayMs = kProgressDelayMs, QString* savedName = nullptr,
-                          PictureSource* source = nullptr);
+// Why WritePicture failed with status (err its errno), in the words of the
+// "保存エラー" box.
+QString WriteFailureReason(int status, int err);
 
 // The name completed from the chosen filter (1 all pictures, 2 BMP, 3 JPEG,
 // 4 PNG); ext receives the upper-case extension that decides the format.

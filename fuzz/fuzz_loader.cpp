@@ -24,17 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)app;
     platform::Surface picture;
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
-    platform::LoadRuntimePictureData(bytes, picture);
+    codec::LoadRuntimePictureData(bytes, picture);
     // One replaced MCU at the top-left corner, in the common samplings (a
     // patch that does not fit the file is refused, which is fine too).
     for (const auto& samples : {std::vector<std::pair<int, int>>{{1, 1}},
                                 std::vector<std::pair<int, int>>{{2, 2}, {1, 1}, {1, 1}},
                                 std::vector<std::pair<int, int>>{{1, 1}, {1, 1}, {1, 1}}}) {
-        platform::BlockPatch patch;
+        codec::BlockPatch patch;
         for (const auto& [h, v] : samples)
             patch.components.push_back({h, v, std::vector<int16_t>(size_t(h * v) * 64, int16_t(h * 37 - v))});
         QByteArray out;
-        platform::SpliceSequentialJpeg(bytes, {patch}, {}, &out);
+        codec::SpliceSequentialJpeg(bytes, {patch}, {}, &out);
     }
     return 0;
 }

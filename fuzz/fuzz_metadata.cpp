@@ -34,37 +34,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const QString jpg = QStringLiteral("/tmp/fuzz_metadata_%1.jpg").arg(::getpid());
     static const QString png = QStringLiteral("/tmp/fuzz_metadata_%1.png").arg(::getpid());
-    platform::PictureOrigin origin;
-    platform::ReadMetadata(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)), origin);
+    codec::PictureOrigin origin;
+    codec::ReadMetadata(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)), origin);
     const platform::Surface picture = platform::MakeSurface(16, 8);
     for (const bool upright : {true, false}) {
-        const std::vector<platform::MarkerSegment> segments = platform::JpegSegmentsFor(origin, upright);
-        if (platform::DCSavetoJPEG(picture, 16, 8, jpg, 50, false, {}, nullptr, &segments) != platform::kCodecOk)
+        const std::vector<codec::MarkerSegment> segments = codec::JpegSegmentsFor(origin, upright);
+        if (codec::DCSavetoJPEG(picture, 16, 8, jpg, 50, false, {}, nullptr, &segments) != codec::kCodecOk)
             Broken("a JPEG with these segments could not be written");
         const QByteArray written = ReadBack(jpg);
-        platform::PictureOrigin again;
-        platform::ReadMetadata(written, again);
+        codec::PictureOrigin again;
+        codec::ReadMetadata(written, again);
         if (upright && again.orientation != 1)
             Broken("a picture saved upright says another orientation");
         // Kept in stored order (the block route), it opens turned as its source did.
         platform::Surface back;
         const QSize shown = again.orientation >= 5 ? picture.size().transposed() : picture.size();
-        if (!platform::DecodeJpeg(reinterpret_cast<const uint8_t*>(written.constData()), size_t(written.size()), back)
+        if (!codec::DecodeJpeg(reinterpret_cast<const uint8_t*>(written.constData()), size_t(written.size()), back)
             || back.size() != shown)
             Broken("the JPEG written does not open as it was written");
     }
-    const std::vector<platform::PngChunk> chunks = platform::PngChunksFor(origin);
-    if (platform::DCSavetoPNG(picture, 16, 8, png, 1, {}, nullptr, &chunks) != platform::kCodecOk)
+    const std::vector<codec::PngChunk> chunks = codec::PngChunksFor(origin);
+    if (codec::DCSavetoPNG(picture, 16, 8, png, 1, {}, nullptr, &chunks) != codec::kCodecOk)
         Broken("a PNG with these chunks could not be written");
     const QByteArray written = ReadBack(png);
     platform::Surface back;
-    if (platform::DecodePng(reinterpret_cast<const uint8_t*>(written.constData()), size_t(written.size()), back) != 0)
+    if (codec::DecodePng(reinterpret_cast<const uint8_t*>(written.constData()), size_t(written.size()), back) != 0)
         Broken("the PNG written does not open");
     // A JPEG's orientation is applied while it is decoded: its PNG says 1.
-    for (const platform::PngChunk& c : chunks) {
+    for (const codec::PngChunk& c : chunks) {
         const QByteArray exif = QByteArray("Exif\0\0", 6) + c.data;
-        if (origin.format == platform::SourceFormat::Jpeg && c.type == "eXIf"
-            && platform::ExifOrientation(reinterpret_cast<const uint8_t*>(exif.constData()), size_t(exif.size())) != 1)
+        if (origin.format == codec::SourceFormat::Jpeg && c.type == "eXIf"
+            && codec::ExifOrientation(reinterpret_cast<const uint8_t*>(exif.constData()), size_t(exif.size())) != 1)
             Broken("the PNG of a decoded JPEG keeps its orientation");
     }
     return 0;

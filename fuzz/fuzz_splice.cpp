@@ -94,14 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int mcusY = (a.high[0] * (single ? 1 : a.maxV / a.v[0]) + mcuBlocksY - 1) / mcuBlocksY;
     if (mcusX < 1 || mcusY < 1)
         return 0;
-    platform::BlockPatch patch;
+    codec::BlockPatch patch;
     patch.mcuX = data[0] % mcusX;
     patch.mcuY = data[1] % mcusY;
     const int w = 1 + data[2] % std::min(4, mcusX - patch.mcuX), h = 1 + data[3] % std::min(4, mcusY - patch.mcuY);
     uint32_t seed = data[4] * 2654435761u + 1;
     const int spread = 1 + data[5] % 64;
     for (int c = 0; c < a.components; ++c) {
-        platform::BlockPatch::Component pc;
+        codec::BlockPatch::Component pc;
         pc.blocksWide = w * (single ? 1 : a.h[c]);
         pc.blocksHigh = h * (single ? 1 : a.v[c]);
         pc.coef.resize(size_t(pc.blocksWide) * pc.blocksHigh * 64);
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         patch.components.push_back(std::move(pc));
     }
     QByteArray out;
-    if (!platform::SpliceSequentialJpeg(source, {patch}, {}, &out))
+    if (!codec::SpliceSequentialJpeg(source, {patch}, {}, &out))
         return 0;
     Blocks b;
     if (!Read(out, &b) || b.components != a.components)
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int c = 0; c < a.components; ++c) {
         if (b.wide[c] != a.wide[c] || b.high[c] != a.high[c])
             Broken("another size", c, 0, 0);
-        const platform::BlockPatch::Component& pc = patch.components[size_t(c)];
+        const codec::BlockPatch::Component& pc = patch.components[size_t(c)];
         const int x0 = patch.mcuX * (single ? 1 : a.h[c]), y0 = patch.mcuY * (single ? 1 : a.v[c]);
         for (int y = 0; y < a.high[c]; ++y)
             for (int x = 0; x < a.wide[c]; ++x) {

@@ -83,7 +83,7 @@ int main(int argc, char** argv)
     {
         platform::Surface s = pic.convertToFormat(QImage::Format_RGB32);
         const QString tmp = g_root + "/progressive.tmp";
-        platform::DCSavetoJPEG(s, s.width(), s.height(), tmp, 30, true);
+        codec::DCSavetoJPEG(s, s.width(), s.height(), tmp, 30, true);
         QFile f(tmp);
         f.open(QIODevice::ReadOnly);
         PutWithBroken("loader", "progressive.jpg", f.readAll());

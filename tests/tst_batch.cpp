@@ -40,8 +40,7 @@ RunResult RunBatch(const QStringList& args, const QString& cwd, const QString& p
 // What the window does to the same file: load, retouch each rectangle in turn.
 platform::Surface Expected(const QString& input, const QList<SelRect>& rects, retouch::FillMode mode)
 {
-    platform::Surface s;
-    files::LoadPictureFile(input, s);
+    platform::Surface s = files::LoadPicture(input);
     for (SelRect r : rects)
         retouch::Retouch(s, r, mode);
     return s;
@@ -209,9 +208,9 @@ private slots:
     {
         QTemporaryDir d;
         const platform::Surface pic = MakePicture(200, 150, 3);
-        QVERIFY(platform::DCSavetoJPEG(pic, 200, 150, d.filePath("whole.jpg"), 10, false) == 0);
-        QVERIFY(platform::DCSavetoPNG(pic, 200, 150, d.filePath("whole.png"), 1) == 0);
-        QVERIFY(platform::SaveBitmapFile(pic, d.filePath("whole.bmp")) == 0);
+        QVERIFY(codec::DCSavetoJPEG(pic, 200, 150, d.filePath("whole.jpg"), 10, false) == 0);
+        QVERIFY(codec::DCSavetoPNG(pic, 200, 150, d.filePath("whole.png"), 1) == 0);
+        QVERIFY(codec::SaveBitmapFile(pic, d.filePath("whole.bmp")) == 0);
         QStringList inputs{d.filePath("missing.jpg"), d.filePath("corrupt.png")};
         QVERIFY(WriteAll(inputs[1], "\x89PNG\r\n\x1a\n not really"));
         for (const char* ext : {"jpg", "png", "bmp"}) {
@@ -247,7 +246,7 @@ private slots:
 
         // A file cut short while it is being read fails or succeeds, but never kills the run.
         const platform::Surface big = MakePicture(4000, 3000, 5);
-        QVERIFY(platform::DCSavetoJPEG(big, 4000, 3000, d.filePath("big.jpg"), 1, true) == 0);
+        QVERIFY(codec::DCSavetoJPEG(big, 4000, 3000, d.filePath("big.jpg"), 1, true) == 0);
         const QByteArray bigData = ReadAll(d.filePath("big.jpg"));
         for (int delayMs : {50, 200}) {
             QVERIFY(WriteAll(d.filePath("shrinks.jpg"), bigData));
@@ -271,12 +270,12 @@ private slots:
         QVERIFY(QFile::copy(PIXMEND_BATCH, program));
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
         const platform::Surface pic = MakePicture(64, 48, 8);
-        QVERIFY(platform::DCSavetoPNG(pic, 64, 48, d.filePath("in.png"), 1) == 0);
+        QVERIFY(codec::DCSavetoPNG(pic, 64, 48, d.filePath("in.png"), 1) == 0);
         const QString out = d.filePath("in-pixmend.jpg");
         for (const auto& [stored, clamped] : QList<QPair<int, int>>{{300, 100}, {-1, 1}}) {
             QVERIFY(WriteAll(d.filePath("Pixmend.ini"), "[JPEG]\nRate=" + QByteArray::number(stored) + "\n"));
             QCOMPARE(RunBatch({"--rect", "0,0,0,0", "--format", "jpg", d.filePath("in.png")}, d.path(), program).status, 0);
-            QVERIFY(platform::DCSavetoJPEG(pic, 64, 48, d.filePath("want.jpg"), uint8_t(clamped), false) == 0);
+            QVERIFY(codec::DCSavetoJPEG(pic, 64, 48, d.filePath("want.jpg"), uint8_t(clamped), false) == 0);
             QVERIFY2(ReadAll(out) == ReadAll(d.filePath("want.jpg")), qPrintable(QString("Rate=%1").arg(stored)));
         }
         // The window's choice not to keep a JPEG's blocks is not the batch's:
@@ -309,7 +308,7 @@ private slots:
         QStringList inputs;
         for (const QSize size : {QSize(300, 200), QSize(200, 300), QSize(641, 479)}) {
             inputs << d.filePath(QString("p%1.png").arg(size.width()));
-            QVERIFY(platform::DCSavetoPNG(MakePicture(size.width(), size.height(), 4), size.width(), size.height(), inputs.last(), 1) == 0);
+            QVERIFY(codec::DCSavetoPNG(MakePicture(size.width(), size.height(), 4), size.width(), size.height(), inputs.last(), 1) == 0);
         }
         QByteArray jpg = ReadAll(DataPath("data/loads/cmyk-orientation-6.jpg")); // stored 64 x 32, shown 32 x 64
         QVERIFY(WriteAll(d.filePath("turned.jpg"), jpg));
@@ -319,8 +318,8 @@ private slots:
                                      d.path());
         QCOMPARE(r.status, 0);
         for (const QString& in : inputs) {
-            platform::Surface pic;
-            QCOMPARE(files::LoadPictureFile(in, pic), int16_t(0));
+            const platform::Surface pic = files::LoadPicture(in);
+            QVERIFY(!pic.isNull());
             const int W = pic.width(), H = pic.height();
             const QList<SelRect> rects{{W - 3, H - 11, W - 13, H - 4}, {W / 10, H / 5, W / 2, H - 1}};
             const QString out = d.filePath("o/" + QFileInfo(in).completeBaseName() + ".png");

@@ -38,7 +38,7 @@ QImage OverWhiteReference(const QString& path)
 platform::Surface ReadPng(const QString& path, const QSize& size)
 {
     platform::Surface s = platform::MakeSurface(size.width(), size.height());
-    if (platform::DCReadPNG(path, s) != 0)
+    if (codec::DCReadPNG(path, s) != 0)
         return {};
     return s;
 }
@@ -79,7 +79,7 @@ private slots:
             QByteArray bad = good;
             bad[at] = char(bad[at] ^ 0x5A);
             platform::Surface s;
-            QVERIFY2(platform::DecodePng(reinterpret_cast<const uint8_t*>(bad.constData()), size_t(bad.size()), s) != 0,
+            QVERIFY2(codec::DecodePng(reinterpret_cast<const uint8_t*>(bad.constData()), size_t(bad.size()), s) != 0,
                      qPrintable(QString::number(at)));
             QVERIFY(s.isNull());
         }
@@ -96,7 +96,7 @@ private slots:
         const platform::Surface photo = QImage(PhotoPath("nature/Storm.jpg")).copy(0, 0, 321, 200).convertToFormat(QImage::Format_RGB32);
         for (int rate : {0, 1, 2}) {
             const QString path = dir.filePath(QString("rt%1.png").arg(rate));
-            QCOMPARE(platform::DCSavetoPNG(photo, 321, 200, path, uint8_t(rate)), 0);
+            QCOMPARE(codec::DCSavetoPNG(photo, 321, 200, path, uint8_t(rate)), 0);
             QCOMPARE(FirstDifference(ReadPng(path, QSize(321, 200)), photo), QString());
             png[rate] = QFileInfo(path).size();
         }
@@ -106,18 +106,18 @@ private slots:
             const platform::Surface p = MakePicture(size.width(), size.height(), uint32_t(size.height()));
             for (int rate : {0, 1, 2}) {
                 const QString path = dir.filePath("shape.png");
-                QCOMPARE(platform::DCSavetoPNG(p, p.width(), p.height(), path, uint8_t(rate)), 0);
+                QCOMPARE(codec::DCSavetoPNG(p, p.width(), p.height(), path, uint8_t(rate)), 0);
                 QCOMPARE(FirstDifference(ReadPng(path, size), p), QString());
                 QCOMPARE(FirstDifference(QImage(path).convertToFormat(QImage::Format_RGB32), p), QString());
             }
         }
-        QCOMPARE(platform::SaveBitmapFile(pic, dir.filePath("rt.bmp")), 0);
+        QCOMPARE(codec::SaveBitmapFile(pic, dir.filePath("rt.bmp")), 0);
         QCOMPARE(ReadAll(dir.filePath("rt.bmp")).mid(28, 2), QByteArray("\x18\x00", 2)); // 24 bits
         QCOMPARE(FirstDifference(QImage(dir.filePath("rt.bmp")), pic), QString());
         for (int rate : {1, 90})
             for (bool progressive : {false, true}) {
                 const QString path = dir.filePath(QString("rt%1%2.jpg").arg(rate).arg(progressive));
-                QCOMPARE(platform::DCSavetoJPEG(pic, 321, 200, path, uint8_t(rate), progressive), 0);
+                QCOMPARE(codec::DCSavetoJPEG(pic, 321, 200, path, uint8_t(rate), progressive), 0);
                 QCOMPARE(ReadAll(path).contains("\xFF\xC2"), progressive); // SOF2
                 QVERIFY(MeanDifference(QImage(path), pic) < (rate == 1 ? 8.0 : 16.0));
                 jpg[rate == 90] = QFileInfo(path).size();
@@ -138,22 +138,22 @@ private slots:
         QVERIFY(WriteAll(target, old));
         // A path through a regular file.
         int err = 0;
-        QCOMPARE(platform::DCSavetoPNG(pic, 400, 300, target + "/x.png", 1, {}, &err), int(platform::kCodecCannotCreate));
+        QCOMPARE(codec::DCSavetoPNG(pic, 400, 300, target + "/x.png", 1, {}, &err), int(codec::kCodecCannotCreate));
         QCOMPARE(err, ENOTDIR);
         // A full disk, for each writer.
-        QCOMPARE(ExitCodeOfChild([&] { return platform::DCSavetoPNG(pic, 400, 300, target, 1); }, 4096),
-                 int(platform::kCodecWriteFailed));
-        QCOMPARE(ExitCodeOfChild([&] { return platform::DCSavetoJPEG(pic, 400, 300, target, 1, true); }, 4096),
-                 int(platform::kCodecWriteFailed));
-        QCOMPARE(ExitCodeOfChild([&] { return platform::SaveBitmapFile(pic, target); }, 4096),
-                 int(platform::kCodecWriteFailed));
+        QCOMPARE(ExitCodeOfChild([&] { return codec::DCSavetoPNG(pic, 400, 300, target, 1); }, 4096),
+                 int(codec::kCodecWriteFailed));
+        QCOMPARE(ExitCodeOfChild([&] { return codec::DCSavetoJPEG(pic, 400, 300, target, 1, true); }, 4096),
+                 int(codec::kCodecWriteFailed));
+        QCOMPARE(ExitCodeOfChild([&] { return codec::SaveBitmapFile(pic, target); }, 4096),
+                 int(codec::kCodecWriteFailed));
         QCOMPARE(ReadAll(target), old);
         // An over-long name fails on the name itself, after the data is written.
-        QVERIFY(platform::SaveBitmapFile(pic, dir.filePath(QString(300, QChar('n')) + ".bmp")) != 0);
+        QVERIFY(codec::SaveBitmapFile(pic, dir.filePath(QString(300, QChar('n')) + ".bmp")) != 0);
         // No temporary file is left behind.
         QCOMPARE(QDir(dir.path()).entryList(QStringList(".*"), QDir::Files | QDir::Hidden), QStringList());
         // Nothing to write.
-        QCOMPARE(platform::DCSavetoJPEG(platform::Surface(), 1, 1, target, 1, false), int(platform::kCodecBadArguments));
+        QCOMPARE(codec::DCSavetoJPEG(platform::Surface(), 1, 1, target, 1, false), int(codec::kCodecBadArguments));
         QCOMPARE(ReadAll(target), old);
     }
 
@@ -167,12 +167,12 @@ private slots:
         const QString real = d.filePath("real.png"), link = d.filePath("link.png");
         QVERIFY(WriteAll(real, "old"));
         QVERIFY(QFile::link("real.png", link));
-        QCOMPARE(platform::DCSavetoPNG(pic, 40, 30, link, 1), 0);
+        QCOMPARE(codec::DCSavetoPNG(pic, 40, 30, link, 1), 0);
         QVERIFY(QFileInfo(link).isSymLink());
         QVERIFY(ReadAll(real).startsWith("\x89PNG"));
         // A dangling link: its target is created.
         QVERIFY(QFile::link("later.png", d.filePath("dangling.png")));
-        QCOMPARE(platform::DCSavetoPNG(pic, 40, 30, d.filePath("dangling.png"), 1), 0);
+        QCOMPARE(codec::DCSavetoPNG(pic, 40, 30, d.filePath("dangling.png"), 1), 0);
         QVERIFY(QFileInfo(d.filePath("dangling.png")).isSymLink() && QFile::exists(d.filePath("later.png")));
 
         const QByteArray name = QFile::encodeName(real);
@@ -183,7 +183,7 @@ private slots:
         struct stat before;
         QVERIFY(::stat(name.constData(), &before) == 0 && (before.st_mode & 06000) == 06000);
         const bool xattrs = ::setxattr(name.constData(), "user.origin", "camera", 6, 0) == 0;
-        QCOMPARE(platform::SaveBitmapFile(pic, real), 0);
+        QCOMPARE(codec::SaveBitmapFile(pic, real), 0);
         struct stat st;
         QCOMPARE(::stat(name.constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0750));
@@ -200,7 +200,7 @@ private slots:
         QVERIFY(WriteAll(locked, "keep me"));
         QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0444), 0);
         int err = 0;
-        QCOMPARE(platform::DCSavetoJPEG(pic, 40, 30, locked, 50, false, {}, &err), int(platform::kCodecCannotCreate));
+        QCOMPARE(codec::DCSavetoJPEG(pic, 40, 30, locked, 50, false, {}, &err), int(codec::kCodecCannotCreate));
         QCOMPARE(err, EACCES);
         QCOMPARE(ReadAll(locked), QByteArray("keep me"));
         // Someone else's file in a folder anyone may write: the folder's
@@ -210,8 +210,8 @@ private slots:
         const QString theirs = d.filePath("theirs.bmp");
         QVERIFY(WriteAll(theirs, "root's"));
         QCOMPARE(::chmod(QFile::encodeName(d.path()).constData(), 0777), 0);
-        QCOMPARE(ExitCodeOfChild([&] { return platform::SaveBitmapFile(pic, theirs); }, RLIM_INFINITY, true),
-                 int(platform::kCodecCannotCreate));
+        QCOMPARE(ExitCodeOfChild([&] { return codec::SaveBitmapFile(pic, theirs); }, RLIM_INFINITY, true),
+                 int(codec::kCodecCannotCreate));
         QCOMPARE(ReadAll(theirs), QByteArray("root's"));
     }
 
@@ -223,7 +223,7 @@ private slots:
         QTemporaryDir d;
         const int in = inotify_init1(IN_NONBLOCK);
         QVERIFY(in >= 0 && inotify_add_watch(in, QFile::encodeName(d.path()).constData(), IN_OPEN | IN_MOVED_TO) >= 0);
-        QCOMPARE(platform::SaveBitmapFile(MakePicture(4, 4), d.filePath("x.bmp")), 0);
+        QCOMPARE(codec::SaveBitmapFile(MakePicture(4, 4), d.filePath("x.bmp")), 0);
         alignas(inotify_event) char buf[4096];
         bool named = false, folderOpened = false;
         for (ssize_t n = ::read(in, buf, sizeof buf), at = 0; n > 0 && at < n;) {

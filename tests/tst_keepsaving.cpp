@@ -66,11 +66,11 @@ QByteArray FakeProfile(int size, const char* space = "RGB ")
 // The profile in APP2 chunks of at most 65519 bytes, as a PNG's is carried into JPEG.
 QByteArray IccSegments(const QByteArray& profile)
 {
-    platform::PictureOrigin png;
-    png.format = platform::SourceFormat::Png;
+    codec::PictureOrigin png;
+    png.format = codec::SourceFormat::Png;
     png.pngChunks.push_back({"iCCP", QByteArray("x\0\0", 3) + qCompress(profile).mid(4)});
     QByteArray out;
-    for (const platform::MarkerSegment& m : platform::JpegSegmentsFor(png, true))
+    for (const codec::MarkerSegment& m : codec::JpegSegmentsFor(png, true))
         out += Segment(m.marker, m.data);
     return out;
 }
@@ -168,8 +168,8 @@ private slots:
                     if (std::memcmp(&a.comps[c][by][bx * 64], &b.comps[c][by][bx * 64], sizeof(JBLOCK)) == 0)
                         continue;
                     ++changed;
-                    const QPoint p = platform::StoredToUpright(orientation, a.width, a.height, QPoint(int(bx) * s.width(), int(by) * s.height()));
-                    const QPoint q = platform::StoredToUpright(orientation, a.width, a.height, QPoint(int(bx + 1) * s.width() - 1, int(by + 1) * s.height() - 1));
+                    const QPoint p = codec::StoredToUpright(orientation, a.width, a.height, QPoint(int(bx) * s.width(), int(by) * s.height()));
+                    const QPoint q = codec::StoredToUpright(orientation, a.width, a.height, QPoint(int(bx + 1) * s.width() - 1, int(by + 1) * s.height() - 1));
                     bool near = false;
                     for (const QRect& r : {caption, corner}) // within the MCUs (at most 16 pixels) around r
                         near = near || QRect(p, q).normalized().intersects(r.adjusted(-15, -15, 15, 15));
@@ -188,8 +188,8 @@ private slots:
         QCOMPARE(FirstDifference(saved.copy(0, 0, 60, 60), decodedSource.copy(0, 0, 60, 60)), QString()); // untouched
 
         // The metadata segments are the source's, byte for byte.
-        platform::PictureOrigin o;
-        platform::ReadMetadata(out, o);
+        codec::PictureOrigin o;
+        codec::ReadMetadata(out, o);
         QCOMPARE(o.jpegSegments.size(), src.origin.jpegSegments.size());
         for (size_t i = 0; i < o.jpegSegments.size(); ++i)
             QCOMPARE(o.jpegSegments[i].data, src.origin.jpegSegments[i].data);
@@ -247,14 +247,14 @@ private slots:
             int points = 0;
             for (int stopAt : {1, 2, 3, 4, 5, 8, 30, 100, 1 << 30}) {
                 int asked = 0;
-                const int rc = platform::SaveJpegKeepingBlocks(picture, src.origin, src.retouched, d.filePath("out.jpg"),
+                const int rc = codec::SaveJpegKeepingBlocks(picture, src.origin, src.retouched, d.filePath("out.jpg"),
                                                                [&](int, int) { return ++asked < stopAt; });
-                if (rc == platform::kCodecOk) { // done before it was told to stop
+                if (rc == codec::kCodecOk) { // done before it was told to stop
                     QVERIFY(asked < stopAt);
                     break;
                 }
                 ++points;
-                QCOMPARE(rc, int(platform::kCodecCancelled));
+                QCOMPARE(rc, int(codec::kCodecCancelled));
                 QCOMPARE(ReadAll(d.filePath("out.jpg")), QByteArray("the old file"));
                 QCOMPARE(QDir(d.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"out.jpg", "src.jpg"}));
             }
@@ -273,15 +273,15 @@ private slots:
         QVERIFY(WriteAll(Path("a.jpg"), jpg));
         files::PictureSource src;
         const platform::Surface picture = files::LoadPicture(Path("a.jpg"), nullptr, {}, &src.origin);
-        QCOMPARE(platform::IccProfile(src.origin), profile);
+        QCOMPARE(codec::IccProfile(src.origin), profile);
         int err = 0;
         QCOMPARE(files::WritePicture(picture, Path("b.png"), ".PNG", files::SaveOptions{}, &src, {}, &err), 0);
 
         files::PictureSource png;
         QCOMPARE(files::LoadPicture(Path("b.png"), nullptr, {}, &png.origin), picture);
-        QCOMPARE(platform::IccProfile(png.origin), profile);
+        QCOMPARE(codec::IccProfile(png.origin), profile);
         QByteArray exif;
-        for (const platform::PngChunk& c : png.origin.pngChunks)
+        for (const codec::PngChunk& c : png.origin.pngChunks)
             if (c.type == "eXIf")
                 exif = c.data;
         // Upright pixels say orientation 1; the thumbnail (which would show
@@ -290,14 +290,14 @@ private slots:
 
         // PNG to PNG keeps the chunks; PNG to JPEG carries Exif and the profile.
         QCOMPARE(files::WritePicture(picture, Path("c.png"), ".PNG", files::SaveOptions{}, &png, {}, &err), 0);
-        platform::PictureOrigin again;
-        platform::ReadMetadata(ReadAll(Path("c.png")), again);
+        codec::PictureOrigin again;
+        codec::ReadMetadata(ReadAll(Path("c.png")), again);
         QCOMPARE(again.pngChunks.size(), png.origin.pngChunks.size());
         for (size_t i = 0; i < again.pngChunks.size(); ++i)
             QCOMPARE(again.pngChunks[i].data, png.origin.pngChunks[i].data);
         QCOMPARE(files::WritePicture(picture, Path("d.jpg"), ".JPG", files::SaveOptions{}, &png, {}, &err), 0);
-        platform::ReadMetadata(ReadAll(Path("d.jpg")), again);
-        QCOMPARE(platform::IccProfile(again), profile);
+        codec::ReadMetadata(ReadAll(Path("d.jpg")), again);
+        QCOMPARE(codec::IccProfile(again), profile);
         QCOMPARE(again.jpegSegments.front().data, QByteArray("Exif\0\0", 6) + exif);
         QCOMPARE(again.orientation, 1);
     }
@@ -334,9 +334,9 @@ private slots:
                     QVERIFY2(kept == (keep && QByteArray(ext) == ".JPG"), qPrintable(what)); // the stray byte kept the route
                     QVERIFY2(!bytes.contains("THUMBNAIL-PIXELS") && !bytes.contains("U0hPV1NUSEVDQVBUSU9O"), qPrintable(what));
                     QVERIFY2(bytes.contains("<dc:title>kept</dc:title>") == metadata.contains("kept"), qPrintable(what));
-                    platform::PictureOrigin again;
-                    platform::ReadMetadata(bytes, again);
-                    const QByteArray icc = platform::IccProfile(again);
+                    codec::PictureOrigin again;
+                    codec::ReadMetadata(bytes, again);
+                    const QByteArray icc = codec::IccProfile(again);
                     QVERIFY2(icc.isEmpty() || (kept && icc.mid(16, 4) == "GRAY"), qPrintable(what));
                 }
         }

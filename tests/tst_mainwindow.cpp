@@ -35,7 +35,7 @@ class TestMainWindow : public QObject {
         const QString p = dir.filePath(name);
         const platform::Surface s = MakePicture(w, h, seed);
         if (name.endsWith(".png"))
-            platform::DCSavetoPNG(s, w, h, p, 1);
+            codec::DCSavetoPNG(s, w, h, p, 1);
         else
             s.save(p);
         return p;
@@ -63,7 +63,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QCOMPARE(w.windowTitle(), QString("Pixmend"));
         QCOMPARE(w.FLD[0]->text(), basCommon::ImageFront); // path shown, view empty
-        QVERIFY(w.View->PicImg.isNull());
+        QVERIFY(w.View->Document()->PicImg().isNull());
         QCOMPARE(w.LBL[0]->text(), QString("前景の絵"));
         const QStringList captions{"補正", "戻す", "ｵﾌﾟｼｮﾝ", "保存", "閉じる"};
         for (int i = 0; i < 5; ++i)
@@ -101,7 +101,7 @@ private slots:
         const QString png = picture("typed.png", 30, 20), bmp = picture("b.bmp", 50, 30, 2);
         const QString fifo = dir.filePath("fifo.png"), cut = dir.filePath("cut.jpeg");
         QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-        QVERIFY(platform::DCSavetoJPEG(MakePicture(64, 48, 2), 64, 48, cut, 10, false) == 0);
+        QVERIFY(codec::DCSavetoJPEG(MakePicture(64, 48, 2), 64, 48, cut, 10, false) == 0);
         QVERIFY(WriteAll(cut, ReadAll(cut).left(int(QFileInfo(cut).size() / 2))));
         ScriptedDialogs dialogs;
         frmMain w;
@@ -113,14 +113,14 @@ private slots:
             QTest::keyClick(w.FLD[0], Qt::Key_Return, Qt::ShiftModifier);
         };
         enter(png);
-        QCOMPARE(w.View->PicImg.size(), QSize(30, 20));
-        w.View->Committed = {2, 2, 12, 12};
+        QCOMPARE(w.View->Document()->PicImg().size(), QSize(30, 20));
+        w.View->Commit({2, 2, 12, 12});
         QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
-        const QImage retouched = w.View->PicImg.copy();
+        const QImage retouched = w.View->Document()->PicImg().copy();
         // Passing through the field unchanged reads nothing again.
         w.FLD[0]->setFocus();
         w.BTN[0]->setFocus(Qt::TabFocusReason);
-        QCOMPARE(w.View->PicImg, retouched);
+        QCOMPARE(w.View->Document()->PicImg(), retouched);
 
         const QList<QPair<QString, QString>> failures{{dir.filePath("missing.png"), "見つかりません"},
                                                       {fifo, "通常のファイルではありません"},
@@ -129,8 +129,8 @@ private slots:
             dialogs.messages.clear();
             dialogs.messageAnswers = {platform::IDNO}; // 保存しない, then the open fails
             enter(path);
-            QCOMPARE(w.View->PicImg, retouched);
-            QCOMPARE(w.View->ShownPath, png);
+            QCOMPARE(w.View->Document()->PicImg(), retouched);
+            QCOMPARE(w.View->Document()->Path(), png);
             QCOMPARE(w.FLD[0]->text(), png);
             QCOMPARE(dialogs.messages.size(), 2);
             QCOMPARE(dialogs.messages[1].title, QString("読み込みエラー"));
@@ -148,17 +148,17 @@ private slots:
         w.FLD[0]->setFocus();
         w.FLD[0]->setText(bmp);
         w.BTN[2]->setFocus(Qt::MouseFocusReason);
-        QCOMPARE(w.View->PicImg.size(), QSize(50, 30));
+        QCOMPARE(w.View->Document()->PicImg().size(), QSize(50, 30));
         dialogs.messages.clear();
         enter(cut);
-        QCOMPARE(w.View->ShownPath, cut);
+        QCOMPARE(w.View->Document()->Path(), cut);
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.messages[0].text.contains("途中で終わっています"));
 
         // A dropped file list opens each picture in turn, after one question
         // for all of them; dropped text is no file list.
         const QString gif = DataPath("data/loads/two-frames.gif");
-        w.View->Committed = {1, 1, 9, 9};
+        w.View->Commit({1, 1, 9, 9});
         QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
         dialogs.messages.clear();
         dialogs.messageAnswers = {platform::IDNO};
@@ -169,7 +169,7 @@ private slots:
         w.AREA_OLEDragDrop(0, DroppedFiles(&files));
         QCOMPARE(dialogs.messages.size(), 1);
         QCOMPARE(w.FLD[0]->text(), gif);
-        QCOMPARE(w.View->PicImg.size(), QSize(2, 1));
+        QCOMPARE(w.View->Document()->PicImg().size(), QSize(2, 1));
         // The browse button: the Open dialog as designed; a cancel changes nothing.
         dialogs.fileAnswers << platform::FileDialogResult{bmp, 1} << platform::FileDialogResult{};
         w.DBTN_Click(0);
@@ -210,30 +210,30 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QCOMPARE(w.windowTitle(), QString("Pixmend - undo.png[*]"));
-        const QImage loaded = w.View->PicImg.copy();
-        w.View->Committed = {10, 10, 40, 30};
+        const QImage loaded = w.View->Document()->PicImg().copy();
+        w.View->Commit({10, 10, 40, 30});
         QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
-        const QImage first = w.View->PicImg.copy();
+        const QImage first = w.View->Document()->PicImg().copy();
         w.OPT[2]->setChecked(true);
-        w.View->Committed = {99, 60, 30, 0}; // reaches the top and right edges
+        w.View->Commit({99, 60, 30, 0}); // reaches the top and right edges
         QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
-        const QImage second = w.View->PicImg.copy();
+        const QImage second = w.View->Document()->PicImg().copy();
         QVERIFY(w.isWindowModified() && first != loaded && second != first);
 
         w.FLD[0]->setFocus(); // the shortcuts work from the path field too
         QTest::keyClick(w.FLD[0], Qt::Key_Z, Qt::ControlModifier);
         QTest::keyClick(w.FLD[0], Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(w.View->PicImg, loaded);
+        QCOMPARE(w.View->Document()->PicImg(), loaded);
         QVERIFY(!w.isWindowModified());
         QCOMPARE(w.AREA[0]->BackBuffer().pixel(20, 20), loaded.pixel(20, 20)); // repainted
         QTest::keyClick(w.FLD[0], Qt::Key_Y, Qt::ControlModifier);
-        QCOMPARE(w.View->PicImg, first);
+        QCOMPARE(w.View->Document()->PicImg(), first);
         QTest::keyClick(w.FLD[0], Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(w.View->PicImg, second);
+        QCOMPARE(w.View->Document()->PicImg(), second);
         QVERIFY(!w.Redo() && w.Undo());
-        w.View->Committed = {50, 50, 60, 60}; // a new retouch after an undo drops the redo
+        w.View->Commit({50, 50, 60, 60}); // a new retouch after an undo drops the redo
         QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
-        QVERIFY(!w.RetouchHistory().CanRedo());
+        QVERIFY(!w.Document->History().CanRedo());
 
         // キャンセル stays; 保存 whose Save dialog is cancelled stays; 保存
         // that saves goes on, and the title names the file saved.
@@ -248,7 +248,7 @@ private slots:
         dialogs.messageAnswers = {platform::IDYES};
         dialogs.fileAnswers << platform::FileDialogResult{dir.filePath("kept.png"), 1};
         QVERIFY(w.close());
-        QCOMPARE(QImage(dir.filePath("kept.png")), w.View->PicImg);
+        QCOMPARE(QImage(dir.filePath("kept.png")), w.View->Document()->PicImg());
         QCOMPARE(w.windowTitle(), QString("Pixmend - kept.png[*]"));
         QVERIFY(!w.isWindowModified());
         QVERIFY(w.Undo() && w.isWindowModified()); // unlike the file saved again
@@ -273,15 +273,15 @@ private slots:
         QVERIFY(dialogs.messages[0].text.contains("範囲を選択してから補正してください。"));
         w.View->AREA_MouseDown(0, 1, 0, 5, 5);
         QTest::keyClick(w.BTN[0], Qt::Key_Escape); // as the right click
-        QVERIFY(w.View->Selecting == 0 && !w.AREA[0]->SelLinesVisible);
-        w.View->Committed = {10, 10, 30, 20};
-        const QImage before = w.View->PicImg.copy();
+        QVERIFY(w.View->Selecting() == 0 && !w.AREA[0]->SelLinesVisible);
+        w.View->Commit({10, 10, 30, 20});
+        const QImage before = w.View->Document()->PicImg().copy();
         w.BTN_Click(0); // a committed rectangle no longer shown is not repainted
-        QVERIFY(dialogs.messages.size() == 2 && w.View->PicImg == before);
+        QVERIFY(dialogs.messages.size() == 2 && w.View->Document()->PicImg() == before);
         w.View->ShowSelLines(true);
         w.AREA[0]->setFocus();
         QTest::keyClick(w.AREA[0], Qt::Key_Return); // Enter on the view: 補正
-        QVERIFY(w.View->PicImg != before);
+        QVERIFY(w.View->Document()->PicImg() != before);
         dialogs.fileAnswers << platform::FileDialogResult{} << platform::FileDialogResult{};
         QTest::keyClick(w.AREA[0], Qt::Key_S, Qt::ControlModifier);
         QTest::keyClick(w.AREA[0], Qt::Key_O, Qt::ControlModifier);
@@ -297,7 +297,7 @@ private slots:
         dialogs.fileAnswers << platform::FileDialogResult{other, 1} << platform::FileDialogResult{};
         dialogs.messageAnswers = {platform::IDNO};
         QTest::keyClick(w.AREA[0], Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(w.View->ShownPath, other);
+        QCOMPARE(w.View->Document()->Path(), other);
         QTest::keyClick(w.AREA[0], Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(dialogs.fileRequests.last().folder, elsewhere.path());
         dialogs.messageAnswers = {platform::IDNO}; // let the retouch go on closing

@@ -27,6 +27,20 @@
 
 using namespace testsupport;
 
+namespace {
+
+// A document holding picture, running its jobs as the window does, with the
+// progress dialog after delayMs.
+std::unique_ptr<document::PictureDocument> DocOf(const platform::Surface& picture, int delayMs = files::kProgressDelayMs)
+{
+    auto doc = std::make_unique<document::PictureDocument>();
+    doc->SetJobRunner(files::ProgressRunner(nullptr, delayMs));
+    doc->SetPicture(picture);
+    return doc;
+}
+
+} // namespace
+
 class TestSaving : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
@@ -36,7 +50,7 @@ class TestSaving : public QObject {
                             files::SaveOptions options = {})
     {
         d.fileAnswers << platform::FileDialogResult{typed, filter};
-        return files::SaveImageFile(nullptr, pic, options);
+        return files::SaveImageFile(nullptr, *DocOf(pic), options);
     }
 
 private slots:
@@ -85,21 +99,21 @@ private slots:
         QVERIFY(QFile::copy(PhotoPath("nature/Storm.jpg"), photo));
         const qint64 size = QFileInfo(photo).size();
         frmMain w;
-        QVERIFY(w.View->SetupView(photo));
+        QVERIFY(w.View->SetupView(photo).done());
         for (int round = 0; round < 2; ++round) {
-            w.View->Committed = {100 + 300 * round, 100, 500 + 300 * round, 160};
+            w.View->Commit({100 + 300 * round, 100, 500 + 300 * round, 160});
             QCOMPARE(w.Retouch(), retouch::RetouchResult::Done);
             d.fileAnswers << platform::FileDialogResult{photo, 3};
             d.messageAnswers << platform::IDYES;
             QCOMPARE(w.SaveImageFile(), files::SaveOutcome::Saved);
             QVERIFY2(std::abs(QFileInfo(photo).size() - size) < size / 50, qPrintable(QString::number(round)));
         }
-        QVERIFY(MeanDifference(QImage(photo), w.View->PicImg) < 1.0);
+        QVERIFY(MeanDifference(QImage(photo), w.View->Document()->PicImg()) < 1.0);
         // Taken back after the save, the retouch is not in the next one.
         QVERIFY(w.Undo());
         d.fileAnswers << platform::FileDialogResult{dir.filePath("undone.jpg"), 3};
         QCOMPARE(w.SaveImageFile(), files::SaveOutcome::Saved);
-        QVERIFY(MeanDifference(QImage(dir.filePath("undone.jpg")).copy(400, 100, 400, 60), w.View->PicImg.copy(400, 100, 400, 60)) < 1.0);
+        QVERIFY(MeanDifference(QImage(dir.filePath("undone.jpg")).copy(400, 100, 400, 60), w.View->Document()->PicImg().copy(400, 100, 400, 60)) < 1.0);
     }
 
     void overwriteQuestion()
@@ -127,12 +141,14 @@ private slots:
         ScriptedDialogs d;
         const QString full = dir.filePath("s.bin");
         QVERIFY(WriteAll(full, "x"));
-        QCOMPARE(files::FileStatus(full + "/x.png"), int16_t(-1));
+        int number = 0;
+        QCOMPARE(files::FileStatus(full + "/x.png", &number), int16_t(-1));
+        QCOMPARE(number, 76);
+        QCOMPARE(save(d, full + "/x.png", 1), files::SaveOutcome::SystemError);
         QCOMPARE(d.messages.size(), 1);
         QCOMPARE(d.messages[0].title, QString("システムエラー"));
         QCOMPARE(d.messages[0].text, QString("76:パスが見つかりません。"));
         QCOMPARE(d.messages[0].style, 16);
-        QCOMPARE(save(d, full + "/x.png", 1), files::SaveOutcome::SystemError);
     }
 
     void failedSavesAreToldAndKeepTheOldFile()
@@ -196,20 +212,21 @@ private slots:
         });
         probe.start();
         d.fileAnswers << platform::FileDialogResult{dir.filePath("slow.png"), 1};
-        QCOMPARE(files::SaveImageFile(nullptr, tall, {50, 0, 2}, 0), files::SaveOutcome::Saved);
+        QCOMPARE(files::SaveImageFile(nullptr, *DocOf(tall, 0), {50, 0, 2}), files::SaveOutcome::Saved);
         QCOMPARE(label, QString("画像を保存しています…"));
         QVERIFY(busy);
         QVERIFY(!QGuiApplication::overrideCursor());
 
         label.clear();
         d.fileAnswers << platform::FileDialogResult{dir.filePath("quick.png"), 1};
-        QCOMPARE(files::SaveImageFile(nullptr, MakePicture(8, 8), {50, 0, 1}), files::SaveOutcome::Saved);
+        QCOMPARE(files::SaveImageFile(nullptr, *DocOf(MakePicture(8, 8)), {50, 0, 1}), files::SaveOutcome::Saved);
         QVERIFY(label.isEmpty());
 
         // Loading shows the same.
         busy = false;
-        platform::LoadReport report;
-        QCOMPARE(files::LoadPictureShowingProgress(nullptr, dir.filePath("slow.png"), &report, 0).size(), tall.size());
+        const auto loader = DocOf({}, 0);
+        QVERIFY(loader->Load(dir.filePath("slow.png")).done());
+        QCOMPARE(loader->PicImg().size(), tall.size());
         QCOMPARE(label, QString("画像を読み込んでいます…"));
         QVERIFY(busy);
         QVERIFY(!QGuiApplication::overrideCursor());
@@ -234,14 +251,14 @@ private slots:
         canceller.start(1);
         d.fileAnswers << platform::FileDialogResult{target, 1};
         d.messageAnswers << platform::IDYES;
-        QCOMPARE(files::SaveImageFile(nullptr, big, {50, 0, 2}, 0), files::SaveOutcome::Cancelled);
+        QCOMPARE(files::SaveImageFile(nullptr, *DocOf(big, 0), {50, 0, 2}), files::SaveOutcome::Cancelled);
         QCOMPARE(ReadAll(target), QByteArray("the old file"));
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList("big.png"));
         const platform::Surface bigger = MakePicture(4000, 4000, 6); // long enough to be cancelled
-        QVERIFY(platform::DCSavetoPNG(bigger, 4000, 4000, target, 1) == 0);
-        platform::LoadReport report;
-        QVERIFY(files::LoadPictureShowingProgress(nullptr, target, &report, 0).isNull());
-        QVERIFY(report.cancelled);
+        QVERIFY(codec::DCSavetoPNG(bigger, 4000, 4000, target, 1) == 0);
+        const auto loader = DocOf(pic, 0);
+        QCOMPARE(loader->Load(target).kind, document::Outcome::Cancelled);
+        QCOMPARE(loader->PicImg(), pic);
     }
 
     void optionsDialog()

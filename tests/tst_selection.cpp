@@ -56,7 +56,7 @@ private slots:
         QVERIFY(!photo.isNull());
         photoPng = dir.filePath("storm.png");
         const QImage part = photo.copy(0, 0, 640, 480).convertToFormat(QImage::Format_RGB32);
-        QCOMPARE(platform::DCSavetoPNG(part, 640, 480, photoPng, 1), 0);
+        QCOMPARE(codec::DCSavetoPNG(part, 640, 480, photoPng, 1), 0);
     }
 
     // Two left clicks commit (in any corner order, the outline the same);
@@ -66,28 +66,28 @@ private slots:
     {
         auto w = open(photoPng); // opened before the window is shown, as at start-up: on view
         PictureView* v = w->View;
-        QCOMPARE(w->AREA[0]->grab().toImage().pixel(100, 80) & 0xFFFFFF, v->PicImg.pixel(99, 79) & 0xFFFFFF);
+        QCOMPARE(w->AREA[0]->grab().toImage().pixel(100, 80) & 0xFFFFFF, v->Document()->PicImg().pixel(99, 79) & 0xFFFFFF);
         auto outline = [&] { return Outline(w->AREA[0]); };
         v->AREA_MouseDown(0, 4, 0, 5, 5);
-        QCOMPARE(v->Selecting, int16_t(0));
+        QCOMPARE(v->Selecting(), int16_t(0));
         v->AREA_MouseDown(0, 1, 0, 10, 12);
-        QVERIFY(v->Selecting == 1 && w->AREA[0]->SelLinesVisible);
+        QVERIFY(v->Selecting() == 1 && w->AREA[0]->SelLinesVisible);
         v->AREA_MouseMove(0, 0, 0, 3, 4);
-        QCOMPARE(v->Live, (SelRect{10, 12, 3, 4}));
+        QCOMPARE(v->Live(), (SelRect{10, 12, 3, 4}));
         v->AREA_MouseDown(0, 1, 0, 3, 4);
-        QCOMPARE(v->Selecting, int16_t(0));
-        QCOMPARE(v->Committed, (SelRect{10, 12, 3, 4}));
+        QCOMPARE(v->Selecting(), int16_t(0));
+        QCOMPARE(v->Committed(), (SelRect{10, 12, 3, 4}));
         QCOMPARE(outline(), QRectF(QPointF(3, 4), QPointF(10, 12)));
         v->AREA_MouseMove(0, 0, 0, 100, 100);
-        QCOMPARE(v->Committed, (SelRect{10, 12, 3, 4}));
+        QCOMPARE(v->Committed(), (SelRect{10, 12, 3, 4}));
         QCOMPARE(outline(), QRectF(QPointF(3, 4), QPointF(10, 12)));
         v->AREA_MouseDown(0, 1, 0, 5, 5);
         v->AREA_MouseDown(0, 2, 0, 9, 9); // right while banding
-        QVERIFY(v->Selecting == 0 && !w->AREA[0]->SelLinesVisible);
-        QCOMPARE(v->Committed, (SelRect{10, 12, 3, 4}));
+        QVERIFY(v->Selecting() == 0 && !w->AREA[0]->SelLinesVisible);
+        QCOMPARE(v->Committed(), (SelRect{10, 12, 3, 4}));
         v->AREA_MouseDown(0, 1, 0, 7, 7);
         v->AREA_MouseDown(0, 1, 0, 7, 7);
-        QCOMPARE(v->Committed, (SelRect{7, 7, 7, 7}));
+        QCOMPARE(v->Committed(), (SelRect{7, 7, 7, 7}));
 
         // Press, drag and release marks one too; a release less than 4
         // pixels away leaves the first of two clicks; the second click
@@ -95,13 +95,13 @@ private slots:
         v->AREA_MouseDown(0, 1, 0, 10, 20);
         v->AREA_MouseMove(0, 0, 0, 60, 50);
         v->AREA_MouseUp(0, 1, 0, 60, 50);
-        QVERIFY(v->Selecting == 0 && v->Committed == (SelRect{10, 20, 60, 50}));
+        QVERIFY(v->Selecting() == 0 && v->Committed() == (SelRect{10, 20, 60, 50}));
         v->AREA_MouseDown(0, 1, 0, 30, 30);
         v->AREA_MouseUp(0, 1, 0, 33, 27);
-        QCOMPARE(v->Selecting, int16_t(1));
+        QCOMPARE(v->Selecting(), int16_t(1));
         v->AREA_MouseDown(0, 1, 0, 80, 70); // a pen's press
         v->AREA_MouseUp(0, 1, 0, 80, 70);
-        QCOMPARE(v->Committed, (SelRect{30, 30, 80, 70}));
+        QCOMPARE(v->Committed(), (SelRect{30, 30, 80, 70}));
         QCOMPARE(outline(), QRectF(QPointF(30, 30), QPointF(80, 70)));
     }
 
@@ -121,9 +121,9 @@ private slots:
         w->VSCR[0]->setValue(40);
         const MarqueeLine& l0 = w->AREA[0]->SelLine[0];
         QVERIFY(l0.X1 == 20.f && l0.Y1 == 20.f && l0.X2 == 50.f);
-        QCOMPARE(w->AREA[0]->BackBuffer().pixel(0, 0), v->PicImg.pixel(30, 40));
+        QCOMPARE(w->AREA[0]->BackBuffer().pixel(0, 0), v->Document()->PicImg().pixel(30, 40));
         v->AREA_MouseDown(0, 1, 0, 0, 0);
-        QCOMPARE(v->Committed, (SelRect{50, 60, 30, 40}));
+        QCOMPARE(v->Committed(), (SelRect{50, 60, 30, 40}));
 
         // The wheel scrolls three lines of 20 pixels a notch, Shift+wheel
         // sideways; an arrow steps a tenth of the view (16 at least), the
@@ -143,24 +143,24 @@ private slots:
         QCOMPARE(w->VSCR[0]->pageStep(), hv - w->VSCR[0]->singleStep());
         w->HSCR[0]->setSliderDown(true);
         w->HSCR[0]->setSliderPosition(77);
-        QCOMPARE(w->AREA[0]->BackBuffer().pixel(0, 0), v->PicImg.pixel(77, 100));
+        QCOMPARE(w->AREA[0]->BackBuffer().pixel(0, 0), v->Document()->PicImg().pixel(77, 100));
         w->HSCR[0]->setSliderDown(false);
-        v->Committed = {10, 10, 100, 60};
+        v->Commit({10, 10, 100, 60});
         QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
-        const QImage retouched = v->PicImg.copy();
+        const QImage retouched = v->Document()->PicImg().copy();
         w->VSCR[0]->setValue(480);
         QVERIFY(QFile::remove(copy));
         w->resize(500, 400);
         QTRY_COMPARE(w->AREA[0]->width(), 500 - 113);
-        QCOMPARE(v->PicImg, retouched);
+        QCOMPARE(v->Document()->PicImg(), retouched);
         QCOMPARE(w->VSCR[0]->value(), 480 - w->AREA[0]->DrawHeight()); // clamped to the new end
         QCOMPARE(w->AREA[0]->BackBuffer().pixel(0, 0), retouched.pixel(77, w->VSCR[0]->value()));
         std::tie(wv, hv) = std::pair(w->AREA[0]->DrawWidth(), w->AREA[0]->DrawHeight());
         for (int extra : {0, 1}) {
             const QString p = dir.filePath(QString("edge%1.png").arg(extra));
             platform::Surface s = MakePicture(wv + extra, hv + extra, 3);
-            QCOMPARE(platform::DCSavetoPNG(s, s.width(), s.height(), p, 1), 0);
-            QVERIFY(v->SetupView(p));
+            QCOMPARE(codec::DCSavetoPNG(s, s.width(), s.height(), p, 1), 0);
+            QVERIFY(v->SetupView(p).done());
             QCOMPARE(v->Zoom() < 1.0, extra == 1); // opened fitted only when larger than the view
             v->ZoomTo(1.0, QPointF(0, 0));
             QCOMPARE(w->HSCR[0]->isVisible(), extra == 1);
@@ -183,7 +183,7 @@ private slots:
         auto w = open(photoPng);
         PictureView* v = w->View;
         ViewArea* area = w->AREA[0];
-        const platform::Surface& pic = v->PicImg;
+        const platform::Surface& pic = v->Document()->PicImg();
         auto mean = [&](int x, int y) { // of the 2 x 2 pixels at (2x, 2y), give or take a level
             int c[3] = {};
             for (int dy : {0, 1})
@@ -201,7 +201,7 @@ private slots:
             return std::abs(qRed(a) - qRed(b)) <= 1 && std::abs(qGreen(a) - qGreen(b)) <= 1 && std::abs(qBlue(a) - qBlue(b)) <= 1;
         };
         QVERIFY(shows(70, 33));
-        w->View->Committed = {120, 50, 180, 90};
+        w->View->Commit({120, 50, 180, 90});
         QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
         QVERIFY(shows(70, 33)); // the reduced copy follows the retouch
         QVERIFY(w->Undo());
@@ -220,7 +220,7 @@ private slots:
         v->AREA_MouseDown(0, 1, 0, 30, 40);
         v->AREA_MouseMove(0, 0, 0, 49, 61);
         v->AREA_MouseDown(0, 1, 0, 49, 61);
-        QCOMPARE(v->Committed, (SelRect{70, 40, 79, 50}));
+        QCOMPARE(v->Committed(), (SelRect{70, 40, 79, 50}));
         const MarqueeLine& top = area->SelLine[0];
         QVERIFY2(top.X1 == 30.f - 30 % 2 && top.X2 == 2 * 80 - 1 - v->H() && top.Y1 == 40.f,
                  qPrintable(QString("%1 %2 %3").arg(top.X1).arg(top.X2).arg(top.Y1)));
@@ -238,27 +238,26 @@ private slots:
     {
         auto w = open(photoPng);
         PictureView* v = w->View;
-        const platform::Surface original = v->PicImg.copy();
+        const platform::Surface original = v->Document()->PicImg().copy();
         platform::Surface want = original.copy();
         SelRect r{96, 40, 148, 84}; // at 25 % a click picks the first pixel of a view pixel's four
         QCOMPARE(retouch::Retouch(want, r, retouch::FillMode::Vertical), retouch::RetouchResult::Done);
         for (double zoom : {2.0, 0.25}) {
-            v->PicImg = original.copy();
-            v->PictureReplaced();
+            v->Document()->SetPicture(original.copy());
             v->ZoomTo(zoom, QPointF(0, 0));
             w->HSCR[0]->setValue(zoom > 1 ? 150 : 0);
             auto view = [&](int p, int scroll) { return float(std::floor(p * zoom) - scroll + (zoom > 1 ? 1 : 0)); };
             v->AREA_MouseDown(0, 1, 0, view(96, v->H()), view(40, v->V()));
             v->AREA_MouseMove(0, 0, 0, view(148, v->H()), view(84, v->V()));
-            QCOMPARE(w->Loupe->Image().pixel(35, 35), v->PicImg.pixel(148, 84)); // the pointer's own pixel
+            QCOMPARE(w->Loupe->Image().pixel(35, 35), v->Document()->PicImg().pixel(148, 84)); // the pointer's own pixel
             v->AREA_MouseDown(0, 1, 0, view(148, v->H()), view(84, v->V()));
-            QCOMPARE(v->Committed, (SelRect{96, 40, 148, 84}));
+            QCOMPARE(v->Committed(), (SelRect{96, 40, 148, 84}));
             QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
-            QCOMPARE(FirstDifference(v->PicImg, want), QString());
+            QCOMPARE(FirstDifference(v->Document()->PicImg(), want), QString());
         }
-        v->PicImg = platform::MakeSurface(8660, 5774);
-        v->PicImg.fill(0xFF336699);
-        v->PictureReplaced();
+        platform::Surface plain = platform::MakeSurface(8660, 5774);
+        plain.fill(0xFF336699);
+        v->Document()->SetPicture(plain);
         v->ZoomFit();
         const int right = int(std::ceil(8660 * v->Zoom())) - 1, bottom = int(std::ceil(5774 * v->Zoom())) - 1;
         QVERIFY(right < w->AREA[0]->DrawWidth() && bottom < w->AREA[0]->DrawHeight());
@@ -312,13 +311,13 @@ private slots:
         QTest::keyPress(area, Qt::Key_Space);
         drag(Qt::LeftButton, QPoint(40, 70), QPoint(50, 50));
         QTest::keyRelease(area, Qt::Key_Space);
-        QVERIFY(v->H() == w.HSCR[0]->singleStep() + 10 * k && v->Selecting == 0); // panning marks nothing
+        QVERIFY(v->H() == w.HSCR[0]->singleStep() + 10 * k && v->Selecting() == 0); // panning marks nothing
 
         // The readout follows a wheel scroll and a zoom without a move.
         auto followed = [&](QPoint widget) {
             const float x = float((widget.x() - 1) * k), y = float((widget.y() - 1) * k);
             return v->Pointer == QPoint(int(v->PictureX(x)), int(v->PictureY(y)))
-                && w.Loupe->Image().pixel(35, 35) == v->PicImg.pixel(*v->Pointer);
+                && w.Loupe->Image().pixel(35, 35) == v->Document()->PicImg().pixel(*v->Pointer);
         };
         send(QEvent::MouseMove, Qt::NoButton, QPoint(30, 40));
         send(QEvent::None, Qt::NoButton, QPoint(30, 40), 120);
@@ -330,7 +329,7 @@ private slots:
         // picture's far corner: the same pixel under it at every step (at a
         // reduction, among those its view pixel covers).
         QTest::keyClick(&w, Qt::Key_0, Qt::ControlModifier);
-        const QPoint corner(int(v->PicImg.width() * v->Zoom()) / k - 3, int(v->PicImg.height() * v->Zoom()) / k - 3);
+        const QPoint corner(int(v->Document()->PicImg().width() * v->Zoom()) / k - 3, int(v->Document()->PicImg().height() * v->Zoom()) / k - 3);
         send(QEvent::MouseMove, Qt::NoButton, corner);
         const QPoint pixel = *v->Pointer;
         const float cx = float((corner.x() - 1) * k), cy = float((corner.y() - 1) * k);
@@ -345,8 +344,7 @@ private slots:
         QCOMPARE(v->Zoom(), v->FitScale());
 
         // A picture smaller than the view, zoomed in and back: no ghost.
-        v->PicImg = MakePicture(40, 30, 2);
-        v->PictureReplaced();
+        v->Document()->SetPicture(MakePicture(40, 30, 2));
         v->ZoomTo(4.0, QPointF(0, 0));
         v->ZoomTo(1.0, QPointF(0, 0));
         QCOMPARE(QColor(area->BackBuffer().pixel(100, 80)), area->BackColor);
@@ -357,10 +355,9 @@ private slots:
     void infoTextWhole()
     {
         auto w = open(photoPng);
-        w->View->PicImg = platform::MakeSurface(54321, 2);
-        w->View->PictureReplaced();
+        w->View->Document()->SetPicture(platform::MakeSurface(54321, 2));
         w->View->Pointer = QPoint(98765, 43210);
-        w->View->Committed = {0, 0, 99998, 99998};
+        w->View->Commit({0, 0, 99998, 99998});
         w->View->ShowSelLines(true);
         emit w->View->infoChanged();
         QVERIFY(w->info->text().contains("99998,99998\n99999\u202F×\u202F99999")
@@ -378,10 +375,10 @@ private slots:
         ViewArea* area = w->AREA[0];
         QCOMPARE(area->DrawWidth(), 2 * (area->width() - 2));
         QCOMPARE(area->BackBuffer().size(), QSize(area->DrawWidth(), area->DrawHeight()));
-        QCOMPARE(area->BackBuffer().pixel(101, 51), w->View->PicImg.pixel(101, 51));
+        QCOMPARE(area->BackBuffer().pixel(101, 51), w->View->Document()->PicImg().pixel(101, 51));
         QTest::mouseClick(area, Qt::LeftButton, {}, QPoint(11, 21));
-        QCOMPARE(w->View->Live.X1, 20);
-        QCOMPARE(w->View->Live.Y1, 40);
+        QCOMPARE(w->View->Live().X1, 20);
+        QCOMPARE(w->View->Live().Y1, 40);
         const QImage loupe = w->Loupe->grab().toImage();
         QCOMPARE(loupe.pixel(loupe.width() - 1, loupe.height() / 2), qRgb(0x40, 0x40, 0x40)); // the frame, whole
     }
@@ -411,7 +408,7 @@ private slots:
     void loupeShowsExactPixels()
     {
         auto w = open(photoPng);
-        const platform::Surface& pic = w->View->PicImg;
+        const platform::Surface& pic = w->View->Document()->PicImg();
         const platform::Surface& loupe = w->Loupe->Image();
         const QRgb background = w->Loupe->BackColor.rgb();
         w->View->AREA_MouseMove(0, 0, 0, 0, 0); // the top-left pixel
@@ -438,14 +435,14 @@ private slots:
         for (int mode = 0; mode < 3; ++mode) {
             auto w = open(photoPng);
             w->OPT[mode]->setChecked(true);
-            platform::Surface want = w->View->PicImg.copy();
+            platform::Surface want = w->View->Document()->PicImg().copy();
             w->View->AREA_MouseDown(0, 1, 0, 700, 500);
             w->View->AREA_MouseDown(0, 1, 0, 100, 50);
             QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
             SelRect r{100, 50, 639, 479};
-            QCOMPARE(w->View->Committed, r);
+            QCOMPARE(w->View->Committed(), r);
             retouch::Retouch(want, r, retouch::FillMode(mode));
-            QCOMPARE(FirstDifference(w->View->PicImg, want), QString());
+            QCOMPARE(FirstDifference(w->View->Document()->PicImg(), want), QString());
             QCOMPARE(w->AREA[0]->BackBuffer().pixel(150 - w->View->H(), 60 - w->View->V()), want.pixel(150, 60));
         }
     }
@@ -460,7 +457,7 @@ private slots:
             for (int x = 60; x < 160; ++x)
                 pic.setPixel(x, y, 0xFFFFFFFF);
         const QString path = dir.filePath("lettered.png");
-        QCOMPARE(platform::DCSavetoPNG(pic, 640, 480, path, 1), 0);
+        QCOMPARE(codec::DCSavetoPNG(pic, 640, 480, path, 1), 0);
         auto w = open(path);
         PictureView* v = w->View;
         w->OPT[3]->setChecked(true);
@@ -480,10 +477,10 @@ private slots:
         SelRect r{50, 90, 170, 122};
         QCOMPARE(retouch::Retouch(want, r, retouch::FillMode::Letters), retouch::RetouchResult::Done);
         QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
-        QCOMPARE(FirstDifference(v->PicImg, want), QString());
-        QCOMPARE(v->PicImg.pixel(52, 92), pic.pixel(52, 92)); // outside the mask: as it was
+        QCOMPARE(FirstDifference(v->Document()->PicImg(), want), QString());
+        QCOMPARE(v->Document()->PicImg().pixel(52, 92), pic.pixel(52, 92)); // outside the mask: as it was
         QVERIFY(w->Undo());
-        QCOMPARE(FirstDifference(v->PicImg, pic), QString());
+        QCOMPARE(FirstDifference(v->Document()->PicImg(), pic), QString());
         // A given mask is filled as it is: its left half here, not the bar's right end.
         std::vector<uint8_t> half = mask;
         for (size_t i = 0; i < half.size(); ++i)
@@ -495,9 +492,8 @@ private slots:
         // While 文字補正 runs off the window's thread nothing can change the
         // picture: not undo, another 補正, nor a drop; stopped, it changes nothing.
         platform::Surface noisy = MakePicture(1600, 1200, 5);
-        v->PicImg = noisy.copy();
-        v->PictureReplaced();
-        v->Committed = {5, 5, 1590, 1190};
+        v->Document()->SetPicture(noisy.copy());
+        v->Commit({5, 5, 1590, 1190});
         v->ShowSelLines(true);
         bool tried = false;
         QTimer::singleShot(30, w.get(), [&] {
@@ -507,9 +503,9 @@ private slots:
             w->AREA_OLEDragDrop(0, {photoPng});
         });
         QCOMPARE(w->Retouch(), retouch::RetouchResult::Done);
-        QVERIFY(tried && w->BTN[0]->isEnabled() && w->View->ShownPath == path);
+        QVERIFY(tried && w->BTN[0]->isEnabled() && w->View->Document()->Path().isEmpty());
         QVERIFY(w->Undo());
-        QCOMPARE(FirstDifference(v->PicImg, noisy), QString());
+        QCOMPARE(FirstDifference(v->Document()->PicImg(), noisy), QString());
         platform::Surface stopped = pic.copy();
         QCOMPARE(retouch::Retouch(stopped, r, retouch::FillMode::Letters, nullptr, [] { return false; }),
                  retouch::RetouchResult::Cancelled);

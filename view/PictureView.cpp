@@ -59,10 +59,12 @@ LoupeBlock LoupeClip(int64_t px, int64_t py, int64_t Wp, int64_t Hp)
     return b;
 }
 
-PictureView::PictureView(ViewArea* area, QScrollBar* hscr, QScrollBar* vscr, LoupeWidget* loupe,
-                         QObject* parent)
-    : QObject(parent), area_(area), hscr_(hscr), vscr_(vscr), loupe_(loupe)
+PictureView::PictureView(document::PictureDocument* doc, ViewArea* area, QScrollBar* hscr, QScrollBar* vscr,
+                         LoupeWidget* loupe, QObject* parent)
+    : QObject(parent), doc_(doc), area_(area), hscr_(hscr), vscr_(vscr), loupe_(loupe)
 {
+    connect(doc_, &document::PictureDocument::pictureReplaced, this, &PictureView::PictureReplaced);
+    connect(doc_, &document::PictureDocument::pictureChanged, this, &PictureView::PictureChanged);
     for (QScrollBar* bar : {hscr_, vscr_}) {
         bar->setMinimum(0);
         bar->setMaximum(0);
@@ -107,38 +109,32 @@ void PictureView::FitBar(QScrollBar* bar, int64_t picture, int view, int64_t wan
     bar->setVisible(hi > lo);
 }
 
-bool PictureView::SetupView(const QString& path, platform::LoadReport* report)
+document::Outcome PictureView::SetupView(const QString& path)
 {
-    // The new picture is decoded beside the old one and takes its place only
-    // when it loaded: a failed open must not throw away unsaved retouching.
-    platform::PictureOrigin origin;
-    platform::Surface loaded = files::LoadPictureShowingProgress(area_->window(), path, report,
-                                                                 files::kProgressDelayMs, &origin);
-    if (loaded.isNull()) {
-        if (PicImg.isNull())
-            area_->Cls();
-        return false;
-    }
+    const document::Outcome outcome = doc_->Load(path);
+    if (!outcome.done() && Pic().isNull())
+        area_->Cls();
+    return outcome;
+}
+
+void PictureView::PictureReplaced()
+{
     area_->Cls();
-    PicImg = std::move(loaded);
-    ShownPath = path;
-    Source = files::PictureSource{std::move(origin), {}};
-    reductions_.Build(PicImg);
+    reductions_.Build(Pic());
     mask_.clear();
     // As image viewers do: the whole picture first, never enlarged.
-    fit_ = PicImg.width() > area_->DrawWidth() || PicImg.height() > area_->DrawHeight();
+    fit_ = Pic().width() > area_->DrawWidth() || Pic().height() > area_->DrawHeight();
     scale_ = fit_ ? FitScale() : 1.0;
     pressAt_.reset();
-    emit pictureLoaded(path);
+    zoomAnchor_.reset();
     FitBars(true);
     PaintView();
     emit infoChanged();
-    return true;
 }
 
 void PictureView::FitView()
 {
-    if (PicImg.isNull()) {
+    if (Pic().isNull()) {
         area_->Cls();
         return;
     }
@@ -149,13 +145,13 @@ void PictureView::FitView()
         FitBars(false);
     }
     PaintView();
-    PlaceSelLines(Live);
+    PlaceSelLines(live_);
     if (fit_)
         emit infoChanged(); // the zoom shown under the loupe
 }
 
-int64_t PictureView::ContentWidth() const { return int64_t(std::ceil(PicImg.width() * scale_)); }
-int64_t PictureView::ContentHeight() const { return int64_t(std::ceil(PicImg.height() * scale_)); }
+int64_t PictureView::ContentWidth() const { return int64_t(std::ceil(Pic().width() * scale_)); }
+int64_t PictureView::ContentHeight() const { return int64_t(std::ceil(Pic().height() * scale_)); }
 
 void PictureView::FitBars(bool resetValues)
 {
@@ -173,15 +169,15 @@ const std::vector<double> PictureView::kZoomLevels{1.0 / 16, 1.0 / 8, 1.0 / 4, 1
 
 double PictureView::FitScale() const
 {
-    if (PicImg.isNull())
+    if (Pic().isNull())
         return 1.0;
     // The whole picture in the view, never enlarged.
-    return std::min({1.0, double(area_->DrawWidth()) / PicImg.width(), double(area_->DrawHeight()) / PicImg.height()});
+    return std::min({1.0, double(area_->DrawWidth()) / Pic().width(), double(area_->DrawHeight()) / Pic().height()});
 }
 
 void PictureView::ZoomTo(double scale, QPointF about)
 {
-    if (PicImg.isNull() || scale <= 0)
+    if (Pic().isNull() || scale <= 0)
         return;
     // The picture pixel under about stays under it: exactly from 100 % up,
     // among the pixels its view pixel covers below. Zoomed again without a
@@ -235,7 +231,7 @@ void PictureView::ZoomStep(int steps) { ZoomStep(steps, QPointF(area_->DrawWidth
 
 void PictureView::ZoomFit()
 {
-    if (PicImg.isNull())
+    if (Pic().isNull())
         return;
     scale_ = FitScale();
     fit_ = true;
@@ -257,15 +253,19 @@ void PictureView::ShowLetterMask(bool on)
 void PictureView::UpdateLetterMask()
 {
     mask_.clear();
-    if (!maskShown_ || PicImg.isNull() || Selecting != 0 || !area_->SelLinesVisible)
+    if (!maskShown_ || Pic().isNull() || selecting_ != 0 || !area_->SelLinesVisible)
         return;
-    retouch::SelRect r = Committed;
-    if (!retouch::OrderAndClamp(r, PicImg.width(), PicImg.height()))
+    retouch::SelRect r = committed_;
+    if (!retouch::OrderAndClamp(r, Pic().width(), Pic().height()))
         return;
-    // Read only: the picture is not detached or changed.
-    const retouch::WordPicture words{const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(PicImg.constBits())),
-                                     PicImg.width(), PicImg.height(), PicImg.bytesPerLine() / 4};
-    mask_ = retouch::FindLetters(words, r);
+    // A job of the document's: a large rectangle does not freeze the window.
+    // Meanwhile another rectangle may have been marked: this mask is then
+    // not the one to show.
+    const retouch::SelRect asked = committed_;
+    std::optional<std::vector<uint8_t>> found = doc_->FindLetters(r);
+    if (!found || !(committed_ == asked) || selecting_ != 0 || !area_->SelLinesVisible)
+        return;
+    mask_ = std::move(*found);
     maskRect_ = r;
 }
 
@@ -290,32 +290,26 @@ void PictureView::PaintLetterMask(platform::Surface& back) const
     }
 }
 
-void PictureView::PictureReplaced()
-{
-    reductions_.Build(PicImg);
-    FitView();
-}
-
 void PictureView::PictureChanged(const QRect& changed)
 {
-    reductions_.Update(PicImg, changed);
+    reductions_.Update(Pic(), changed);
     UpdateLetterMask();
     PaintView();
 }
 
 QString PictureView::InfoText() const
 {
-    if (PicImg.isNull())
+    if (Pic().isNull())
         return QString();
     QStringList lines;
     // One coordinate a line: five digits each still fit beside the view.
     lines << (Pointer ? QStringLiteral("x %1").arg(Pointer->x()) : QStringLiteral("x –"))
           << (Pointer ? QStringLiteral("y %1").arg(Pointer->y()) : QStringLiteral("y –"));
     // Narrow spaces about the ×: two five-digit sizes fit too.
-    lines << QStringLiteral("%1\u202F×\u202F%2").arg(PicImg.width()).arg(PicImg.height());
+    lines << QStringLiteral("%1\u202F×\u202F%2").arg(Pic().width()).arg(Pic().height());
     lines << QStringLiteral("%1 %").arg(QString::number(scale_ * 100, 'f', scale_ * 100 == std::floor(scale_ * 100) ? 0 : 1));
     if (area_->SelLinesVisible) {
-        retouch::SelRect r = Selecting == 1 ? Live : Committed;
+        retouch::SelRect r = selecting_ == 1 ? live_ : committed_;
         const int32_t x1 = std::min(r.X1, r.X2), x2 = std::max(r.X1, r.X2);
         const int32_t y1 = std::min(r.Y1, r.Y2), y2 = std::max(r.Y1, r.Y2);
         lines << QStringLiteral("%1,%2,").arg(x1).arg(y1) << QStringLiteral("%1,%2").arg(x2).arg(y2)
@@ -330,13 +324,13 @@ void PictureView::PaintView()
     // Where the picture does not reach (a small picture, or a zoom that kept
     // a pixel near the edge under the pointer) the background shows, not
     // what was drawn there before.
-    if (PicImg.isNull() || H() < 0 || V() < 0 || ContentWidth() - H() < back.width()
+    if (Pic().isNull() || H() < 0 || V() < 0 || ContentWidth() - H() < back.width()
         || ContentHeight() - V() < back.height())
         platform::Cls(back, area_->BackColor);
     if (scale_ == 1.0)
-        platform::BitBlt(back, 0, 0, back.width(), back.height(), PicImg, H(), V());
-    else if (!PicImg.isNull())
-        PaintZoomed(back, PicImg, reductions_, scale_, H(), V());
+        platform::BitBlt(back, 0, 0, back.width(), back.height(), Pic(), H(), V());
+    else if (!Pic().isNull())
+        PaintZoomed(back, Pic(), reductions_, scale_, H(), V());
     PaintLetterMask(back);
     area_->Refresh();
 }
@@ -359,7 +353,7 @@ void PictureView::Scrolled()
 void PictureView::Moved()
 {
     PaintView();
-    PlaceSelLines(Live);
+    PlaceSelLines(live_);
     FollowPointer();
 }
 
@@ -398,39 +392,55 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
 {
     const int32_t px = static_cast<int32_t>(PicturePoint(x, H()));
     const int32_t py = static_cast<int32_t>(PicturePoint(y, V()));
-    if (button == 1 && Selecting == 0) {
+    if (button == 1 && selecting_ == 0) {
         if (!mask_.empty()) {
             mask_.clear();
             PaintView();
         }
-        Selecting = 1;
-        Live = {px, py, px, py};
+        selecting_ = 1;
+        live_ = {px, py, px, py};
         pressAt_ = QPointF(x, y);
         AREA_MouseMove(index, button, shift, x, y);
         ShowSelLines(true);
     } else if (button == 1) {
         // The rectangle committed is the one the marquee shows, also when
         // no move reached this pixel first (a pen, a touch).
-        Live.X2 = px;
-        Live.Y2 = py;
-        Committed = Live;
-        Selecting = 0;
-        pressAt_.reset();
-        PlaceSelLines(Live);
-        if (maskShown_) {
-            UpdateLetterMask();
-            PaintView();
-        }
-        emit infoChanged();
+        live_.X2 = px;
+        live_.Y2 = py;
+        CommitLive();
     } else if (button == 2) {
         CancelSelection();
     }
 }
 
+void PictureView::Commit(const retouch::SelRect& rect)
+{
+    live_ = rect;
+    CommitLive();
+}
+
+void PictureView::CommitLive()
+{
+    committed_ = live_;
+    selecting_ = 0;
+    pressAt_.reset();
+    PlaceSelLines(live_);
+    emit rectangleCommitted(committed_);
+    // The same rectangle again (ordered after a retouch): the mask shown is
+    // still its own.
+    retouch::SelRect r = committed_;
+    const bool same = !mask_.empty() && retouch::OrderAndClamp(r, Pic().width(), Pic().height()) && r == maskRect_;
+    if (maskShown_ && !same) {
+        UpdateLetterMask();
+        PaintView();
+    }
+    emit infoChanged();
+}
+
 void PictureView::AREA_MouseUp(int index, int button, int shift, float x, float y)
 {
     const std::optional<QPointF> from = std::exchange(pressAt_, std::nullopt);
-    if (button != 1 || Selecting != 1 || !from)
+    if (button != 1 || selecting_ != 1 || !from)
         return;
     if (std::max(std::abs(x - from->x()), std::abs(y - from->y())) >= kDragCommit)
         AREA_MouseDown(index, button, shift, x, y);
@@ -438,7 +448,7 @@ void PictureView::AREA_MouseUp(int index, int button, int shift, float x, float 
 
 void PictureView::CancelSelection()
 {
-    Selecting = 0;
+    selecting_ = 0;
     pressAt_.reset();
     ShowSelLines(false);
     if (!mask_.empty()) {
@@ -453,22 +463,22 @@ void PictureView::AREA_MouseMove(int, int, int, float x, float y)
     // The loupe. Picture coordinates are 32-bit here, so a picture wider or
     // higher than 32767 pixels is magnified up to its far edge.
     const int64_t px = PicturePoint(x, H()), py = PicturePoint(y, V());
-    const LoupeBlock b = LoupeClip(px, py, PicImg.width(), PicImg.height());
-    if (px >= 0 && py >= 0 && px < PicImg.width() && py < PicImg.height())
+    const LoupeBlock b = LoupeClip(px, py, Pic().width(), Pic().height());
+    if (px >= 0 && py >= 0 && px < Pic().width() && py < Pic().height())
         Pointer = QPoint(int(px), int(py));
     else
         Pointer.reset();
     loupe_->Cls();
     if (b.w > 0 && b.v > 0)
-        platform::StretchBlt(loupe_->Image(), int(kLoupeScale * b.dx), int(kLoupeScale * b.dy), PicImg,
+        platform::StretchBlt(loupe_->Image(), int(kLoupeScale * b.dx), int(kLoupeScale * b.dy), Pic(),
                              int(b.sx), int(b.sy), int(b.w), int(b.v), kLoupeScale);
     loupe_->Refresh();
 
     // The rubber band.
-    if (Selecting == 1) {
-        Live.X2 = static_cast<int32_t>(px);
-        Live.Y2 = static_cast<int32_t>(py);
-        PlaceSelLines(Live);
+    if (selecting_ == 1) {
+        live_.X2 = static_cast<int32_t>(px);
+        live_.Y2 = static_cast<int32_t>(py);
+        PlaceSelLines(live_);
     }
     emit infoChanged();
 }
@@ -499,7 +509,7 @@ void PictureView::TMC_Timer()
     const QRgb colour = colours_.Next();
     loupe_->Shape1BorderColor = colour;
     loupe_->update();
-    area_->SelLineColour = Selecting == 1 ? colour : qRgb(255, 255, 255);
+    area_->SelLineColour = selecting_ == 1 ? colour : qRgb(255, 255, 255);
     if (area_->SelLinesVisible)
         area_->Refresh();
 }

@@ -1,10 +1,11 @@
 #pragma once
-// The scrolling view onto the working picture, the two-click selection with
-// its marquee, and the loupe. The widgets only report events in view
-// coordinates; everything they mean happens here, so it can be tested by
-// calling these handlers directly.
-#include "PictureFiles.h"
-#include "PictureLoader.h"
+// The scrolling view onto a picture document, the two-click selection with
+// its marquee, and the loupe. The view shows the document and turns pointer
+// events into picture coordinates; it changes the picture only through the
+// document. The widgets only report events in view coordinates; everything
+// they mean happens here, so it can be tested by calling these handlers
+// directly.
+#include "PictureDocument.h"
 #include "Reductions.h"
 #include "SelRect.h"
 #include "Surface.h"
@@ -43,21 +44,16 @@ private:
 class PictureView : public QObject {
     Q_OBJECT
 public:
-    PictureView(ViewArea* area, QScrollBar* hscr, QScrollBar* vscr, LoupeWidget* loupe,
-                QObject* parent = nullptr);
+    PictureView(document::PictureDocument* doc, ViewArea* area, QScrollBar* hscr, QScrollBar* vscr,
+                LoupeWidget* loupe, QObject* parent = nullptr);
 
-    // The working picture PicImg(0).
-    platform::Surface PicImg;
-    // The file the picture on view was read from; empty when none is.
-    QString ShownPath;
-    // Its origin and metadata, and the rectangles retouched since.
-    files::PictureSource Source;
+    document::PictureDocument* Document() const { return doc_; }
 
-    // Opens the file into the view: load, fit the scroll bars to the picture
-    // at position 0, paint. False when the file did not load; the picture on
-    // view (if any) then stays as it was. report tells why, or that a JPEG
-    // ended early and shows what it held.
-    bool SetupView(const QString& path, platform::LoadReport* report = nullptr);
+    // Opens the file into the document; the view then shows it fitted, at
+    // position 0. A failure leaves the picture on view (if any) as it was;
+    // the outcome tells why, or that a JPEG ended early and shows what it
+    // held.
+    document::Outcome SetupView(const QString& path);
     void PaintView();
     // After the view changed size: fits the scroll bars to the new size,
     // keeping the positions where they are still in range, and repaints from
@@ -79,11 +75,6 @@ public:
     void ZoomStep(int steps); // about the view's centre
     void ZoomFit();
     double FitScale() const;
-    // After a retouch, an undo or a redo changed these picture pixels.
-    void PictureChanged(const QRect& changed);
-    // PicImg was replaced other than by SetupView: the reduced copies are
-    // made again and the view fitted to it.
-    void PictureReplaced();
     // The picture pixel under view point (x, y).
     int64_t PictureX(float x) const { return PicturePoint(x, H()); }
     int64_t PictureY(float y) const { return PicturePoint(y, V()); }
@@ -102,10 +93,15 @@ public:
     std::optional<QPoint> Pointer;
     QString InfoText() const;
 
-    // Selection state.
-    int16_t Selecting = 0;
-    retouch::SelRect Live;      // SelAnchorX, SelAnchorY, SelCurX, SelCurY
-    retouch::SelRect Committed; // SelX1, SelY1, SelX2, SelY2
+    // Selection state: 1 while a rectangle is being drawn; the one being
+    // drawn (SelAnchorX, SelAnchorY, SelCurX, SelCurY); the one committed
+    // (SelX1, SelY1, SelX2, SelY2).
+    int16_t Selecting() const { return selecting_; }
+    const retouch::SelRect& Live() const { return live_; }
+    const retouch::SelRect& Committed() const { return committed_; }
+    // Commits rect as if it had been drawn (the marquee's visibility stays
+    // as it is).
+    void Commit(const retouch::SelRect& rect);
 
     void AREA_MouseDown(int index, int button, int shift, float x, float y);
     void AREA_MouseMove(int index, int button, int shift, float x, float y);
@@ -125,12 +121,19 @@ public:
     LoupeWidget* Loupe() const { return loupe_; }
 
 signals:
-    // A picture was loaded from path: the path field shows it.
-    void pictureLoaded(const QString& path);
+    // A rectangle was committed (the second click, a release after a drag).
+    void rectangleCommitted(const retouch::SelRect& rect);
     // The pointer, the zoom or the selection changed: InfoText is another.
     void infoChanged();
 
 private:
+    const platform::Surface& Pic() const { return doc_->PicImg(); }
+    // A new picture: the reduced copies are made again, the view fitted.
+    void PictureReplaced();
+    // A retouch, an undo or a redo changed these picture pixels.
+    void PictureChanged(const QRect& changed);
+    void CommitLive();
+
     // The bar's range holds the picture's extent and, when outside, also a
     // place beyond it: where a zoom that kept a pixel near an edge under the
     // pointer took the view, until the user scrolls back.
@@ -151,6 +154,7 @@ private:
     // the outer edges of their pixels at the current zoom.
     void ViewEdges(int32_t a, int32_t b, int scroll, float* va, float* vb) const;
 
+    document::PictureDocument* doc_;
     ViewArea* area_;
     QScrollBar* hscr_;
     QScrollBar* vscr_;
@@ -159,6 +163,9 @@ private:
     void UpdateLetterMask();
     void PaintLetterMask(platform::Surface& back) const;
 
+    int16_t selecting_ = 0;
+    retouch::SelRect live_;
+    retouch::SelRect committed_;
     double scale_ = 1.0;
     bool maskShown_ = false;
     std::vector<uint8_t> mask_;  // of maskRect_, row by row

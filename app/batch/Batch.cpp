@@ -1,6 +1,7 @@
 #include "Batch.h"
 
 #include "Codec.h"
+#include "PictureDocument.h"
 #include "PictureFiles.h"
 #include "RuntimeErrors.h"
 #include "StringRoutines.h"
@@ -489,18 +490,19 @@ Plan PlanRun(const Options& o)
 
 QString ProcessFile(const Job& job, const Options& o, QSize* size)
 {
-    platform::LoadReport report;
-    files::PictureSource source;
-    platform::Surface picture = files::LoadPicture(job.input, &report, {}, &source.origin);
-    if (picture.isNull())
-        return QStringLiteral("読み込めません (%1)").arg(platform::LoadFailureReason(report));
+    // The window's way through a picture, without the window: open, retouch
+    // each rectangle, save, all through one document.
+    document::PictureDocument doc;
+    const document::Outcome opened = doc.Load(job.input);
+    if (!opened.done())
+        return QStringLiteral("読み込めません (%1)").arg(opened.reason);
     // What a damaged file held is not worth writing, least of all over
     // the rest of the original.
-    if (report.truncated)
+    if (opened.truncated)
         return QStringLiteral("読み込めません (データが途中で終わっています)");
-    const int32_t W = picture.width(), H = picture.height();
+    const int32_t W = doc.PicImg().width(), H = doc.PicImg().height();
     if (size)
-        *size = picture.size();
+        *size = doc.PicImg().size();
     for (const GivenRect& given : o.rects) {
         retouch::SelRect rect = Resolve(given, W, H);
         const int32_t x1 = std::min(rect.X1, rect.X2), x2 = std::max(rect.X1, rect.X2);
@@ -508,21 +510,19 @@ QString ProcessFile(const Job& job, const Options& o, QSize* size)
         if (x2 < 0 || y2 < 0 || x1 > W - 1 || y1 > H - 1)
             return QStringLiteral("範囲 %1,%2,%3,%4 が画像 (%5 × %6) の外にあります")
                 .arg(rect.X1).arg(rect.Y1).arg(rect.X2).arg(rect.Y2).arg(W).arg(H);
-        if (retouch::Retouch(picture, rect, o.mode) == retouch::RetouchResult::TransferFailed)
+        if (doc.Retouch(rect, o.mode) == retouch::RetouchResult::TransferFailed)
             return QStringLiteral("補正できません (メモリが足りません)");
-        if (retouch::OrderAndClamp(rect, W, H))
-            source.retouched.push_back(QRect(QPoint(rect.X1, rect.Y1), QPoint(rect.X2, rect.Y2)));
     }
-    const QString& out = job.output;
-    int err = 0;
     const files::SaveOptions save{int16_t(o.jpegRate), int16_t(o.progressive ? -1 : 0),
                                   int16_t(o.pngRate >= 0 && o.pngRate <= 2 ? o.pngRate : 0),
                                   int16_t(o.keepQuality ? 1 : 0)};
-    const int status = files::WritePicture(picture, out, job.ext, save, &source, {}, &err);
-    if (status != platform::kCodecOk)
-        return QStringLiteral("%1 に保存できません (%2)").arg(out, status == platform::kCodecEncoderFailed ? QStringLiteral("符号化に失敗しました")
-                                                                 : status == platform::kCodecNoMemory  ? QStringLiteral("メモリが足りません")
-                                                                                                       : platform::SystemErrorReason(err));
+    const document::Outcome written = doc.Save(job.output, job.ext, save);
+    if (!written.done()) {
+        QString reason = written.reason;
+        if (reason.endsWith(QStringLiteral("。")))
+            reason.chop(1);
+        return QStringLiteral("%1 に保存できません (%2)").arg(job.output, reason);
+    }
     return QString();
 }
 

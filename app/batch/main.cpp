@@ -1,7 +1,7 @@
 #include "Batch.h"
 #include "Codec.h"
 #include "FileRead.h"
-#include "basCommon.h"
+#include "Settings.h"
 
 #include <QCoreApplication>
 
@@ -17,9 +17,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     batch::Options defaults;
     // The save options' defaults come from the window program's settings.
-    if (!basCommon::LoadSettings(QString(), /*quiet=*/true))
+    if (!basCommon::LoadSettings())
         return 2;
-    defaults.jpegRate = platform::ClampJpegRate(basCommon::JpegRate);
+    defaults.jpegRate = codec::ClampJpegRate(basCommon::JpegRate);
     defaults.progressive = basCommon::JpegPrgrs != 0;
     defaults.pngRate = basCommon::PngRate;
     // Not the window's choice to keep a JPEG's blocks: an archive's originals

@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace platform {
+namespace codec {
+using namespace platform;
 namespace {
 
 void RaiseQtAllocationLimit()
@@ -266,4 +267,4 @@ bool LoadRuntimePicture(const QString& path, Surface& out, LoadReport* report, c
     return LoadRuntimePictureData(data, out, report, progress);
 }
 
-} // namespace platform
+} // namespace codec

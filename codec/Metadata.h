@@ -11,14 +11,14 @@
 
 #include <vector>
 
-namespace platform {
+namespace codec {
 
 enum class SourceFormat { None, Jpeg, Png, Other };
 
 struct PictureOrigin {
     QString path;
     SourceFormat format = SourceFormat::None;
-    FileStamp stamp;     // the file as it was read
+    platform::FileStamp stamp; // the file as it was read
     QSize size;          // the picture as decoded (upright)
     int orientation = 1; // the Exif orientation the decoder applied
     int jpegComponents = 0; // a JPEG's colour components (1 grey, 3 YCbCr, 4 CMYK)
@@ -49,4 +49,4 @@ QByteArray ExifForSave(QByteArray tiff, bool orientationToOne);
 // The whole ICC profile of origin; empty when it has none.
 QByteArray IccProfile(const PictureOrigin& origin);
 
-} // namespace platform
+} // namespace codec

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-namespace platform {
+namespace codec {
 
 // libdeflate's level and whether each row takes the best of the five
 // filters (else Sub throughout) for a PNG rate: 1 fastest, 0 default, 2
@@ -24,4 +24,4 @@ PngRateSettings PngSettingsForRate(int rate);
 int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, int height, int rate,
                      const SaveProgress* progress, const std::vector<PngChunk>* chunks = nullptr);
 
-} // namespace platform
+} // namespace codec

@@ -13,7 +13,10 @@
 #include <functional>
 #include <vector>
 
-namespace platform {
+namespace codec {
+
+// The codecs read and write the platform's picture surfaces.
+using platform::Surface;
 
 // Rows written (or read) so far and the picture's height, called as the
 // work goes; returning false stops it (the writer then leaves no file).
@@ -79,4 +82,4 @@ int JpegQualityForRate(int rate);
 int PngLevelForRate(int rate);
 int PngFiltersForLevel(int level);
 
-} // namespace platform
+} // namespace codec

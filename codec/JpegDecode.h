@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform {
+namespace codec {
 
 // Progressive scans after which a JPEG is refused.
 inline constexpr int kJpegMaxScans = 500;
@@ -28,4 +28,4 @@ bool JpegDataLost(int msgCode);
 bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out, JpegDecodeInfo* info = nullptr,
                 const SaveProgress& progress = {});
 
-} // namespace platform
+} // namespace codec

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <vector>
 
-namespace platform {
+namespace codec {
+using namespace platform;
 namespace {
 
 void Put16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
@@ -70,4 +71,4 @@ int SaveBitmapFile(const Surface& dc, const QString& file, const SaveProgress& p
     return kCodecOk;
 }
 
-} // namespace platform
+} // namespace codec

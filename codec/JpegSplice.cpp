@@ -5,7 +5,8 @@
 #include <cstring>
 #include <memory>
 
-namespace platform {
+namespace codec {
+using namespace platform;
 namespace {
 
 // Zigzag position k holds the coefficient at natural position kNatural[k].
@@ -554,4 +555,4 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
     return true;
 }
 
-} // namespace platform
+} // namespace codec

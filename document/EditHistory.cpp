@@ -1,49 +1,78 @@
-#include "History.h"
+#include "EditHistory.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-namespace retouch {
+namespace document {
 
-void History::Clear()
+void EditHistory::Clear()
 {
     steps_.clear();
     next_ = 0;
     bytes_ = 0;
-    base_ = ++lastId_;
+    MarkSaved();
+    MarkOrigin();
 }
 
-void History::PopBack()
+std::vector<QRect> EditHistory::ChangedSinceOrigin() const
+{
+    std::vector<QRect> rects = origin_.detour;
+    for (size_t i = std::min(origin_.at, next_); i < std::max(origin_.at, next_); ++i)
+        rects.push_back(steps_[i].Rect());
+    return rects;
+}
+
+void EditHistory::DroppingRedo(Mark& mark) const
+{
+    // The steps that could be redone go. When the marked picture lay among
+    // them, the way back to it now runs through their rectangles.
+    for (size_t i = next_; i < mark.at; ++i)
+        mark.detour.push_back(steps_[i].Rect());
+    mark.at = std::min(mark.at, next_);
+}
+
+void EditHistory::DroppingFront(Mark& mark) const
+{
+    if (mark.at == 0)
+        mark.detour.push_back(steps_.front().Rect()); // marked before the step that goes
+    else
+        --mark.at;
+}
+
+void EditHistory::PopBack()
 {
     bytes_ -= size_t(steps_.back().pixels.sizeInBytes());
     steps_.pop_back();
 }
 
-bool History::Record(const platform::Surface& picture, const SelRect& sel)
+bool EditHistory::Record(const platform::Surface& picture, const retouch::SelRect& sel)
 {
     if (picture.isNull() || sel.X1 < 0 || sel.Y1 < 0 || sel.X2 < sel.X1 || sel.Y2 < sel.Y1
         || sel.X2 >= picture.width() || sel.Y2 >= picture.height())
         return false;
-    while (steps_.size() > next_)
-        PopBack();
-    Step step{++lastId_, sel.X1, sel.Y1, picture.copy(sel.X1, sel.Y1, sel.X2 - sel.X1 + 1, sel.Y2 - sel.Y1 + 1)};
+    Step step{sel.X1, sel.Y1, picture.copy(sel.X1, sel.Y1, sel.X2 - sel.X1 + 1, sel.Y2 - sel.Y1 + 1)};
     if (step.pixels.isNull())
         return false;
+    DroppingRedo(saved_);
+    DroppingRedo(origin_);
+    while (steps_.size() > next_)
+        PopBack();
     bytes_ += size_t(step.pixels.sizeInBytes());
     steps_.push_back(std::move(step));
     next_ = steps_.size();
     const size_t budget = std::max(size_t(picture.sizeInBytes()), kMinimumBudget);
     while (bytes_ > budget && steps_.size() > 1) {
+        DroppingFront(saved_);
+        DroppingFront(origin_);
         bytes_ -= size_t(steps_.front().pixels.sizeInBytes());
-        base_ = steps_.front().id;
         steps_.pop_front();
         --next_;
     }
     return true;
 }
 
-void History::DropRecorded()
+void EditHistory::DropRecorded()
 {
     if (!steps_.empty() && next_ == steps_.size()) {
         PopBack();
@@ -51,7 +80,7 @@ void History::DropRecorded()
     }
 }
 
-void History::Swap(platform::Surface& picture, Step& step)
+void EditHistory::Swap(platform::Surface& picture, Step& step)
 {
     const size_t rowBytes = size_t(step.pixels.width()) * 4;
     std::vector<uchar> row(rowBytes);
@@ -64,26 +93,26 @@ void History::Swap(platform::Surface& picture, Step& step)
     }
 }
 
-bool History::Undo(platform::Surface& picture, QRect* changed)
+bool EditHistory::Undo(platform::Surface& picture, QRect* changed)
 {
     if (!CanUndo())
         return false;
     Step& step = steps_[--next_];
     Swap(picture, step);
     if (changed)
-        *changed = QRect(QPoint(step.x, step.y), step.pixels.size());
+        *changed = step.Rect();
     return true;
 }
 
-bool History::Redo(platform::Surface& picture, QRect* changed)
+bool EditHistory::Redo(platform::Surface& picture, QRect* changed)
 {
     if (!CanRedo())
         return false;
     Step& step = steps_[next_++];
     Swap(picture, step);
     if (changed)
-        *changed = QRect(QPoint(step.x, step.y), step.pixels.size());
+        *changed = step.Rect();
     return true;
 }
 
-} // namespace retouch
+} // namespace document

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-namespace platform {
+namespace codec {
 
 // New DCT coefficients for a run of whole MCUs, quantised, in natural
 // order, 64 to a block. Per component the blocks of the MCUs, padding
@@ -35,4 +35,4 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
                           const std::vector<MarkerSegment>& segments, QByteArray* out,
                           const std::function<bool(int64_t, int64_t)>& keepGoing = {}, bool* cancelled = nullptr);
 
-} // namespace platform
+} // namespace codec

@@ -16,7 +16,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-namespace platform {
+namespace codec {
+using namespace platform;
 namespace {
 
 struct JpegErrors {
@@ -364,4 +365,4 @@ bool DecodeJpeg(const uint8_t* data, size_t size, Surface& out, JpegDecodeInfo* 
     return true;
 }
 
-} // namespace platform
+} // namespace codec

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <map>
 
-namespace platform {
+namespace codec {
+using namespace platform;
 namespace {
 
 const char kExifId[] = "Exif\0\0";                        // 6 bytes
@@ -418,4 +419,4 @@ std::vector<PngChunk> PngChunksFor(const PictureOrigin& origin)
     return out;
 }
 
-} // namespace platform
+} // namespace codec

@@ -21,7 +21,8 @@
 #include <thread>
 #include <vector>
 
-namespace platform {
+namespace codec {
+using namespace platform;
 namespace {
 
 enum Filter : uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
@@ -337,4 +338,4 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
     return rc;
 }
 
-} // namespace platform
+} // namespace codec

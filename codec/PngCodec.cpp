@@ -16,7 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace platform {
+namespace codec {
+using namespace platform;
 namespace {
 
 struct MemorySource {
@@ -213,4 +214,4 @@ int DCSavetoPNG(const Surface& dc, int32_t width, int32_t height, const QString&
     return rc;
 }
 
-} // namespace platform
+} // namespace codec

@@ -18,7 +18,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-namespace platform {
+namespace codec {
+using namespace platform;
 namespace {
 
 struct KeepErrors {
@@ -434,4 +435,4 @@ int SaveJpegKeepingBlocks(const Surface& picture, const PictureOrigin& origin, c
     return rc;
 }
 
-} // namespace platform
+} // namespace codec

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-namespace platform {
+namespace codec {
 
 // Writes file from the source named by origin: its DCT coefficients are
 // copied, and only the MCUs under the retouched rectangles (in the picture's
@@ -29,4 +29,4 @@ int SaveJpegKeepingBlocks(const Surface& picture, const PictureOrigin& origin, c
 QPoint StoredToUpright(int orientation, int width, int height, QPoint p);
 QPoint UprightToStored(int orientation, int width, int height, QPoint p);
 
-} // namespace platform
+} // namespace codec

@@ -5,11 +5,11 @@
 
 #include <QString>
 
-namespace platform {
+namespace codec {
 
 // What became of a load, for the message that tells the user.
 struct LoadReport {
-    ReadStatus read = ReadStatus::Ok; // the file itself
+    platform::ReadStatus read = platform::ReadStatus::Ok; // the file itself
     bool tooLarge = false;            // the picture's size is beyond the limit
     bool truncated = false;           // the data ended early; what it held was loaded
     bool cancelled = false;           // the user stopped it (set by whoever asked)
@@ -34,4 +34,4 @@ bool LoadRuntimePictureData(const QByteArray& data, Surface& out, LoadReport* re
 // Composites a picture with alpha over white into Format_RGB32.
 Surface OverWhite(const QImage& image);
 
-} // namespace platform
+} // namespace codec

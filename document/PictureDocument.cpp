@@ -1,0 +1,225 @@
+#include "PictureDocument.h"
+
+#include "JpegKeep.h"
+#include "LetterFill.h"
+#include "PictureLoader.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace document {
+
+namespace {
+
+// Read only: the fills' view of a picture that is not detached or changed.
+retouch::WordPicture ReadOnlyWords(const platform::Surface& picture)
+{
+    return {const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(picture.constBits())), picture.width(),
+            picture.height(), picture.bytesPerLine() / 4};
+}
+
+// The largest rectangle whose letters are found without a job.
+constexpr int64_t kQuickLetters = 256 * 1024;
+
+} // namespace
+
+PictureDocument::PictureDocument(QObject* parent) : QObject(parent) {}
+
+int PictureDocument::RunJob(Job job, const JobWork& work)
+{
+    busy_ = true;
+    emit busyChanged(true);
+    int rc;
+    try {
+        rc = runner_ ? runner_(job, work) : work([](int, int) { return true; });
+    } catch (const std::bad_alloc&) {
+        rc = codec::kCodecNoMemory;
+    }
+    busy_ = false;
+    emit busyChanged(false);
+    return rc;
+}
+
+Outcome PictureDocument::Load(const QString& path)
+{
+    if (busy_)
+        return Outcome::Stopped();
+    codec::LoadReport report;
+    codec::PictureOrigin origin;
+    platform::Surface loaded;
+    bool stopped = false;
+    RunJob(Job::Load, [&](const codec::SaveProgress& progress) {
+        loaded = files::LoadPicture(
+            path, &report,
+            [&](int done, int total) {
+                stopped = !progress(done, total);
+                return !stopped;
+            },
+            &origin);
+        return 0;
+    });
+    if (stopped)
+        return Outcome::Stopped();
+    if (loaded.isNull())
+        return Outcome::FailedWith(codec::LoadFailureReason(report));
+    picture_ = std::move(loaded);
+    loaded = platform::Surface();
+    path_ = fileName_ = path;
+    origin_ = std::move(origin);
+    history_.Clear();
+    emit pictureReplaced();
+    emit pathChanged(path);
+    emit modifiedChanged(false);
+    return {Outcome::Done, QString(), report.truncated};
+}
+
+void PictureDocument::SetPicture(platform::Surface picture)
+{
+    picture_ = std::move(picture);
+    path_.clear();
+    fileName_.clear();
+    origin_ = codec::PictureOrigin{};
+    history_.Clear();
+    emit pictureReplaced();
+    emit modifiedChanged(false);
+}
+
+void PictureDocument::Changed(const QRect& rect)
+{
+    emit pictureChanged(rect);
+    emit modifiedChanged(IsChanged());
+}
+
+std::optional<std::vector<uint8_t>> PictureDocument::FindLetters(const retouch::SelRect& rect)
+{
+    retouch::SelRect r = rect;
+    if (busy_ || picture_.isNull() || !retouch::OrderAndClamp(r, picture_.width(), picture_.height()))
+        return std::nullopt;
+    // A caption's rectangle is found in a few milliseconds: no job (the
+    // window would flash its controls disabled at every click).
+    if (int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) <= kQuickLetters)
+        return retouch::FindLetters(ReadOnlyWords(picture_), r);
+    std::vector<uint8_t> mask;
+    bool stopped = false;
+    const int rc = RunJob(Job::Letters, [&](const codec::SaveProgress& progress) {
+        mask = retouch::FindLetters(ReadOnlyWords(picture_), r);
+        stopped = !progress(1, 1);
+        return 0;
+    });
+    if (rc != 0 || stopped)
+        return std::nullopt;
+    return mask;
+}
+
+retouch::RetouchResult PictureDocument::Retouch(retouch::SelRect& sel, retouch::FillMode mode,
+                                                 const std::vector<uint8_t>* letters)
+{
+    using retouch::RetouchResult;
+    if (busy_ || picture_.isNull() || !retouch::OrderAndClamp(sel, picture_.width(), picture_.height()))
+        return RetouchResult::NoSelection;
+    // What the retouch will replace is kept first: a change that could not
+    // be taken back, nor be known to the question before closing, is none
+    // the user should get.
+    if (!history_.Record(picture_, sel))
+        return RetouchResult::TransferFailed;
+    RetouchResult result;
+    if (mode == retouch::FillMode::Letters) {
+        // The mask and the fill run as a job, into a copy of the rectangle
+        // and the ring around it that fixes the fill; the picture takes the
+        // result here, once it is complete.
+        const retouch::SelRect r = sel;
+        const size_t n = size_t(r.X2 - r.X1 + 1) * size_t(r.Y2 - r.Y1 + 1);
+        const QRect ring = QRect(QPoint(r.X1 - 1, r.Y1 - 1), QPoint(r.X2 + 1, r.Y2 + 1)).intersected(picture_.rect());
+        platform::Surface patch;
+        const int rc = RunJob(Job::Letters, [&](const codec::SaveProgress& progress) {
+            const std::vector<uint8_t> mask = letters && letters->size() == n
+                                                  ? *letters
+                                                  : retouch::FindLetters(ReadOnlyWords(picture_), r);
+            patch = picture_.copy(ring);
+            if (patch.isNull())
+                return int(RetouchResult::TransferFailed);
+            retouch::WordPicture words{reinterpret_cast<uint32_t*>(patch.bits()), patch.width(), patch.height(),
+                                       patch.bytesPerLine() / 4};
+            const retouch::SelRect local{r.X1 - ring.x(), r.Y1 - ring.y(), r.X2 - ring.x(), r.Y2 - ring.y()};
+            int cycle = 0;
+            return int(retouch::FillHarmonic(words, local, mask, [&] { return progress(std::min(++cycle, 9), 10); })
+                           ? RetouchResult::Done
+                           : RetouchResult::Cancelled);
+        });
+        result = rc == codec::kCodecNoMemory ? RetouchResult::TransferFailed : RetouchResult(rc);
+        if (result == RetouchResult::Done) {
+            const size_t rowBytes = size_t(r.X2 - r.X1 + 1) * 4;
+            for (int y = r.Y1; y <= r.Y2; ++y)
+                std::memcpy(picture_.scanLine(y) + size_t(r.X1) * 4,
+                            patch.constScanLine(y - ring.y()) + size_t(r.X1 - ring.x()) * 4, rowBytes);
+        }
+    } else {
+        result = retouch::Retouch(picture_, sel, mode);
+    }
+    if (result != RetouchResult::Done) {
+        history_.DropRecorded();
+        return result;
+    }
+    // The fill reads the rows and columns around the rectangle and writes
+    // inside it only.
+    Changed(QRect(QPoint(sel.X1, sel.Y1), QPoint(sel.X2, sel.Y2)));
+    return result;
+}
+
+bool PictureDocument::Undo()
+{
+    QRect changed;
+    if (busy_ || !history_.Undo(picture_, &changed))
+        return false;
+    Changed(changed);
+    return true;
+}
+
+bool PictureDocument::Redo()
+{
+    QRect changed;
+    if (busy_ || !history_.Redo(picture_, &changed))
+        return false;
+    Changed(changed);
+    return true;
+}
+
+Outcome PictureDocument::Save(const QString& name, const QString& ext, const files::SaveOptions& options)
+{
+    if (busy_)
+        return Outcome::Stopped();
+    if (picture_.isNull())
+        return Outcome::FailedWith(files::WriteFailureReason(codec::kCodecBadArguments, 0));
+    // What differs from the file the blocks would be kept from comes from
+    // the history, whichever way undo and redo went since.
+    const files::PictureSource source{origin_, history_.ChangedSinceOrigin()};
+    int err = 0;
+    bool keptBlocks = false;
+    const int status = RunJob(Job::Save, [&](const codec::SaveProgress& progress) {
+        return files::WritePicture(picture_, name, ext, options, &source, progress, &err, &keptBlocks);
+    });
+    if (status == codec::kCodecCancelled)
+        return Outcome::Stopped(); // the file that was there is untouched
+    if (status != codec::kCodecOk)
+        return Outcome::FailedWith(files::WriteFailureReason(status, err));
+    if (keptBlocks) {
+        // The saved file now holds the picture as it is: the next save keeps
+        // its blocks. Its metadata is what was just written; only its stamp
+        // is new (one that cannot be had matches no file, so that save then
+        // encodes the whole picture).
+        origin_.path = name;
+        origin_.stamp = platform::StampOf(name);
+        origin_.jpegSegments = codec::JpegSegmentsFor(origin_, false);
+        history_.MarkOrigin();
+    }
+    history_.MarkSaved();
+    fileName_ = name;
+    emit saved(name);
+    emit modifiedChanged(false);
+    return {};
+}
+
+} // namespace document

@@ -1,0 +1,118 @@
+#pragma once
+// The picture being worked on, and everything that belongs to it: where it
+// came from (path, format, metadata), its edit history, and where it was
+// last saved. Every change goes through here (open, retouch, undo, redo,
+// save), and the rest of the program learns of it by the signals, so the
+// window, the view and a lossless save cannot disagree about what changed.
+//
+// Long work (reading, writing, 文字補正) runs as a job: the caller's job
+// runner may take it to another thread and show progress; the picture is
+// changed only here, on the calling thread, once the job has succeeded.
+// While a job runs, nothing can change the picture it reads.
+#include "EditHistory.h"
+#include "PictureFiles.h"
+#include "Retouch.h"
+#include "SelRect.h"
+#include "Surface.h"
+
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace document {
+
+// What a load or a save came to: done, stopped by the user, or failed, with
+// the reason in the words of the message box.
+struct Outcome {
+    enum Kind { Done, Cancelled, Failed } kind = Done;
+    QString reason;
+    bool truncated = false; // a load: the data ended early; what it held was loaded
+    bool done() const { return kind == Done; }
+    static Outcome Stopped() { return {Cancelled, QString(), false}; }
+    static Outcome FailedWith(const QString& why) { return {Failed, why, false}; }
+};
+
+enum class Job { Load, Save, Letters };
+
+// Runs work, perhaps on another thread while showing progress, and returns
+// its result. work's progress callback answers false once the user has
+// cancelled. Without a runner, work runs on the calling thread.
+using JobWork = std::function<int(const codec::SaveProgress&)>;
+using JobRunner = std::function<int(Job, const JobWork&)>;
+
+class PictureDocument : public QObject {
+    Q_OBJECT
+public:
+    explicit PictureDocument(QObject* parent = nullptr);
+
+    // The working picture PicImg(0); null until one is opened.
+    const platform::Surface& PicImg() const { return picture_; }
+    // The file it was opened from; empty when none was.
+    const QString& Path() const { return path_; }
+    // The file last opened or saved: the name the title shows.
+    const QString& FileName() const { return fileName_; }
+    const codec::PictureOrigin& Origin() const { return origin_; }
+    const EditHistory& History() const { return history_; }
+    // True when the picture differs from the one last opened or saved.
+    bool IsChanged() const { return !picture_.isNull() && history_.IsChanged(); }
+    // True while a job reads the picture.
+    bool IsBusy() const { return busy_; }
+
+    void SetJobRunner(JobRunner runner) { runner_ = std::move(runner); }
+
+    // Opens path. The new picture is decoded beside the old one and takes
+    // its place only when it loaded: a failed open keeps the picture, its
+    // history and its unsaved work.
+    Outcome Load(const QString& path);
+    // A picture that comes from no file.
+    void SetPicture(platform::Surface picture);
+
+    // Repaints sel with the fill, as one undoable step. sel is left ordered
+    // and clamped. letters: for 文字補正, the mask of that rectangle the
+    // overlay showed, instead of finding it again. Refused while a job runs,
+    // and when the step cannot be kept for undo (nothing changes then).
+    retouch::RetouchResult Retouch(retouch::SelRect& sel, retouch::FillMode mode,
+                                   const std::vector<uint8_t>* letters = nullptr);
+    // 文字補正's mask of the ordered, clamped rect, as a job; none when
+    // cancelled, refused while another job runs, or out of memory.
+    std::optional<std::vector<uint8_t>> FindLetters(const retouch::SelRect& rect);
+
+    bool Undo();
+    bool Redo();
+
+    // Writes the picture to name in the format ext names (".JPG", ".PNG",
+    // ".BMP"), keeping the source's metadata, and its untouched blocks where
+    // options ask for it. After a save the picture counts as unchanged.
+    Outcome Save(const QString& name, const QString& ext, const files::SaveOptions& options);
+
+signals:
+    // Another picture took the place of the last (opened, or set).
+    void pictureReplaced();
+    // These pixels of the picture changed (a retouch, an undo, a redo).
+    void pictureChanged(const QRect& changed);
+    // Opened from path.
+    void pathChanged(const QString& path);
+    // Written to name; the title shows it from now on.
+    void saved(const QString& name);
+    void modifiedChanged(bool changed);
+    void busyChanged(bool busy);
+
+private:
+    int RunJob(Job job, const JobWork& work);
+    void Changed(const QRect& rect);
+
+    platform::Surface picture_;
+    QString path_;
+    QString fileName_;
+    codec::PictureOrigin origin_;
+    EditHistory history_;
+    JobRunner runner_;
+    bool busy_ = false;
+};
+
+} // namespace document
