@@ -45,13 +45,10 @@ struct PngChunk {
     QByteArray data;
 };
 
-// Decodes the PNG file and draws it into dc with its top-left corner at
-// (0, 0), clipped to dc. Transparent pixels are composited over white.
-// 0 on success; non-zero for a missing, corrupt, truncated or CRC-failing
-// file, or a picture beyond the size limit.
-int16_t DCReadPNG(const QString& file, Surface& dc);
-
-// The same decoder on bytes in memory, into a surface of the PNG's own size.
+// Decodes PNG bytes into a surface of the PNG's own size, transparent pixels
+// composited over white. 0 on success; non-zero for corrupt, truncated or
+// CRC-failing data, or a picture beyond the size limit. Throws
+// std::bad_alloc when the picture's memory cannot be had.
 int16_t DecodePng(const uint8_t* data, size_t size, Surface& out, const SaveProgress& progress = {});
 
 // JPEG from the width x height block at (0, 0) of dc. rate is a compression

@@ -254,17 +254,4 @@ bool LoadRuntimePictureData(const QByteArray& data, Surface& out, LoadReport* re
     return true;
 }
 
-bool LoadRuntimePicture(const QString& path, Surface& out, LoadReport* report, const SaveProgress& progress)
-{
-    out = Surface();
-    QByteArray data;
-    const ReadStatus read = ReadRegularFile(path, data);
-    if (read != ReadStatus::Ok) {
-        if (report)
-            *report = LoadReport{read, false, false};
-        return false;
-    }
-    return LoadRuntimePictureData(data, out, report, progress);
-}
-
 } // namespace codec

@@ -24,10 +24,6 @@ QString LoadFailureReason(const LoadReport& report);
 // surface, transparency over white. Anything else, PNG included, fails.
 // Pictures beyond the size limit fail before they are allocated. A JPEG
 // that ends early loads what it holds, and report says so.
-bool LoadRuntimePicture(const QString& path, Surface& out, LoadReport* report = nullptr,
-                        const SaveProgress& progress = {});
-
-// The same on bytes in memory (the fuzzer's entry).
 bool LoadRuntimePictureData(const QByteArray& data, Surface& out, LoadReport* report = nullptr,
                             const SaveProgress& progress = {});
 

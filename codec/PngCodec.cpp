@@ -15,6 +15,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace codec {
 using namespace platform;
@@ -38,21 +39,43 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t n)
     src->pos += n;
 }
 
-// What the decoder needs to know about its destination; plain data only.
+// What the decoder writes into, made once the header is known (the surface
+// is sized from the file); plain data only.
 struct PngTarget {
-    uchar* bits;     // the surface's first row, or null to ask for a surface
+    uchar* bits;
     qsizetype stride;
-    int width;
-    int height;
 };
 
-// Callback that makes the destination once the header is known (the memory
-// route sizes its surface from the file). Returns false to refuse the size.
-using MakeTarget = bool (*)(void* ctx, uint32_t w, uint32_t h, PngTarget* t);
-
-int ReadPngCore(MemorySource* mem, MakeTarget make, void* ctx, const SaveProgress* progress)
+// A surface of w x h for the decoder; false when memory for it cannot be had.
+bool MakeTarget(Surface* out, uint32_t w, uint32_t h, PngTarget* t)
 {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
+    *out = MakeSurface(w, h);
+    if (out->isNull())
+        return false;
+    *t = PngTarget{out->bits(), out->bytesPerLine()};
+    return true;
+}
+
+// 0 decoded; 2 no decoder; 3 damaged, cut short, refused or cancelled;
+// kPngNoMemory when the picture's memory cannot be had.
+constexpr int kPngNoMemory = 4;
+
+// libpng's own allocations (rows, inflate state, chunks) through malloc, so
+// that one that fails is known as memory, not taken for a damaged file.
+png_voidp PngMalloc(png_structp png, png_alloc_size_t n)
+{
+    void* p = std::malloc(n);
+    if (!p)
+        *static_cast<volatile bool*>(png_get_mem_ptr(png)) = true;
+    return p;
+}
+void PngFree(png_structp, png_voidp p) { std::free(p); }
+
+int ReadPngCore(MemorySource* mem, Surface* out, const SaveProgress* progress)
+{
+    volatile bool outOfMemory = false;
+    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning,
+                                               const_cast<bool*>(&outOfMemory), PngMalloc, PngFree);
     if (!png)
         return 2;
     png_infop info = png_create_info_struct(png);
@@ -61,12 +84,11 @@ int ReadPngCore(MemorySource* mem, MakeTarget make, void* ctx, const SaveProgres
         return 2;
     }
     png_bytep* volatile rows = nullptr;
-    uint8_t* volatile scratch = nullptr;
+    volatile int failure = 3;
     if (setjmp(png_jmpbuf(png))) {
         std::free(rows);
-        std::free(scratch);
         png_destroy_read_struct(&png, &info, nullptr);
-        return 3;
+        return outOfMemory ? kPngNoMemory : failure;
     }
     png_set_read_fn(png, mem, ReadFromMemory);
     // A damaged chunk means a damaged file, also where it is an ancillary one.
@@ -82,8 +104,10 @@ int ReadPngCore(MemorySource* mem, MakeTarget make, void* ctx, const SaveProgres
     if (!PictureSizeAllowed(w, h))
         png_error(png, "too large");
     PngTarget target{};
-    if (!make(ctx, w, h, &target) || !target.bits)
-        png_error(png, "no surface");
+    if (!MakeTarget(out, w, h, &target)) {
+        failure = kPngNoMemory;
+        png_error(png, "no memory");
+    }
 
     png_set_expand(png); // palette and low grey depths to 8 bits, tRNS to alpha
     png_set_scale_16(png);
@@ -97,22 +121,13 @@ int ReadPngCore(MemorySource* mem, MakeTarget make, void* ctx, const SaveProgres
     if (png_get_rowbytes(png, info) != static_cast<size_t>(w) * 4)
         png_error(png, "unexpected row size");
 
-    const bool direct = target.width == static_cast<int>(w) && target.height == static_cast<int>(h);
-    if (direct) {
-        rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * h));
-        if (!rows)
-            png_error(png, "out of memory");
-        for (png_uint_32 y = 0; y < h; ++y)
-            rows[y] = target.bits + static_cast<qsizetype>(y) * target.stride;
-    } else {
-        // Decode whole, then copy the part that fits the surface.
-        scratch = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(w) * h * 4));
-        rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * h));
-        if (!scratch || !rows)
-            png_error(png, "out of memory");
-        for (png_uint_32 y = 0; y < h; ++y)
-            rows[y] = scratch + static_cast<size_t>(y) * w * 4;
+    rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * h));
+    if (!rows) {
+        failure = kPngNoMemory;
+        png_error(png, "no memory");
     }
+    for (png_uint_32 y = 0; y < h; ++y)
+        rows[y] = target.bits + static_cast<qsizetype>(y) * target.stride;
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < h; ++y) {
             png_read_row(png, rows[y], nullptr);
@@ -122,37 +137,11 @@ int ReadPngCore(MemorySource* mem, MakeTarget make, void* ctx, const SaveProgres
         }
     png_read_end(png, nullptr);
 
-    const int copyW = static_cast<int>(w) < target.width ? static_cast<int>(w) : target.width;
-    const int copyH = static_cast<int>(h) < target.height ? static_cast<int>(h) : target.height;
-    for (int y = 0; y < copyH; ++y) {
-        uint8_t* dst = target.bits + static_cast<qsizetype>(y) * target.stride;
-        if (!direct)
-            std::memcpy(dst, rows[y], static_cast<size_t>(copyW) * 4);
-        CompositeOverWhite(dst, static_cast<size_t>(copyW));
-    }
+    for (png_uint_32 y = 0; y < h; ++y)
+        CompositeOverWhite(rows[y], static_cast<size_t>(w));
     std::free(rows);
-    std::free(scratch);
     png_destroy_read_struct(&png, &info, nullptr);
     return 0;
-}
-
-bool IntoExisting(void* ctx, uint32_t, uint32_t, PngTarget* t)
-{
-    auto* dc = static_cast<Surface*>(ctx);
-    if (dc->isNull() || dc->format() != QImage::Format_RGB32)
-        return false;
-    *t = PngTarget{dc->bits(), dc->bytesPerLine(), dc->width(), dc->height()};
-    return true;
-}
-
-bool IntoNew(void* ctx, uint32_t w, uint32_t h, PngTarget* t)
-{
-    auto* out = static_cast<Surface*>(ctx);
-    *out = MakeSurface(w, h);
-    if (out->isNull())
-        return false;
-    *t = PngTarget{out->bits(), out->bytesPerLine(), out->width(), out->height()};
-    return true;
 }
 
 } // namespace
@@ -173,21 +162,14 @@ int PngFiltersForLevel(int level)
     return level <= 1 ? PNG_FILTER_SUB : PNG_ALL_FILTERS;
 }
 
-int16_t DCReadPNG(const QString& file, Surface& dc)
-{
-    QByteArray data;
-    if (ReadRegularFile(file, data) != ReadStatus::Ok)
-        return 1;
-    MemorySource src{reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()), 0};
-    return static_cast<int16_t>(ReadPngCore(&src, IntoExisting, &dc, nullptr));
-}
-
 int16_t DecodePng(const uint8_t* data, size_t size, Surface& out, const SaveProgress& progress)
 {
     MemorySource src{data, size, 0};
-    const int rc = ReadPngCore(&src, IntoNew, &out, &progress);
+    const int rc = ReadPngCore(&src, &out, &progress);
     if (rc != 0)
         out = Surface();
+    if (rc == kPngNoMemory)
+        throw std::bad_alloc(); // the loader's callers tell this from damage
     return static_cast<int16_t>(rc);
 }
 

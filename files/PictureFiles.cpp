@@ -73,7 +73,11 @@ platform::Surface DecodePngBytes(const QByteArray& data, codec::LoadReport& repo
 bool ReadPngData(platform::Surface& picture, const QByteArray& data)
 {
     codec::LoadReport report;
-    picture = DecodePngBytes(data, report, {});
+    try {
+        picture = DecodePngBytes(data, report, {});
+    } catch (const std::bad_alloc&) {
+        picture = platform::Surface();
+    }
     return !picture.isNull();
 }
 

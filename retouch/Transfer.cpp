@@ -30,14 +30,4 @@ int32_t SetPixelRows(platform::Surface& holder, int32_t first, int32_t last, con
     return platform::WriteBottomUp(holder, first, last, buffer.data(), buffer.size()) ? 0 : -1;
 }
 
-int32_t GetPixels(const platform::Surface& holder, PixelBuffer& buffer)
-{
-    return GetPixelRows(holder, 0, holder.height() - 1, buffer);
-}
-
-int32_t SetPixels(platform::Surface& holder, const PixelBuffer& buffer)
-{
-    return SetPixelRows(holder, 0, holder.height() - 1, buffer);
-}
-
 } // namespace retouch

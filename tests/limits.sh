@@ -57,4 +57,17 @@ for limit in $(seq 250000 -5000 90000); do
   fi
 done
 [ -n "$said" ] || fail "no limit ran out of memory: the test tried nothing"
+# A PNG's decoder out of memory is told as memory, never as a damaged file.
+cp "$work/want/photo.png" "$work/pic.png"
+said=""
+for limit in $(seq 110000 -2000 70000); do
+  ( ulimit -v $limit; exec "$batch" --format bmp --rect 10,10,50,50 --out "$work/png-mem" "$work/pic.png" ) \
+    >"$work/png.out" 2>&1
+  [ $? -eq 127 ] && continue # too little for the program's own libraries
+  if grep -q '読み込めません' "$work/png.out"; then
+    grep -q 'メモリが足りません' "$work/png.out" || { cat "$work/png.out" >&2; fail "a PNG out of memory under ulimit -v $limit was told otherwise"; }
+    said=yes
+  fi
+done
+[ -n "$said" ] || fail "no limit ran the PNG decoder out of memory: the test tried nothing"
 echo "limits: passed"

@@ -324,7 +324,7 @@ private slots:
         for (int i = 0; i < 6; ++i)
             reinterpret_cast<uint32_t*>(s.scanLine(i / 3))[i % 3] = uint32_t(0xFF000000u | (i + 1));
         PixelBuffer buf;
-        QCOMPARE(retouch::GetPixels(s, buf), 6);
+        QCOMPARE(retouch::GetPixelRows(s, 0, s.height() - 1, buf), 6);
         QCOMPARE(buf[3] & 0xFFFFFF, 1u); // top-left
         QCOMPARE(buf[5] & 0xFFFFFF, 3u); // top-right
         QCOMPARE(buf[0] & 0xFFFFFF, 4u); // bottom-left
@@ -334,15 +334,15 @@ private slots:
             for (int x = 0; x < p.width(); ++x)
                 p.scanLine(y)[x * 4 + 3] = uchar(x * 7 + y);
         const QImage before = p.copy();
-        QCOMPARE(retouch::GetPixels(p, buf), 37 * 23);
-        QCOMPARE(retouch::SetPixels(p, buf), 0);
+        QCOMPARE(retouch::GetPixelRows(p, 0, p.height() - 1, buf), 37 * 23);
+        QCOMPARE(retouch::SetPixelRows(p, 0, p.height() - 1, buf), 0);
         QVERIFY(std::equal(p.constBits(), p.constBits() + p.sizeInBytes(), before.constBits()));
 
         platform::Surface none;
-        QCOMPARE(retouch::GetPixels(none, buf), -1);
+        QCOMPARE(retouch::GetPixelRows(none, 0, none.height() - 1, buf), -1);
         PixelBuffer small;
         small.Redim(5);
-        QCOMPARE(retouch::SetPixels(p, small), -1);
+        QCOMPARE(retouch::SetPixelRows(p, 0, p.height() - 1, small), -1);
         QCOMPARE(p, before);
         QVERIFY(platform::MakeSurface(60000, 60000).isNull()); // beyond the limit: not even allocated
     }
@@ -394,10 +394,10 @@ private slots:
             if (!retouch::OrderAndClamp(sel, W, H))
                 continue;
             PixelBuffer whole;
-            QCOMPARE(retouch::GetPixels(s, whole), W * H);
+            QCOMPARE(retouch::GetPixelRows(s, 0, s.height() - 1, whole), W * H);
             Fill(int(mode), sel, whole, W, H);
             platform::Surface want = s.copy();
-            QCOMPARE(retouch::SetPixels(want, whole), 0);
+            QCOMPARE(retouch::SetPixelRows(want, 0, want.height() - 1, whole), 0);
             QCOMPARE(retouch::Retouch(s, r, mode), retouch::RetouchResult::Done);
             QCOMPARE(testsupport::FirstDifference(s, want), QString());
         }

@@ -12,7 +12,6 @@ class Reductions {
 public:
     // Halves picture until the copy is no larger than smallest on its long side.
     void Build(const platform::Surface& picture, int smallest = 256);
-    void Clear() { levels_.clear(); }
     // The pixels of changed (in the picture) were replaced: their means
     // in every copy are worked out again.
     void Update(const platform::Surface& picture, const QRect& changed);
