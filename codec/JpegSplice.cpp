@@ -232,24 +232,86 @@ struct Component {
 
 uint16_t Be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 
-} // namespace
-
-bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch>& patches,
-                          const std::vector<MarkerSegment>& segments, QByteArray* out,
-                          const std::function<bool(int64_t, int64_t)>& keepGoing, bool* cancelled)
-{
-    const auto* d = reinterpret_cast<const uint8_t*>(source.constData());
-    const size_t n = size_t(source.size());
-    if (n < 4 || d[0] != 0xFF || d[1] != 0xD8)
-        return false;
-    QByteArray head("\xFF\xD8", 2), tables;
+// What the segments before the scan say: the frame, the tables, the
+// restart interval; and the segments to write again.
+struct Layout {
+    QByteArray head{"\xFF\xD8", 2}; // SOI and JFIF
+    QByteArray tables;              // quantisation, Huffman, frame, scan header...
     std::vector<Component> comps;
     Huffman dcTables[4], acTables[4];
     int width = 0, height = 0, restart = 0;
     bool frame = false;
-    size_t pos = 2;
-    // The segments up to the scan: JFIF first, then the metadata, then the
-    // tables and the frame as they were.
+    int mcusX = 0, mcusY = 0;
+    int64_t Mcus() const { return int64_t(mcusX) * mcusY; }
+};
+
+bool ReadFrame(const uint8_t* p, size_t plen, Layout& l)
+{
+    if (l.frame || plen < 6 || p[0] != 8)
+        return false;
+    l.height = Be16(p + 1);
+    l.width = Be16(p + 3);
+    const int count = p[5];
+    if (count < 1 || count > 4 || plen < size_t(6 + 3 * count) || l.width == 0 || l.height == 0)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        Component c;
+        c.id = p[6 + 3 * i];
+        c.h = p[7 + 3 * i] >> 4;
+        c.v = p[7 + 3 * i] & 15;
+        if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4)
+            return false;
+        l.comps.push_back(c);
+    }
+    l.frame = true;
+    return true;
+}
+
+bool ReadHuffmanTables(const uint8_t* p, size_t plen, Layout& l)
+{
+    size_t at = 0;
+    while (at < plen) {
+        if (plen - at < 17)
+            return false;
+        const int cls = p[at] >> 4, id = p[at] & 15;
+        int total = 0;
+        for (int i = 0; i < 16; ++i)
+            total += p[at + 1 + size_t(i)];
+        if (cls > 1 || id > 3 || total > 256 || plen - at - 17 < size_t(total))
+            return false;
+        Huffman& h = cls ? l.acTables[id] : l.dcTables[id];
+        h = Huffman{};
+        if (!h.Build(p + at + 1, p + at + 17, total))
+            return false;
+        at += 17 + size_t(total);
+    }
+    return true;
+}
+
+// One scan of every component in the frame's order, sequential, with
+// tables defined before it.
+bool ReadScanHeader(const uint8_t* p, size_t plen, Layout& l)
+{
+    if (!l.frame || plen < 1 || p[0] != l.comps.size() || plen < size_t(4 + 2 * p[0]))
+        return false;
+    for (size_t i = 0; i < l.comps.size(); ++i) {
+        Component& c = l.comps[i];
+        if (p[1 + 2 * i] != c.id)
+            return false; // another order: leave it to the library
+        c.dc = p[2 + 2 * i] >> 4;
+        c.ac = p[2 + 2 * i] & 15;
+        if (c.dc > 3 || c.ac > 3 || !l.dcTables[c.dc].defined || !l.acTables[c.ac].defined)
+            return false;
+    }
+    const uint8_t* q = p + 1 + 2 * l.comps.size();
+    return q[0] == 0 && q[1] == 63 && q[2] == 0;
+}
+
+// The segments up to the scan: JFIF first, then the metadata, then the
+// tables and the frame as they were. pos is left at the scan's data.
+bool ReadLayout(const uint8_t* d, size_t n, size_t& pos, Layout& l)
+{
+    pos = 2;
     for (;;) {
         // Stray bytes before a marker are skipped, as the library does.
         while (pos < n && d[pos] != 0xFF)
@@ -268,99 +330,68 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
         const size_t plen = len - 2;
         const QByteArray whole(reinterpret_cast<const char*>(d + pos), qsizetype(len + 2));
         pos += len + 2;
+        bool ok = true;
         if (marker == 0xE0) {
             // JFIF stays; a JFXX extension holds a thumbnail that would
             // still show what was erased.
             if (plen >= 5 && std::memcmp(p, "JFIF\0", 5) == 0)
-                head += whole;
-        }
-        else if (marker == 0xC0 || marker == 0xC1) {
-            if (frame || plen < 6 || p[0] != 8)
-                return false;
-            height = Be16(p + 1);
-            width = Be16(p + 3);
-            const int count = p[5];
-            if (count < 1 || count > 4 || plen < size_t(6 + 3 * count) || width == 0 || height == 0)
-                return false;
-            for (int i = 0; i < count; ++i) {
-                Component c;
-                c.id = p[6 + 3 * i];
-                c.h = p[7 + 3 * i] >> 4;
-                c.v = p[7 + 3 * i] & 15;
-                if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4)
-                    return false;
-                comps.push_back(c);
-            }
-            frame = true;
-            tables += whole;
-        } else if (marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8) {
-            return false; // progressive, lossless or arithmetic-coded (DAC too): the full route
-        } else if (marker == 0xC4) {
-            size_t at = 0;
-            while (at < plen) {
-                if (plen - at < 17)
-                    return false;
-                const int cls = p[at] >> 4, id = p[at] & 15;
-                int total = 0;
-                for (int i = 0; i < 16; ++i)
-                    total += p[at + 1 + size_t(i)];
-                if (cls > 1 || id > 3 || total > 256 || plen - at - 17 < size_t(total))
-                    return false;
-                Huffman& h = cls ? acTables[id] : dcTables[id];
-                h = Huffman{};
-                if (!h.Build(p + at + 1, p + at + 17, total))
-                    return false;
-                at += 17 + size_t(total);
-            }
-            tables += whole;
-        } else if (marker == 0xDD) {
-            if (plen < 2)
-                return false;
-            restart = Be16(p);
-            tables += whole;
-        } else if (marker == 0xDA) {
-            if (!frame || plen < 1 || p[0] != comps.size() || plen < size_t(4 + 2 * p[0]))
-                return false;
-            for (size_t i = 0; i < comps.size(); ++i) {
-                if (p[1 + 2 * i] != comps[i].id)
-                    return false; // another order: leave it to the library
-                comps[i].dc = p[2 + 2 * i] >> 4;
-                comps[i].ac = p[2 + 2 * i] & 15;
-                if (comps[i].dc > 3 || comps[i].ac > 3 || !dcTables[comps[i].dc].defined
-                    || !acTables[comps[i].ac].defined)
-                    return false;
-            }
-            const uint8_t* q = p + 1 + 2 * comps.size();
-            if (q[0] != 0 || q[1] != 63 || q[2] != 0)
-                return false;
-            tables += whole;
-            break;
-        } else if (marker == 0xD9 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
-            return false;
-        } else if ((marker >= 0xE1 && marker <= 0xEF) || marker == 0xFE) {
-            if (marker == 0xEE)
-                tables += whole; // Adobe: how the colours are coded
-        } else {
-            tables += whole; // DQT and anything else before the scan
-        }
-    }
-    for (const MarkerSegment& m : segments) {
-        const int len = int(m.data.size()) + 2;
-        if (len > 65535)
+                l.head += whole;
             continue;
-        head += char(0xFF);
-        head += char(m.marker);
-        head += char(len >> 8);
-        head += char(len & 255);
-        head += m.data;
+        }
+        if ((marker >= 0xE1 && marker <= 0xEF) || marker == 0xFE) {
+            if (marker == 0xEE)
+                l.tables += whole; // Adobe: how the colours are coded
+            continue;
+        }
+        if (marker == 0xC0 || marker == 0xC1)
+            ok = ReadFrame(p, plen, l);
+        else if (marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8)
+            ok = false; // progressive, lossless or arithmetic-coded (DAC too): the full route
+        else if (marker == 0xC4)
+            ok = ReadHuffmanTables(p, plen, l);
+        else if (marker == 0xDD)
+            ok = plen >= 2 && (l.restart = Be16(p), true);
+        else if (marker == 0xDA)
+            ok = ReadScanHeader(p, plen, l);
+        else if (marker == 0xD9 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7))
+            ok = false;
+        if (!ok)
+            return false;
+        l.tables += whole; // DQT and anything else before the scan too
+        if (marker == 0xDA)
+            return true;
     }
-    head += tables;
+}
 
-    // The scan's data without its stuffed zeros, cut at its restart markers.
-    std::unique_ptr<uint8_t[]> clean(new uint8_t[n - pos + 512]);
+// The MCU grid; false for a layout the splice does not take.
+bool SizeGrid(Layout& l)
+{
+    int hMax = 1, vMax = 1;
+    for (const Component& c : l.comps) {
+        hMax = std::max(hMax, c.h);
+        vMax = std::max(vMax, c.v);
+    }
+    if (l.comps.size() == 1 && (hMax != 1 || vMax != 1))
+        return false;
+    l.mcusX = (l.width + 8 * hMax - 1) / (8 * hMax);
+    l.mcusY = (l.height + 8 * vMax - 1) / (8 * vMax);
+    if (l.comps.size() == 1) // one component: its MCU is one block
+        l.comps[0].h = l.comps[0].v = 1;
+    return true;
+}
+
+// The scan's data without its stuffed zeros, cut at its restart markers.
+struct CleanScan {
+    std::unique_ptr<uint8_t[]> data;
+    std::vector<uint64_t> intervalEnd;                 // in clean bytes
+    std::vector<std::pair<size_t, size_t>> stuffed;    // each interval's bytes in the source
+};
+
+bool Unstuff(const uint8_t* d, size_t n, size_t pos, CleanScan& scan)
+{
+    scan.data.reset(new uint8_t[n - pos + 512]);
+    uint8_t* clean = scan.data.get();
     size_t cleanSize = 0;
-    std::vector<uint64_t> intervalEnd; // in clean bytes
-    std::vector<std::pair<size_t, size_t>> stuffed; // each interval's bytes in source
     size_t start = pos;
     int nextRst = 0;
     for (;;) {
@@ -368,7 +399,7 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
         if (!ff)
             return false;
         const size_t run = size_t(static_cast<const uint8_t*>(ff) - (d + pos));
-        std::memcpy(clean.get() + cleanSize, d + pos, run);
+        std::memcpy(clean + cleanSize, d + pos, run);
         cleanSize += run;
         pos += run;
         if (pos + 1 >= n)
@@ -379,18 +410,16 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
             pos += 2;
         } else if (m == 0xFF) {
             ++pos;
-        } else if (m >= 0xD0 && m <= 0xD7) {
-            if (m != 0xD0 + nextRst)
+        } else if ((m >= 0xD0 && m <= 0xD7) || m == 0xD9) {
+            if (m != 0xD9 && m != 0xD0 + nextRst)
                 return false;
             nextRst = (nextRst + 1) & 7;
-            intervalEnd.push_back(cleanSize);
-            stuffed.emplace_back(start, pos);
+            scan.intervalEnd.push_back(cleanSize);
+            scan.stuffed.emplace_back(start, pos);
+            if (m == 0xD9)
+                break;
             pos += 2;
             start = pos;
-        } else if (m == 0xD9) {
-            intervalEnd.push_back(cleanSize);
-            stuffed.emplace_back(start, pos);
-            break;
         } else {
             return false; // another scan or a DNL: the full route
         }
@@ -398,60 +427,183 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
     // The zeros after the data give the reader room to run past the end
     // within one damaged block (at most 64 codes of 16 bits and their 11
     // bits) before it is stopped.
-    std::memset(clean.get() + cleanSize, 0, 512);
+    std::memset(clean + cleanSize, 0, 512);
+    return true;
+}
 
-    int hMax = 1, vMax = 1;
-    for (const Component& c : comps) {
-        hMax = std::max(hMax, c.h);
-        vMax = std::max(vMax, c.v);
-    }
-    if (comps.size() == 1 && (hMax != 1 || vMax != 1))
-        return false;
-    const int mcusX = (width + 8 * hMax - 1) / (8 * hMax), mcusY = (height + 8 * vMax - 1) / (8 * vMax);
-    const int64_t mcus = int64_t(mcusX) * mcusY;
-    if (restart ? int64_t(intervalEnd.size()) != (mcus + restart - 1) / restart : intervalEnd.size() != 1)
-        return false;
-    if (comps.size() == 1) // one component: its MCU is one block
-        comps[0].h = comps[0].v = 1;
-
-    // Which blocks the patches replace.
-    std::vector<uint8_t> mcuChanged(size_t(mcus), 0);
-    for (Component& c : comps) {
-        c.blocksWide = mcusX * c.h;
-        c.patchOf.assign(size_t(c.blocksWide) * size_t(mcusY * c.v), 0);
+// Which blocks the patches replace, per component, and which MCUs they touch.
+bool PlacePatches(Layout& l, const std::vector<BlockPatch>& patches, std::vector<uint8_t>& mcuChanged)
+{
+    mcuChanged.assign(size_t(l.Mcus()), 0);
+    for (Component& c : l.comps) {
+        c.blocksWide = l.mcusX * c.h;
+        c.patchOf.assign(size_t(c.blocksWide) * size_t(l.mcusY * c.v), 0);
     }
     for (size_t i = 0; i < patches.size(); ++i) {
         const BlockPatch& p = patches[i];
-        if (p.components.size() != comps.size())
+        if (p.components.size() != l.comps.size())
             return false;
-        for (size_t ci = 0; ci < comps.size(); ++ci) {
-            Component& c = comps[ci];
+        for (size_t ci = 0; ci < l.comps.size(); ++ci) {
+            Component& c = l.comps[ci];
             const BlockPatch::Component& pc = p.components[ci];
             const int bx0 = p.mcuX * c.h, by0 = p.mcuY * c.v;
             if (pc.blocksWide % c.h || pc.blocksHigh % c.v || bx0 + pc.blocksWide > c.blocksWide
-                || by0 + pc.blocksHigh > mcusY * c.v || pc.coef.size() != size_t(pc.blocksWide) * pc.blocksHigh * 64)
+                || by0 + pc.blocksHigh > l.mcusY * c.v || pc.coef.size() != size_t(pc.blocksWide) * pc.blocksHigh * 64)
                 return false;
             for (int y = 0; y < pc.blocksHigh; ++y)
                 for (int x = 0; x < pc.blocksWide; ++x) {
                     c.patchOf[size_t(by0 + y) * c.blocksWide + size_t(bx0 + x)] = int32_t(i + 1);
-                    mcuChanged[size_t((by0 + y) / c.v) * mcusX + size_t((bx0 + x) / c.h)] = 1;
+                    mcuChanged[size_t((by0 + y) / c.v) * l.mcusX + size_t((bx0 + x) / c.h)] = 1;
                 }
         }
     }
+    return true;
+}
+
+// A replaced block's 64 coefficients (natural order), its DC as a step
+// from pred.
+bool EncodeBlock(BitWriter& w, const Huffman& dcT, const Huffman& acT, const int16_t* coef, int& pred)
+{
+    if (!w.Number(dcT, coef[0] - pred, 0, 11))
+        return false;
+    pred = coef[0];
+    int run = 0;
+    for (int k = 1; k < 64; ++k) {
+        const int v = coef[kNatural[size_t(k)]];
+        if (v == 0) {
+            ++run;
+            continue;
+        }
+        for (; run > 15; run -= 16)
+            if (!w.Encode(acT, 0xF0))
+                return false;
+        if (!w.Number(acT, v, run, 10))
+            return false;
+        run = 0;
+    }
+    return !run || w.Encode(acT, 0x00);
+}
+
+// The MCUs first..last of one restart interval coded again into w: a
+// replaced block from its patch, the block after one with its new DC step,
+// every other block's bits copied. stop is asked every 4096 MCUs.
+bool RecodeInterval(const Layout& l, const std::vector<BlockPatch>& patches, BitReader& reader, BitWriter& w,
+                    int64_t first, int64_t last, const std::function<bool(int64_t)>& stop)
+{
+    int predIn[4] = {}, predOut[4] = {};
+    uint64_t pending = reader.pos; // bits from here on are copied as they are
+    for (int64_t m = first; m < last; ++m) {
+        if (m > first && (m & 4095) == 0 && stop(m))
+            return false;
+        const int mx = int(m % l.mcusX), my = int(m / l.mcusX);
+        for (size_t ci = 0; ci < l.comps.size(); ++ci) {
+            const Component& c = l.comps[ci];
+            const Huffman& dcT = l.dcTables[c.dc];
+            const Huffman& acT = l.acTables[c.ac];
+            for (int by = 0; by < c.v; ++by)
+                for (int bx = 0; bx < c.h; ++bx) {
+                    const uint64_t blockStart = reader.pos;
+                    const int s = reader.Symbol(dcT);
+                    if (s < 0 || s > 11)
+                        return false;
+                    const int before = predIn[ci];
+                    predIn[ci] += reader.Value(s);
+                    const uint64_t acStart = reader.pos;
+                    if (!SkipAc(reader, acT) || reader.pos > reader.end)
+                        return false;
+                    const int32_t patch = c.patchOf[size_t(my * c.v + by) * c.blocksWide + size_t(mx * c.h + bx)];
+                    if (!patch && predOut[ci] == before) {
+                        predOut[ci] = predIn[ci]; // the same bits: left in the pending copy
+                        continue;
+                    }
+                    w.Copy(reader, pending, blockStart);
+                    if (patch) {
+                        const BlockPatch& p = patches[size_t(patch - 1)];
+                        const BlockPatch::Component& pc = p.components[ci];
+                        const int16_t* coef = pc.coef.data()
+                            + (size_t(my * c.v + by - p.mcuY * c.v) * size_t(pc.blocksWide)
+                               + size_t(mx * c.h + bx - p.mcuX * c.h)) * 64;
+                        if (!EncodeBlock(w, dcT, acT, coef, predOut[ci]))
+                            return false;
+                    } else {
+                        // Unchanged, but after a replaced block its DC step
+                        // is another; the rest is copied.
+                        if (!w.Number(dcT, predIn[ci] - predOut[ci], 0, 11))
+                            return false;
+                        predOut[ci] = predIn[ci];
+                        w.Copy(reader, acStart, reader.pos);
+                    }
+                    pending = reader.pos;
+                }
+        }
+    }
+    w.Copy(reader, pending, reader.pos);
+    w.Finish();
+    return true;
+}
+
+// Every 0xFF of the data is followed by a stuffed zero.
+void AppendStuffed(std::vector<char>& body, const BitWriter& w)
+{
+    const uint8_t* at = w.out.get();
+    const uint8_t* const end = at + w.size;
+    while (at < end) {
+        const void* ff = std::memchr(at, 0xFF, size_t(end - at));
+        const uint8_t* upTo = ff ? static_cast<const uint8_t*>(ff) + 1 : end;
+        body.insert(body.end(), at, upTo);
+        if (ff)
+            body.push_back(0);
+        at = upTo;
+    }
+}
+
+} // namespace
+
+bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch>& patches,
+                          const std::vector<MarkerSegment>& segments, QByteArray* out,
+                          const std::function<bool(int64_t, int64_t)>& keepGoing, bool* cancelled)
+{
+    const auto* d = reinterpret_cast<const uint8_t*>(source.constData());
+    const size_t n = size_t(source.size());
+    if (n < 4 || d[0] != 0xFF || d[1] != 0xD8)
+        return false;
+    Layout l;
+    size_t pos = 0;
+    CleanScan scan;
+    std::vector<uint8_t> mcuChanged;
+    if (!ReadLayout(d, n, pos, l) || !SizeGrid(l) || !Unstuff(d, n, pos, scan))
+        return false;
+    const int64_t mcus = l.Mcus();
+    if (l.restart ? int64_t(scan.intervalEnd.size()) != (mcus + l.restart - 1) / l.restart : scan.intervalEnd.size() != 1)
+        return false;
+    if (!PlacePatches(l, patches, mcuChanged))
+        return false;
+    QByteArray head = l.head;
+    for (const MarkerSegment& m : segments) {
+        const int len = int(m.data.size()) + 2;
+        if (len > 65535)
+            continue;
+        head += char(0xFF);
+        head += char(m.marker);
+        head += char(len >> 8);
+        head += char(len & 255);
+        head += m.data;
+    }
+    head += l.tables;
 
     std::vector<char> body;
     body.reserve(n + n / 64);
-    BitReader reader{clean.get()};
-    const int64_t perInterval = restart ? restart : mcus;
+    BitReader reader{scan.data.get()};
+    const int64_t perInterval = l.restart ? l.restart : mcus;
     // A cancel is looked for at every restart interval and every 4096 MCUs.
-    auto stop = [&](int64_t done) {
+    const std::function<bool(int64_t)> stop = [&](int64_t done) {
         if (!keepGoing || keepGoing(done, mcus))
             return false;
         if (cancelled)
             *cancelled = true;
         return true;
     };
-    for (size_t iv = 0; iv < intervalEnd.size(); ++iv) {
+    for (size_t iv = 0; iv < scan.intervalEnd.size(); ++iv) {
         const int64_t first = int64_t(iv) * perInterval, last = std::min(mcus, first + perInterval);
         if (stop(first))
             return false;
@@ -460,93 +612,16 @@ bool SpliceSequentialJpeg(const QByteArray& source, const std::vector<BlockPatch
             body.push_back(char(0xD0 + int((iv - 1) & 7)));
         }
         if (std::none_of(mcuChanged.begin() + first, mcuChanged.begin() + last, [](uint8_t c) { return c; })) {
-            body.insert(body.end(), source.constData() + stuffed[iv].first, source.constData() + stuffed[iv].second);
+            body.insert(body.end(), source.constData() + scan.stuffed[iv].first, source.constData() + scan.stuffed[iv].second);
             continue;
         }
-        reader.pos = iv ? intervalEnd[iv - 1] * 8 : 0;
-        reader.end = intervalEnd[iv] * 8;
+        reader.pos = iv ? scan.intervalEnd[iv - 1] * 8 : 0;
+        reader.end = scan.intervalEnd[iv] * 8;
         BitWriter w;
-        w.Room(size_t(intervalEnd[iv] - (iv ? intervalEnd[iv - 1] : 0)) + 64);
-        int predIn[4] = {}, predOut[4] = {};
-        uint64_t pending = reader.pos; // bits from here on are copied as they are
-        for (int64_t m = first; m < last; ++m) {
-            if (m > first && (m & 4095) == 0 && stop(m))
-                return false;
-            const int mx = int(m % mcusX), my = int(m / mcusX);
-            for (size_t ci = 0; ci < comps.size(); ++ci) {
-                Component& c = comps[ci];
-                const Huffman& dcT = dcTables[c.dc];
-                const Huffman& acT = acTables[c.ac];
-                for (int by = 0; by < c.v; ++by)
-                    for (int bx = 0; bx < c.h; ++bx) {
-                        const uint64_t blockStart = reader.pos;
-                        const int s = reader.Symbol(dcT);
-                        if (s < 0 || s > 11)
-                            return false;
-                        const int before = predIn[ci];
-                        predIn[ci] += reader.Value(s);
-                        const uint64_t acStart = reader.pos;
-                        if (!SkipAc(reader, acT))
-                            return false;
-                        if (reader.pos > reader.end)
-                            return false;
-                        const size_t at = size_t(my * c.v + by) * c.blocksWide + size_t(mx * c.h + bx);
-                        const int32_t patch = c.patchOf[at];
-                        if (!patch && predOut[ci] == before) {
-                            predOut[ci] = predIn[ci]; // the same bits: left in the pending copy
-                            continue;
-                        }
-                        w.Copy(reader, pending, blockStart);
-                        if (patch) {
-                            const BlockPatch& p = patches[size_t(patch - 1)];
-                            const BlockPatch::Component& pc = p.components[ci];
-                            const int16_t* coef = pc.coef.data()
-                                + (size_t(my * c.v + by - p.mcuY * c.v) * size_t(pc.blocksWide)
-                                   + size_t(mx * c.h + bx - p.mcuX * c.h)) * 64;
-                            if (!w.Number(dcT, coef[0] - predOut[ci], 0, 11))
-                                return false;
-                            predOut[ci] = coef[0];
-                            int run = 0;
-                            for (int k = 1; k < 64; ++k) {
-                                const int v = coef[kNatural[size_t(k)]];
-                                if (v == 0) {
-                                    ++run;
-                                    continue;
-                                }
-                                for (; run > 15; run -= 16)
-                                    if (!w.Encode(acT, 0xF0))
-                                        return false;
-                                if (!w.Number(acT, v, run, 10))
-                                    return false;
-                                run = 0;
-                            }
-                            if (run && !w.Encode(acT, 0x00))
-                                return false;
-                        } else {
-                            // Unchanged, but after a replaced block its DC
-                            // step is another; the rest is copied.
-                            if (!w.Number(dcT, predIn[ci] - predOut[ci], 0, 11))
-                                return false;
-                            predOut[ci] = predIn[ci];
-                            w.Copy(reader, acStart, reader.pos);
-                        }
-                        pending = reader.pos;
-                    }
-            }
-        }
-        w.Copy(reader, pending, reader.pos);
-        w.Finish();
-        // Every 0xFF of the data is followed by a stuffed zero.
-        const uint8_t* at = w.out.get();
-        const uint8_t* const stop = at + w.size;
-        while (at < stop) {
-            const void* ff = std::memchr(at, 0xFF, size_t(stop - at));
-            const uint8_t* upTo = ff ? static_cast<const uint8_t*>(ff) + 1 : stop;
-            body.insert(body.end(), at, upTo);
-            if (ff)
-                body.push_back(0);
-            at = upTo;
-        }
+        w.Room(size_t(scan.intervalEnd[iv] - (iv ? scan.intervalEnd[iv - 1] : 0)) + 64);
+        if (!RecodeInterval(l, patches, reader, w, first, last, stop))
+            return false;
+        AppendStuffed(body, w);
     }
     out->reserve(head.size() + qsizetype(body.size()) + 2);
     *out = head;

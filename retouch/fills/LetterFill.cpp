@@ -370,14 +370,27 @@ int Bin(uint32_t p) { return int((p >> 4) & 15) | int((p >> 12) & 15) << 4 | int
 
 } // namespace
 
-std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
+namespace {
+
+// The signals: departure above and below the smooth fill, thin strokes
+// (up to 7 pixels across) and thicker ones (up to 15), bright and dark.
+constexpr int kSignals = 6;
+using Signals = std::array<std::vector<float>, kSignals>;
+using Limits = std::array<float, kSignals>;
+
+void Measure(const WordPicture& pic, const Box& b, Signals& out)
 {
-    const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
-    const size_t n = size_t(R.w()) * R.h();
-    // What this background looks like without a caption: strips beside the
-    // rectangle (a little apart from it), as long as its sides and as deep
-    // as it, up to 100,000 pixels each (more tell nothing new and cost
-    // time), cut by the picture's edges but not to slivers.
+    Departures(pic, b, out[0], out[1]);
+    TopHats(pic, b, 3, out[2], out[3]);
+    TopHats(pic, b, 7, out[4], out[5]);
+}
+
+// What this background looks like without a caption: strips beside the
+// rectangle (a little apart from it), as long as its sides and as deep as
+// it, up to 100,000 pixels each (more tell nothing new and cost time), cut
+// by the picture's edges but not to slivers.
+std::vector<Box> StripsBeside(const WordPicture& pic, const Box& R)
+{
     constexpr int gap = 3;
     constexpr int64_t most = 100000;
     // (Not std::clamp: a caption is often less than 16 pixels high.)
@@ -390,29 +403,20 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         if (!c.empty() && c.w() >= std::min(s.w(), 8) && c.h() >= std::min(s.h(), 8))
             strips.push_back(c);
     }
+    return strips;
+}
 
-    // The signals: departure above and below the smooth fill, thin strokes
-    // (up to 7 pixels across) and thicker ones (up to 15), bright and dark.
-    constexpr int kSignals = 6;
-    auto signals = [&](const Box& b, std::array<std::vector<float>, kSignals>& out) {
-        Departures(pic, b, out[0], out[1]);
-        TopHats(pic, b, 3, out[2], out[3]);
-        TopHats(pic, b, 7, out[4], out[5]);
-    };
-    std::array<std::vector<float>, kSignals> here;
-    std::vector<std::array<std::vector<float>, kSignals>> beside(strips.size());
-    for (size_t s = 0; s < strips.size(); ++s)
-        signals(strips[s], beside[s]);
-    signals(R, here);
-
-    // The background's own extremes: what lies beyond them is evidence.
-    // A long rectangle often crosses backgrounds of another kind: a smooth
-    // sky beside grass, a blurred field beside sharp fibres. So each stretch
-    // of it, a rectangle's depth long, is judged by the strip pixels across
-    // from it and half a stretch either side, so that texture at one end
-    // does not hide a caption at the other. Never more leniently than the
-    // whole, and never much more strictly: a few thousand smooth pixels put
-    // their extreme too low, and the photograph's own detail would go.
+// The background's own extremes: what lies beyond them is evidence. A long
+// rectangle often crosses backgrounds of another kind: a smooth sky beside
+// grass, a blurred field beside sharp fibres. So each stretch of it, a
+// rectangle's depth long, is judged by the strip pixels across from it and
+// half a stretch either side, so that texture at one end does not hide a
+// caption at the other. Never more leniently than the whole, and never much
+// more strictly: a few thousand smooth pixels put their extreme too low, and
+// the photograph's own detail would go. whole receives the whole strips'.
+std::vector<Limits> StretchLimits(const Box& R, const std::vector<Box>& strips, const std::vector<Signals>& beside,
+                                  Limits& whole)
+{
     constexpr double q = 0.995;
     constexpr float floors[kSignals] = {10, 10, 8, 8, 10, 10};
     const bool wide = R.w() >= R.h();
@@ -443,7 +447,7 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
             for (int k = 0; k < kSignals; ++k)
                 for (size_t v = 0; v < sum[0].size(); ++v)
                     sum[size_t(k)][v] += blocks[size_t(j)][size_t(k)][v];
-        std::array<float, kSignals> limit;
+        Limits limit;
         uint64_t total = 0;
         for (uint32_t c : sum[0])
             total += c;
@@ -451,19 +455,25 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
             limit[size_t(k)] = total < fewest ? 0.f : Quantile(sum[size_t(k)], q, floors[k]);
         return limit;
     };
-    const std::array<float, kSignals> limit = extremes(first, last, 0); // with no strips at all, twice the floors
-    std::vector<std::array<float, kSignals>> limits(size_t(stretches), limit);
+    const Limits limit = extremes(first, last, 0); // with no strips at all, twice the floors
+    whole = limit;
+    std::vector<Limits> limits(size_t(stretches), limit);
     for (int t = 0; t < stretches && stretches > 1; ++t) {
         const int from = (wide ? R.x0 : R.y0) + int(int64_t(length) * t / stretches),
                   to = (wide ? R.x0 : R.y0) + int(int64_t(length) * (t + 1) / stretches) - 1;
-        const std::array<float, kSignals> local = extremes(from - depth / 2, to + depth / 2, 2000);
+        const Limits local = extremes(from - depth / 2, to + depth / 2, 2000);
         for (int k = 0; k < kSignals; ++k)
             if (local[size_t(k)] > 0.f)
                 limits[size_t(t)][size_t(k)] = std::clamp(local[size_t(k)], 0.7f * limit[size_t(k)], limit[size_t(k)]);
     }
+    return limits;
+}
 
-    // Colours the surroundings hold (a ring around the rectangle and the
-    // strips), widened by one step of the 16-level grid.
+// Colours the surroundings hold (a ring around the rectangle and the
+// strips), widened by one step of the 16-level grid; empty when there are
+// none to go by.
+std::vector<uint8_t> ColoursAround(const WordPicture& pic, const Box& R, const std::vector<Box>& strips)
+{
     std::vector<uint8_t> seen(4096, 0), near(4096, 0);
     const Box ring = Clip({R.x0 - 4, R.y0 - 4, R.x1 + 4, R.y1 + 4}, pic.W, pic.H);
     for (int y = ring.y0; y <= ring.y1; ++y)
@@ -474,7 +484,8 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         for (int y = s.y0; y <= s.y1; ++y)
             for (int x = s.x0; x <= s.x1; ++x)
                 seen[size_t(Bin(pic.At(x, y)))] = 1;
-    const bool known = std::count(seen.begin(), seen.end(), 1) > 0;
+    if (std::count(seen.begin(), seen.end(), 1) == 0)
+        return {};
     for (int b = 0; b < 4096; ++b)
         if (seen[size_t(b)])
             for (int dz = -1; dz <= 1; ++dz)
@@ -484,29 +495,44 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
                         if (x >= 0 && x < 16 && y >= 0 && y < 16 && z >= 0 && z < 16)
                             near[size_t(x | y << 4 | z << 8)] = 1;
                     }
+    return near;
+}
 
-    // Evidence per pixel, in units of the background's extremes.
-    std::vector<float> score(n);
+// Evidence per pixel, in units of the background's extremes; a colour the
+// surroundings do not hold counts as strong.
+std::vector<float> Evidence(const WordPicture& pic, const Box& R, const Signals& here, const std::vector<Limits>& limits,
+                            const std::vector<uint8_t>& near)
+{
+    const bool wide = R.w() >= R.h();
+    const int length = wide ? R.w() : R.h();
+    const int64_t stretches = int64_t(limits.size());
+    std::vector<float> score(size_t(R.w()) * R.h());
     for (int y = R.y0; y <= R.y1; ++y)
         for (int x = R.x0; x <= R.x1; ++x) {
             const size_t i = size_t(y - R.y0) * R.w() + (x - R.x0);
             const int along = wide ? x - R.x0 : y - R.y0;
-            const std::array<float, kSignals>& lim = limits[size_t(int64_t(along) * stretches / length)];
+            const Limits& lim = limits[size_t(int64_t(along) * stretches / length)];
             float s = 0;
             for (int k = 0; k < kSignals; ++k)
                 s = std::max(s, here[size_t(k)][i] / lim[size_t(k)]);
-            if (known && !near[size_t(Bin(pic.At(x, y)))])
+            if (!near.empty() && !near[size_t(Bin(pic.At(x, y)))])
                 s = std::max(s, 1.5f);
             score[i] = s;
         }
-    // Weak evidence counts where it joins strong evidence. Where the
-    // background itself is weak evidence nearly all over (grain, noise: a
-    // third of the strips or more, near where such pixels join up from edge
-    // to edge), only within a few steps of the strong, or it would spread
-    // over the whole rectangle. Photographs stay far below that.
+    return score;
+}
+
+// Weak evidence counts where it joins strong evidence. Where the
+// background itself is weak evidence nearly all over (grain, noise: a third
+// of the strips or more, near where such pixels join up from edge to edge),
+// only within a few steps of the strong, or it would spread over the whole
+// rectangle. Photographs stay far below that.
+std::vector<uint8_t> JoinWeakToStrong(const Box& R, const std::vector<float>& score, const std::vector<Signals>& beside,
+                                      const Limits& limit)
+{
     constexpr float strong = 1.5f, weak = 0.75f;
     size_t weakBeside = 0, besideCount = 0;
-    for (const std::array<std::vector<float>, kSignals>& one : beside)
+    for (const Signals& one : beside)
         for (size_t i = 0; i < one[0].size(); ++i, ++besideCount) {
             float v = 0;
             for (int k = 0; k < kSignals; ++k)
@@ -514,6 +540,7 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
             weakBeside += v >= weak;
         }
     const uint16_t reach = weakBeside * 3 > besideCount ? 4 : 0xFFFF;
+    const size_t n = score.size();
     std::vector<uint8_t> mask(n, 0);
     std::vector<uint16_t> steps(n, 0);
     std::vector<int32_t> queue;
@@ -540,14 +567,39 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
                 }
             }
     }
-    // Grown by 2 pixels: anti-aliased edges, outlines and halos.
+    return mask;
+}
+
+// Grown by 2 pixels: anti-aliased edges, outlines and halos. Nearly all of
+// the rectangle: the whole of it.
+void GrowForHalos(const Box& R, std::vector<uint8_t>& mask)
+{
+    const size_t n = mask.size();
     std::vector<float> grown(mask.begin(), mask.end());
     MinMax(grown, R.w(), R.h(), 2, true);
     size_t covered = 0;
     for (size_t i = 0; i < n; ++i)
         covered += (mask[i] = grown[i] > 0.5f);
-    if (covered * 10 > n * 9) // nearly all: the whole rectangle
+    if (covered * 10 > n * 9)
         std::fill(mask.begin(), mask.end(), 1);
+}
+
+} // namespace
+
+std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
+{
+    const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
+    const std::vector<Box> strips = StripsBeside(pic, R);
+    Signals here;
+    std::vector<Signals> beside(strips.size());
+    for (size_t s = 0; s < strips.size(); ++s)
+        Measure(pic, strips[s], beside[s]);
+    Measure(pic, R, here);
+    Limits whole;
+    const std::vector<Limits> limits = StretchLimits(R, strips, beside, whole);
+    const std::vector<float> score = Evidence(pic, R, here, limits, ColoursAround(pic, R, strips));
+    std::vector<uint8_t> mask = JoinWeakToStrong(R, score, beside, whole);
+    GrowForHalos(R, mask);
     return mask;
 }
 
