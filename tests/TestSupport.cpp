@@ -21,7 +21,8 @@ platform::FileDialogResult ScriptedDialogs::FileDialog(const platform::FileDialo
 {
     fileRequests << request;
     if (fileAnswers.isEmpty()) {
-        qWarning("unscripted file dialog: %s", qPrintable(request.title));
+        // A dialog the test did not expect is a failure, not a quiet cancel.
+        QTest::qFail(qPrintable("unscripted file dialog: " + request.title), __FILE__, __LINE__);
         return {};
     }
     return fileAnswers.takeFirst();
@@ -40,7 +41,7 @@ int ScriptedDialogs::MessageBox(QWidget*, const QString& text, const QString& ti
 int ScriptedDialogs::ShowModal(QDialog& dialog)
 {
     if (!modal) {
-        qWarning("unscripted modal dialog");
+        QTest::qFail("unscripted modal dialog", __FILE__, __LINE__);
         return 0;
     }
     return modal(dialog);
