@@ -9,6 +9,7 @@
 #include "basFunc.h"
 #include "clsDialog.h"
 #include "frmJPEG.h"
+#include "LetterMaskFile.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -131,6 +132,9 @@ void frmMain::CreateShortcuts()
     add(QKeySequence(Qt::CTRL | Qt::Key_Equal), [this] { View->ZoomStep(1); });
     add(QKeySequence(Qt::CTRL | Qt::Key_Minus), [this] { View->ZoomStep(-1); });
     add(QKeySequence(Qt::CTRL | Qt::Key_0), [this] { View->ZoomFit(); });
+    add(QKeySequence(Qt::Key_BracketLeft), [this] { View->ChangeBrush(-1); });
+    add(QKeySequence(Qt::Key_BracketRight), [this] { View->ChangeBrush(1); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_M), [this] { SaveLetterMask(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_1), [this] { View->ZoomTo(1.0, QPointF(AREA[0]->DrawWidth() / 2.0, AREA[0]->DrawHeight() / 2.0)); });
     // Enter means 補正 on the view only: in the path field it opens the name.
     add(QKeySequence(Qt::Key_Return), [this] { BTN_Click(0); }, AREA[0]);
@@ -354,20 +358,46 @@ retouch::RetouchResult frmMain::Retouch()
 {
     const retouch::FillMode mode = ChosenMode();
     retouch::SelRect sel = View->Committed();
-    // 文字補正 fills the mask the view shows, found once for the rectangle
-    // (a copy: the view may show another while the fill runs).
-    std::vector<uint8_t> shown;
-    if (retouch::SelRect r = sel; mode == retouch::FillMode::Letters && !Document->PicImg().isNull()
-        && retouch::OrderAndClamp(r, Document->PicImg().width(), Document->PicImg().height())
-        && View->LetterMaskRect() == r)
-        shown = View->LetterMask();
+    // 文字補正 fills the document's mask of the rectangle: the one the
+    // overlay shows, as the user corrected it.
     const retouch::SelRect given = sel;
-    const retouch::RetouchResult result = Document->Retouch(sel, mode, shown.empty() ? nullptr : &shown);
+    const retouch::RetouchResult result = Document->Retouch(sel, mode);
     // The rectangle retouched, ordered and clamped, stays committed, unless
     // another was marked while the fill ran.
     if (result == retouch::RetouchResult::Done && View->Committed() == given)
         View->Commit(sel);
     return result;
+}
+
+bool frmMain::SaveLetterMask()
+{
+    const document::LetterMask& mask = Document->Letters();
+    retouch::SelRect r = View->Committed();
+    if (!OPT[3]->isChecked() || Document->PicImg().isNull()
+        || !retouch::OrderAndClamp(r, Document->PicImg().width(), Document->PicImg().height()) || !mask.Of(r)) {
+        platform::Dialogs().MessageBox(this, QStringLiteral("文字補正の範囲を選択してからマスクを保存してください。"),
+                                       QStringLiteral("Pixmend"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+        return false;
+    }
+    clsDialog dialog;
+    dialog.SelectTitle = QStringLiteral("マスクの保存");
+    dialog.FilterPattern = QStringLiteral("ＰＮＧファイル") + QChar(0) + QStringLiteral("*.png") + QChar(0);
+    dialog.SelectFlags = QString::number(platform::OFN_CREATEPROMPT | platform::OFN_HIDEREADONLY);
+    const QString typed = basFunc::TrimBlanks(dialog.SaveFile(this));
+    if (typed.isEmpty())
+        return false;
+    const QString name = files::CompleteName(typed, 4, nullptr);
+    if (files::FileStatus(name) == files::kFileExists
+        && platform::Dialogs().MessageBox(this, QStringLiteral("上書きしますか？\r\n") + name, QStringLiteral("上書き確認"),
+                                          platform::MB_YESNO | platform::MB_ICONQUESTION) != platform::IDYES)
+        return false;
+    int err = 0;
+    const int rc = document::WriteLetterMask(mask, name, &err);
+    if (rc != codec::kCodecOk)
+        platform::Dialogs().MessageBox(
+            this, QStringLiteral("ファイル「%1」を保存できませんでした。\n%2").arg(name, files::WriteFailureReason(rc, err)),
+            QStringLiteral("保存エラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+    return rc == codec::kCodecOk;
 }
 
 files::SaveOutcome frmMain::SaveImageFile()

@@ -42,6 +42,9 @@ public:
     // The commands behind the buttons.
     retouch::RetouchResult Retouch();
     files::SaveOutcome SaveImageFile();
+    // 文字補正's mask of the committed rectangle as a PNG for pixmend-batch's
+    // --mask (white: repainted), its size the rectangle's.
+    bool SaveLetterMask();
 
     // Take back the last retouch, or do again the one taken back.
     bool Undo();

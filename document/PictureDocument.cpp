@@ -70,6 +70,7 @@ Outcome PictureDocument::Load(const QString& path)
     path_ = fileName_ = path;
     origin_ = std::move(origin);
     history_.Clear();
+    letters_ = LetterMask{};
     emit pictureReplaced();
     emit pathChanged(path);
     emit modifiedChanged(false);
@@ -83,6 +84,7 @@ void PictureDocument::SetPicture(platform::Surface picture)
     fileName_.clear();
     origin_ = codec::PictureOrigin{};
     history_.Clear();
+    letters_ = LetterMask{};
     emit pictureReplaced();
     emit modifiedChanged(false);
 }
@@ -93,29 +95,41 @@ void PictureDocument::Changed(const QRect& rect)
     emit modifiedChanged(IsChanged());
 }
 
-std::optional<std::vector<uint8_t>> PictureDocument::FindLetters(const retouch::SelRect& rect)
+bool PictureDocument::DetectLetters(const retouch::SelRect& rect)
 {
     retouch::SelRect r = rect;
     if (busy_ || picture_.isNull() || !retouch::OrderAndClamp(r, picture_.width(), picture_.height()))
-        return std::nullopt;
+        return false;
+    LetterMask found{r, {}};
     // A caption's rectangle is found in a few milliseconds: no job (the
     // window would flash its controls disabled at every click).
-    if (int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) <= kQuickLetters)
-        return retouch::FindLetters(ReadOnlyWords(picture_), r);
-    std::vector<uint8_t> mask;
+    if (int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) <= kQuickLetters) {
+        found.bits = retouch::FindLetters(ReadOnlyWords(picture_), r);
+        return SetLetters(std::move(found));
+    }
     bool stopped = false;
     const int rc = RunJob(Job::Letters, [&](const codec::SaveProgress& progress) {
-        mask = retouch::FindLetters(ReadOnlyWords(picture_), r);
+        found.bits = retouch::FindLetters(ReadOnlyWords(picture_), r);
         stopped = !progress(1, 1);
         return 0;
     });
-    if (rc != 0 || stopped)
-        return std::nullopt;
-    return mask;
+    return rc == 0 && !stopped && SetLetters(std::move(found));
 }
 
-retouch::RetouchResult PictureDocument::Retouch(retouch::SelRect& sel, retouch::FillMode mode,
-                                                 const std::vector<uint8_t>* letters)
+bool PictureDocument::SetLetters(LetterMask mask)
+{
+    const retouch::SelRect& r = mask.rect;
+    if (busy_ || picture_.isNull() || r.X1 < 0 || r.Y1 < 0 || r.X2 < r.X1 || r.Y2 < r.Y1 || r.X2 >= picture_.width()
+        || r.Y2 >= picture_.height() || mask.bits.size() != size_t(r.X2 - r.X1 + 1) * size_t(r.Y2 - r.Y1 + 1))
+        return false;
+    if (!history_.RecordMask(letters_))
+        return false;
+    letters_ = std::move(mask);
+    emit lettersChanged();
+    return true;
+}
+
+retouch::RetouchResult PictureDocument::Retouch(retouch::SelRect& sel, retouch::FillMode mode)
 {
     using retouch::RetouchResult;
     if (busy_ || picture_.isNull() || !retouch::OrderAndClamp(sel, picture_.width(), picture_.height()))
@@ -127,17 +141,16 @@ retouch::RetouchResult PictureDocument::Retouch(retouch::SelRect& sel, retouch::
         return RetouchResult::TransferFailed;
     RetouchResult result;
     if (mode == retouch::FillMode::Letters) {
+        const std::vector<uint8_t>* letters = letters_.Of(sel) ? &letters_.bits : nullptr;
         // The mask and the fill run as a job, into a copy of the rectangle
         // and the ring around it that fixes the fill; the picture takes the
         // result here, once it is complete.
         const retouch::SelRect r = sel;
-        const size_t n = size_t(r.X2 - r.X1 + 1) * size_t(r.Y2 - r.Y1 + 1);
         const QRect ring = QRect(QPoint(r.X1 - 1, r.Y1 - 1), QPoint(r.X2 + 1, r.Y2 + 1)).intersected(picture_.rect());
         platform::Surface patch;
         const int rc = RunJob(Job::Letters, [&](const codec::SaveProgress& progress) {
-            const std::vector<uint8_t> mask = letters && letters->size() == n
-                                                  ? *letters
-                                                  : retouch::FindLetters(ReadOnlyWords(picture_), r);
+            const std::vector<uint8_t> found = letters ? std::vector<uint8_t>() : retouch::FindLetters(ReadOnlyWords(picture_), r);
+            const std::vector<uint8_t>& mask = letters ? *letters : found;
             patch = picture_.copy(ring);
             if (patch.isNull())
                 return int(RetouchResult::TransferFailed);
@@ -169,21 +182,18 @@ retouch::RetouchResult PictureDocument::Retouch(retouch::SelRect& sel, retouch::
     return result;
 }
 
-bool PictureDocument::Undo()
-{
-    QRect changed;
-    if (busy_ || !history_.Undo(picture_, &changed))
-        return false;
-    Changed(changed);
-    return true;
-}
+bool PictureDocument::Undo() { return Step(true); }
+bool PictureDocument::Redo() { return Step(false); }
 
-bool PictureDocument::Redo()
+bool PictureDocument::Step(bool back)
 {
     QRect changed;
-    if (busy_ || !history_.Redo(picture_, &changed))
+    if (busy_ || !(back ? history_.Undo(picture_, letters_, &changed) : history_.Redo(picture_, letters_, &changed)))
         return false;
-    Changed(changed);
+    if (changed.isEmpty())
+        emit lettersChanged();
+    else
+        Changed(changed);
     return true;
 }
 

@@ -73,14 +73,22 @@ public:
     void SetPicture(platform::Surface picture);
 
     // Repaints sel with the fill, as one undoable step. sel is left ordered
-    // and clamped. letters: for 文字補正, the mask of that rectangle the
-    // overlay showed, instead of finding it again. Refused while a job runs,
-    // and when the step cannot be kept for undo (nothing changes then).
-    retouch::RetouchResult Retouch(retouch::SelRect& sel, retouch::FillMode mode,
-                                   const std::vector<uint8_t>* letters = nullptr);
-    // 文字補正's mask of the ordered, clamped rect, as a job; none when
-    // cancelled, refused while another job runs, or out of memory.
-    std::optional<std::vector<uint8_t>> FindLetters(const retouch::SelRect& rect);
+    // and clamped. 文字補正 fills the document's letter mask when it is of
+    // sel (as the user corrected it), else the letters found afresh. Refused
+    // while a job runs, and when the step cannot be kept for undo (nothing
+    // changes then).
+    retouch::RetouchResult Retouch(retouch::SelRect& sel, retouch::FillMode mode);
+
+    // 文字補正's mask, which the overlay shows and the fill repaints.
+    const LetterMask& Letters() const { return letters_; }
+    // Finds the letters of the ordered, clamped rect afresh (as a job when
+    // the rectangle is large) and makes them the mask, as one step. False
+    // when cancelled, refused while a job runs, or out of memory.
+    bool DetectLetters(const retouch::SelRect& rect);
+    // Makes mask (of an ordered rectangle inside the picture, its size's
+    // bits) the letter mask, as one step: a brush stroke, a pick, a mask
+    // given from a file. False when refused.
+    bool SetLetters(LetterMask mask);
 
     bool Undo();
     bool Redo();
@@ -100,17 +108,21 @@ signals:
     // Written to name; the title shows it from now on.
     void saved(const QString& name);
     void modifiedChanged(bool changed);
+    // The letter mask is another (its rectangle, or its bits).
+    void lettersChanged();
     void busyChanged(bool busy);
 
 private:
     int RunJob(Job job, const JobWork& work);
     void Changed(const QRect& rect);
+    bool Step(bool back);
 
     platform::Surface picture_;
     QString path_;
     QString fileName_;
     codec::PictureOrigin origin_;
     EditHistory history_;
+    LetterMask letters_;
     JobRunner runner_;
     bool busy_ = false;
 };

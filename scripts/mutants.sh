@@ -82,8 +82,8 @@ batch percent of the last pixel|app/batch/Batch.cpp|s/int64_t(v.number) \* size 
 saved state: undone branch not encoded again|document/EditHistory.cpp|s/    std::vector<QRect> rects = origin_.detour;/    std::vector<QRect> rects;/
 saved state: dropped steps forgotten|document/EditHistory.h|s/    bool IsChanged() const { return saved_.at != next_ || !saved_.detour.empty(); }/    bool IsChanged() const { return saved_.at != next_; }/
 job lock: retouch while a job runs|document/PictureDocument.cpp|s/    if (busy_ || picture_.isNull() || !retouch::OrderAndClamp(sel/    if (picture_.isNull() || !retouch::OrderAndClamp(sel/
-job lock: undo while a job runs|document/PictureDocument.cpp|s/    if (busy_ || !history_.Undo(picture_, \&changed))/    if (!history_.Undo(picture_, \&changed))/
-history unbounded|document/EditHistory.cpp|s/    while (bytes_ > budget \&\& steps_.size() > 1) {/    while (false) {/
+job lock: undo while a job runs|document/PictureDocument.cpp|s/    if (busy_ || !(back ? history_.Undo/    if (!(back ? history_.Undo/
+history unbounded|document/EditHistory.cpp|s/    while (bytes_ > budget_ \&\& steps_.size() > 1) {/    while (false) {/
 folder not synced|platform/AtomicFile.cpp|s/    const int dirFd = ::open(dir_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);/    const int dirFd = -1;/
 marquee and commit disagree|view/PictureView.cpp|s/        live_.X2 = px;/        (void)px;/
 '

@@ -110,7 +110,7 @@ private slots:
             refused = refused && doc.IsBusy() && doc.Retouch(r, FillMode::Vertical) == RetouchResult::NoSelection
                    && !doc.Undo() && !doc.Redo() && doc.Load(dir.filePath("other.png")).kind == document::Outcome::Cancelled
                    && doc.Save(dir.filePath("locked.png"), ".PNG", {}).kind == document::Outcome::Cancelled
-                   && !doc.FindLetters({0, 0, 119, 89});
+                   && !doc.DetectLetters({0, 0, 119, 89});
             return work([](int, int) { return false; }); // and the user cancels it
         });
         QCOMPARE(Fill(doc, {20, 20, 100, 80}, FillMode::Letters), RetouchResult::Cancelled);

@@ -65,6 +65,7 @@ PictureView::PictureView(document::PictureDocument* doc, ViewArea* area, QScroll
 {
     connect(doc_, &document::PictureDocument::pictureReplaced, this, &PictureView::PictureReplaced);
     connect(doc_, &document::PictureDocument::pictureChanged, this, &PictureView::PictureChanged);
+    connect(doc_, &document::PictureDocument::lettersChanged, this, &PictureView::LettersChanged);
     for (QScrollBar* bar : {hscr_, vscr_}) {
         bar->setMinimum(0);
         bar->setMaximum(0);
@@ -121,7 +122,7 @@ void PictureView::PictureReplaced()
 {
     area_->Cls();
     reductions_.Build(Pic());
-    mask_.clear();
+    EndGesture();
     // As image viewers do: the whole picture first, never enlarged.
     fit_ = Pic().width() > area_->DrawWidth() || Pic().height() > area_->DrawHeight();
     scale_ = fit_ ? FitScale() : 1.0;
@@ -248,43 +249,80 @@ void PictureView::ShowLetterMask(bool on)
     maskShown_ = on;
     UpdateLetterMask();
     PaintView();
+    if (!on)
+        ShowBrush(std::nullopt);
+    emit infoChanged();
+}
+
+std::optional<retouch::SelRect> PictureView::OrderedCommitted() const
+{
+    retouch::SelRect r = committed_;
+    if (Pic().isNull() || !retouch::OrderAndClamp(r, Pic().width(), Pic().height()))
+        return std::nullopt;
+    return r;
+}
+
+const document::LetterMask* PictureView::ShownLetters() const
+{
+    if (!maskShown_ || selecting_ != 0 || !area_->SelLinesVisible
+        || (gestureActive_ && (gesture_ == Gesture::Handle || gesture_ == Gesture::Move)))
+        return nullptr;
+    if (preview_)
+        return &*preview_;
+    const std::optional<retouch::SelRect> r = OrderedCommitted();
+    return r && doc_->Letters().Of(*r) ? &doc_->Letters() : nullptr;
+}
+
+const std::vector<uint8_t>& PictureView::LetterMask() const
+{
+    static const std::vector<uint8_t> none;
+    const document::LetterMask* shown = ShownLetters();
+    return shown ? shown->bits : none;
 }
 
 void PictureView::UpdateLetterMask()
 {
-    mask_.clear();
-    if (!maskShown_ || Pic().isNull() || selecting_ != 0 || !area_->SelLinesVisible)
+    // A newly committed rectangle starts from the letters found afresh (a
+    // job of the document's when it is large); the mask of one already
+    // shown stays as the user corrected it.
+    const std::optional<retouch::SelRect> r = OrderedCommitted();
+    if (!maskShown_ || !r || selecting_ != 0 || !area_->SelLinesVisible || doc_->Letters().Of(*r))
         return;
-    retouch::SelRect r = committed_;
-    if (!retouch::OrderAndClamp(r, Pic().width(), Pic().height()))
-        return;
-    // A job of the document's: a large rectangle does not freeze the window.
-    // Meanwhile another rectangle may have been marked: this mask is then
-    // not the one to show.
-    const retouch::SelRect asked = committed_;
-    std::optional<std::vector<uint8_t>> found = doc_->FindLetters(r);
-    if (!found || !(committed_ == asked) || selecting_ != 0 || !area_->SelLinesVisible)
-        return;
-    mask_ = std::move(*found);
-    maskRect_ = r;
+    doc_->DetectLetters(*r);
+}
+
+void PictureView::LettersChanged()
+{
+    // Undo or redo brought back the mask of another rectangle: that
+    // rectangle is the one shown again.
+    const document::LetterMask& m = doc_->Letters();
+    if (!m.empty() && selecting_ == 0 && !gestureActive_ && OrderedCommitted() != std::optional(m.rect)) {
+        live_ = committed_ = m.rect;
+        PlaceSelLines(live_);
+        ShowSelLines(true);
+        emit infoChanged();
+    }
+    PaintView();
 }
 
 void PictureView::PaintLetterMask(platform::Surface& back) const
 {
-    if (mask_.empty())
+    const document::LetterMask* shown = ShownLetters();
+    if (!shown)
         return;
+    const retouch::SelRect& rect = shown->rect;
     float vx0, vx1, vy0, vy1;
-    ViewEdges(maskRect_.X1, maskRect_.X2, H(), &vx0, &vx1);
-    ViewEdges(maskRect_.Y1, maskRect_.Y2, V(), &vy0, &vy1);
-    const int w = maskRect_.X2 - maskRect_.X1 + 1;
+    ViewEdges(rect.X1, rect.X2, H(), &vx0, &vx1);
+    ViewEdges(rect.Y1, rect.Y2, V(), &vy0, &vy1);
+    const int w = rect.X2 - rect.X1 + 1;
     for (int y = std::max(0, int(vy0)); y <= std::min(back.height() - 1, int(vy1)); ++y) {
-        const int64_t py = PictureY(float(y)) - maskRect_.Y1;
-        if (py < 0 || py > maskRect_.Y2 - maskRect_.Y1)
+        const int64_t py = PictureY(float(y)) - rect.Y1;
+        if (py < 0 || py > rect.Y2 - rect.Y1)
             continue;
         auto* row = reinterpret_cast<uint32_t*>(back.scanLine(y));
         for (int x = std::max(0, int(vx0)); x <= std::min(back.width() - 1, int(vx1)); ++x) {
-            const int64_t px = PictureX(float(x)) - maskRect_.X1;
-            if (px >= 0 && px < w && mask_[size_t(py) * size_t(w) + size_t(px)])
+            const int64_t px = PictureX(float(x)) - rect.X1;
+            if (px >= 0 && px < w && shown->bits[size_t(py) * size_t(w) + size_t(px)])
                 row[x] = ((row[x] >> 1) & 0x7F7F7F) + 0x7F007F + 0xFF000000u; // half magenta
         }
     }
@@ -293,7 +331,6 @@ void PictureView::PaintLetterMask(platform::Surface& back) const
 void PictureView::PictureChanged(const QRect& changed)
 {
     reductions_.Update(Pic(), changed);
-    UpdateLetterMask();
     PaintView();
 }
 
@@ -308,8 +345,10 @@ QString PictureView::InfoText() const
     // Narrow spaces about the ×: two five-digit sizes fit too.
     lines << QStringLiteral("%1\u202F×\u202F%2").arg(Pic().width()).arg(Pic().height());
     lines << QStringLiteral("%1 %").arg(QString::number(scale_ * 100, 'f', scale_ * 100 == std::floor(scale_ * 100) ? 0 : 1));
+    if (maskShown_)
+        lines << QStringLiteral("ブラシ %1").arg(brushSize_);
     if (area_->SelLinesVisible) {
-        retouch::SelRect r = selecting_ == 1 ? live_ : committed_;
+        retouch::SelRect r = ShowsLive() ? live_ : committed_;
         const int32_t x1 = std::min(r.X1, r.X2), x2 = std::max(r.X1, r.X2);
         const int32_t y1 = std::min(r.Y1, r.Y2), y2 = std::max(r.Y1, r.Y2);
         lines << QStringLiteral("%1,%2,").arg(x1).arg(y1) << QStringLiteral("%1,%2").arg(x2).arg(y2)
@@ -393,15 +432,8 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
     const int32_t px = static_cast<int32_t>(PicturePoint(x, H()));
     const int32_t py = static_cast<int32_t>(PicturePoint(y, V()));
     if (button == 1 && selecting_ == 0) {
-        if (!mask_.empty()) {
-            mask_.clear();
-            PaintView();
-        }
-        selecting_ = 1;
-        live_ = {px, py, px, py};
-        pressAt_ = QPointF(x, y);
-        AREA_MouseMove(index, button, shift, x, y);
-        ShowSelLines(true);
+        if (!StartGesture(shift, x, y, QPoint(px, py)))
+            StartRectangle(index, shift, x, y);
     } else if (button == 1) {
         // The rectangle committed is the one the marquee shows, also when
         // no move reached this pixel first (a pen, a touch).
@@ -411,6 +443,155 @@ void PictureView::AREA_MouseDown(int index, int button, int shift, float x, floa
     } else if (button == 2) {
         CancelSelection();
     }
+}
+
+void PictureView::StartRectangle(int index, int shift, float x, float y)
+{
+    const int32_t px = static_cast<int32_t>(PicturePoint(x, H()));
+    const int32_t py = static_cast<int32_t>(PicturePoint(y, V()));
+    selecting_ = 1;
+    live_ = {px, py, px, py};
+    pressAt_ = QPointF(x, y);
+    if (maskShown_)
+        PaintView(); // the overlay goes with the rectangle it belonged to
+    AREA_MouseMove(index, 1, shift, x, y);
+    ShowSelLines(true);
+}
+
+int PictureView::HitEdges(float x, float y, const retouch::SelRect& r) const
+{
+    //   1 (left)     2 (right)        an edge within kHandleReach screen
+    //   +--- 4 (top) ---+             pixels of the pointer, a corner
+    //   |               |             being two edges; of two edges of a
+    //   +--- 8 (bottom)-+             thin rectangle the nearer
+    float vx0, vx1, vy0, vy1;
+    ViewEdges(r.X1, r.X2, H(), &vx0, &vx1);
+    ViewEdges(r.Y1, r.Y2, V(), &vy0, &vy1);
+    const float reach = float(kHandleReach * area_->Ratio());
+    if (x < vx0 - reach || x > vx1 + reach || y < vy0 - reach || y > vy1 + reach)
+        return 0;
+    auto nearer = [reach](float v, float lo, float hi, int a, int b) {
+        const float dl = std::abs(v - lo), dh = std::abs(v - hi);
+        if (dl > reach && dh > reach)
+            return 0;
+        return dl <= dh ? a : b;
+    };
+    return nearer(x, vx0, vx1, 1, 2) | nearer(y, vy0, vy1, 4, 8);
+}
+
+bool PictureView::StartGesture(int shift, float x, float y, QPoint pixel)
+{
+    const std::optional<retouch::SelRect> r = OrderedCommitted();
+    if (!r || !area_->SelLinesVisible)
+        return false;
+    const bool inside = pixel.x() >= r->X1 && pixel.x() <= r->X2 && pixel.y() >= r->Y1 && pixel.y() <= r->Y2;
+    handleEdges_ = HitEdges(x, y, *r);
+    if (handleEdges_)
+        gesture_ = Gesture::Handle;
+    else if ((shift & 2) && inside)
+        gesture_ = Gesture::Move; // or, released where it was pressed, a pick
+    else if (inside && ShownLetters())
+        gesture_ = Gesture::Brush;
+    else
+        return false;
+    gestureFrom_ = *r;
+    gesturePixel_ = pixel;
+    gesturePress_ = QPointF(x, y);
+    gestureShift_ = shift;
+    gestureActive_ = false;
+    return true;
+}
+
+void PictureView::ContinueGesture(QPoint pixel)
+{
+    const int32_t W = Pic().width(), Hp = Pic().height();
+    const int32_t dx = pixel.x() - gesturePixel_.x(), dy = pixel.y() - gesturePixel_.y();
+    retouch::SelRect n = gestureFrom_;
+    switch (gesture_) {
+    case Gesture::Handle:
+        if (handleEdges_ & 1) n.X1 = std::clamp(n.X1 + dx, 0, W - 1);
+        if (handleEdges_ & 2) n.X2 = std::clamp(n.X2 + dx, 0, W - 1);
+        if (handleEdges_ & 4) n.Y1 = std::clamp(n.Y1 + dy, 0, Hp - 1);
+        if (handleEdges_ & 8) n.Y2 = std::clamp(n.Y2 + dy, 0, Hp - 1);
+        break;
+    case Gesture::Move: {
+        // The whole rectangle, kept inside the picture.
+        const int32_t mx = std::clamp(dx, -n.X1, W - 1 - n.X2), my = std::clamp(dy, -n.Y1, Hp - 1 - n.Y2);
+        n = {n.X1 + mx, n.Y1 + my, n.X2 + mx, n.Y2 + my};
+        break;
+    }
+    case Gesture::Brush:
+        Stroke(lastStamp_, pixel);
+        lastStamp_ = pixel;
+        PaintView();
+        return;
+    case Gesture::None: return;
+    }
+    live_ = n;
+    PlaceSelLines(live_);
+    emit infoChanged();
+}
+
+void PictureView::Stroke(QPoint from, QPoint to)
+{
+    // Discs a quarter of the brush apart along the way: no gaps, and a fast
+    // drag costs no more than a slow one.
+    const int d = brushSize_;
+    const int64_t len = std::max(std::abs(to.x() - from.x()), std::abs(to.y() - from.y()));
+    const int64_t step = std::max(1, d / 4);
+    for (int64_t t = 0;; t = std::min(len, t + step)) {
+        const int cx = from.x() + int((to.x() - from.x()) * t / std::max<int64_t>(len, 1));
+        const int cy = from.y() + int((to.y() - from.y()) * t / std::max<int64_t>(len, 1));
+        retouch::PaintDisc(preview_->bits, preview_->rect, cx, cy, d, (gestureShift_ & 1) == 0);
+        if (t == len)
+            break;
+    }
+}
+
+void PictureView::EndGesture()
+{
+    gesture_ = Gesture::None;
+    gestureActive_ = false;
+    preview_.reset();
+}
+
+bool PictureView::ShowsLive() const
+{
+    return selecting_ == 1 || (gestureActive_ && (gesture_ == Gesture::Handle || gesture_ == Gesture::Move));
+}
+
+void PictureView::ChangeBrush(int steps)
+{
+    for (; steps > 0; --steps)
+        brushSize_ = std::min(kBrushLargest, brushSize_ + std::max(1, brushSize_ / 4));
+    for (; steps < 0; ++steps)
+        brushSize_ = std::max(1, brushSize_ - std::max(1, brushSize_ / 5));
+    FollowPointer();
+    emit infoChanged();
+}
+
+void PictureView::ShowBrush(std::optional<QPointF> at)
+{
+    area_->BrushCentre = at;
+    area_->BrushRadius = float(brushSize_ * scale_ / 2);
+    area_->update();
+}
+
+void PictureView::Pick(QPoint pixel, bool remove)
+{
+    const std::optional<retouch::SelRect> r = OrderedCommitted();
+    if (!r)
+        return;
+    const retouch::WordPicture words{const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(Pic().constBits())),
+                                     Pic().width(), Pic().height(), Pic().bytesPerLine() / 4};
+    const std::vector<uint8_t> region = retouch::PickLetter(words, *r, pixel.x(), pixel.y());
+    document::LetterMask m = doc_->Letters().Of(*r)
+                                 ? doc_->Letters()
+                                 : document::LetterMask{*r, std::vector<uint8_t>(region.size(), 0)};
+    for (size_t i = 0; i < region.size(); ++i)
+        if (region[i])
+            m.bits[i] = remove ? 0 : 1;
+    doc_->SetLetters(std::move(m));
 }
 
 void PictureView::Commit(const retouch::SelRect& rect)
@@ -426,11 +607,7 @@ void PictureView::CommitLive()
     pressAt_.reset();
     PlaceSelLines(live_);
     emit rectangleCommitted(committed_);
-    // The same rectangle again (ordered after a retouch): the mask shown is
-    // still its own.
-    retouch::SelRect r = committed_;
-    const bool same = !mask_.empty() && retouch::OrderAndClamp(r, Pic().width(), Pic().height()) && r == maskRect_;
-    if (maskShown_ && !same) {
+    if (maskShown_) {
         UpdateLetterMask();
         PaintView();
     }
@@ -439,6 +616,25 @@ void PictureView::CommitLive()
 
 void PictureView::AREA_MouseUp(int index, int button, int shift, float x, float y)
 {
+    if (button == 1 && gesture_ != Gesture::None) {
+        const Gesture g = gesture_;
+        const bool active = gestureActive_;
+        std::optional<document::LetterMask> stroke = std::move(preview_);
+        EndGesture();
+        if (!active) {
+            // A plain click keeps its meaning: a new rectangle starts. With
+            // Ctrl, over the letters shown, it picks a letter instead.
+            if (g == Gesture::Move && maskShown_ && ShownLetters())
+                Pick(gesturePixel_, gestureShift_ & 1);
+            else
+                StartRectangle(index, shift, float(gesturePress_.x()), float(gesturePress_.y()));
+        } else if (g == Gesture::Brush) {
+            doc_->SetLetters(std::move(*stroke)); // the stroke is one step
+        } else {
+            CommitLive();
+        }
+        return;
+    }
     const std::optional<QPointF> from = std::exchange(pressAt_, std::nullopt);
     if (button != 1 || selecting_ != 1 || !from)
         return;
@@ -450,11 +646,10 @@ void PictureView::CancelSelection()
 {
     selecting_ = 0;
     pressAt_.reset();
+    EndGesture();
     ShowSelLines(false);
-    if (!mask_.empty()) {
-        mask_.clear();
+    if (maskShown_)
         PaintView();
-    }
     emit infoChanged();
 }
 
@@ -474,6 +669,25 @@ void PictureView::AREA_MouseMove(int, int, int, float x, float y)
                              int(b.sx), int(b.sy), int(b.w), int(b.v), kLoupeScale);
     loupe_->Refresh();
 
+    // A handle, the whole rectangle or the brush, once the pointer has left
+    // the pixel it was pressed on.
+    if (gesture_ != Gesture::None) {
+        if (!gestureActive_ && std::max(std::abs(x - gesturePress_.x()), std::abs(y - gesturePress_.y())) >= kClickSlop) {
+            gestureActive_ = true;
+            if (gesture_ == Gesture::Brush) {
+                preview_ = *ShownLetters();
+                lastStamp_ = gesturePixel_;
+            }
+        }
+        if (gestureActive_)
+            ContinueGesture(QPoint(int(px), int(py)));
+    }
+    // The brush's outline over the letters it would paint.
+    if (maskShown_) {
+        const document::LetterMask* shown = ShownLetters();
+        const bool over = shown && px >= shown->rect.X1 && px <= shown->rect.X2 && py >= shown->rect.Y1 && py <= shown->rect.Y2;
+        ShowBrush(over ? std::optional(QPointF(x, y)) : std::nullopt);
+    }
     // The rubber band.
     if (selecting_ == 1) {
         live_.X2 = static_cast<int32_t>(px);

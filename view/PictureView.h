@@ -83,10 +83,23 @@ public:
     // fill would repaint (found again whenever the rectangle or the picture
     // changes).
     void ShowLetterMask(bool on);
-    const std::vector<uint8_t>& LetterMask() const { return mask_; }
-    // The rectangle the mask covers (ordered and clamped); meaningful while
-    // the mask is not empty.
-    const retouch::SelRect& LetterMaskRect() const { return maskRect_; }
+    // The mask the overlay shows (the document's, or a stroke under way);
+    // empty when none shows.
+    const std::vector<uint8_t>& LetterMask() const;
+
+    // The committed rectangle's handles: a press within kHandleReach screen
+    // pixels of an edge or corner drags it, Ctrl and a press inside drags
+    // the whole rectangle. With the letters shown, a drag inside paints them
+    // with the brush (Shift: erases), Ctrl+click picks a letter (Ctrl+Shift:
+    // takes one away). A press and release within kClickSlop view pixels is
+    // a plain click and starts a new rectangle, as ever.
+    static constexpr int kHandleReach = 4;
+    static constexpr int kClickSlop = 2;
+    // The brush's diameter in picture pixels, 1 .. kBrushLargest; steps > 0
+    // make it larger.
+    static constexpr int kBrushLargest = 200;
+    int BrushSize() const { return brushSize_; }
+    void ChangeBrush(int steps);
 
     // For the text under the loupe: the pixel under the pointer (none once
     // it has left the picture's view) and what the view shows.
@@ -132,7 +145,19 @@ private:
     void PictureReplaced();
     // A retouch, an undo or a redo changed these picture pixels.
     void PictureChanged(const QRect& changed);
+    void LettersChanged();
     void CommitLive();
+    void StartRectangle(int index, int shift, float x, float y);
+    std::optional<retouch::SelRect> OrderedCommitted() const;
+    const document::LetterMask* ShownLetters() const;
+    int HitEdges(float x, float y, const retouch::SelRect& r) const;
+    bool StartGesture(int shift, float x, float y, QPoint pixel);
+    void ContinueGesture(QPoint pixel);
+    void Stroke(QPoint from, QPoint to);
+    void EndGesture();
+    bool ShowsLive() const;
+    void ShowBrush(std::optional<QPointF> at);
+    void Pick(QPoint pixel, bool remove);
 
     // The bar's range holds the picture's extent and, when outside, also a
     // place beyond it: where a zoom that kept a pixel near an edge under the
@@ -168,8 +193,17 @@ private:
     retouch::SelRect committed_;
     double scale_ = 1.0;
     bool maskShown_ = false;
-    std::vector<uint8_t> mask_;  // of maskRect_, row by row
-    retouch::SelRect maskRect_;  // ordered and clamped
+    enum class Gesture { None, Handle, Move, Brush };
+    Gesture gesture_ = Gesture::None;
+    bool gestureActive_ = false; // moved off the pixel pressed on
+    int handleEdges_ = 0;        // 1 left, 2 right, 4 top, 8 bottom
+    retouch::SelRect gestureFrom_; // the rectangle at the press, ordered
+    QPoint gesturePixel_;
+    QPointF gesturePress_;
+    int gestureShift_ = 0;
+    std::optional<document::LetterMask> preview_; // the mask while a stroke is under way
+    QPoint lastStamp_;
+    int brushSize_ = 9;
     bool fit_ = false; // the zoom follows the view's size
     std::optional<QPointF> pressAt_; // the press that started a rectangle
     std::optional<std::pair<QPointF, QPoint>> zoomAnchor_; // the last zoom's view point and its pixel

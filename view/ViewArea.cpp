@@ -98,6 +98,17 @@ void ViewArea::paintEvent(QPaintEvent* event)
     const platform::Surface& back = BackBuffer();
     if (!back.isNull())
         p.drawImage(QPointF(1, 1), back); // device pixel for device pixel
+    if (BrushCentre) {
+        // Dark inside light, so that it shows on any picture.
+        const QPointF c(BrushCentre->x() / k + 1, BrushCentre->y() / k + 1);
+        const double r = std::max(1.0, BrushRadius / k);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(255, 255, 255, 200), 3));
+        p.drawEllipse(c, r, r);
+        p.setPen(QPen(QColor(0, 0, 0, 220), 1));
+        p.drawEllipse(c, r, r);
+        p.setRenderHint(QPainter::Antialiasing, false);
+    }
     if (!SelLinesVisible)
         return;
     // The lines are axis-parallel, one device pixel wide, both ends

@@ -42,6 +42,9 @@ public:
     bool SelLinesVisible = false;
     QRgb SelLineColour = qRgb(255, 255, 255);
     QColor BackColor = QColor(0x80, 0x80, 0x80);
+    // The brush's outline: its centre and radius in view coordinates.
+    std::optional<QPointF> BrushCentre;
+    float BrushRadius = 0;
 
 signals:
     // button: 1 left, 2 right, 4 middle; x, y in view coordinates. A press

@@ -1,6 +1,7 @@
 #include "Batch.h"
 
 #include "Codec.h"
+#include "LetterMaskFile.h"
 #include "PictureDocument.h"
 #include "PictureFiles.h"
 #include "RuntimeErrors.h"
@@ -142,6 +143,9 @@ QString Usage()
         "                        of the width or height (80%)\n"
         "  --anchor tl|tr|bl|br  the corner the following --rect values are measured from,\n"
         "                        inward (default tl), in the picture as shown\n"
+        "  --mask FILE           for the --rect before it: repaint exactly the white pixels\n"
+        "                        of FILE with 文字補正's fill (nothing is detected); FILE has\n"
+        "                        the picture's size or the rectangle's (placed at it)\n"
         "  --files-from FILE     read the inputs from FILE (- for standard input), one a line\n"
         "  -0                    ... NUL-separated instead\n"
         "  --shard K/N           process only the inputs at positions K, K+N, K+2N, ...\n"
@@ -310,7 +314,7 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
         }
         const QStringList valued{"--mode",      "--rect",     "--out",  "--suffix",     "--format", "--jpeg-rate",
                                  "--png-rate", "--jobs",     "--anchor", "--files-from", "--shard", "--report",
-                                 "--quality"};
+                                 "--quality",  "--mask"};
         if (!valued.contains(arg))
             return error(QStringLiteral("unrecognized option '%1'").arg(arg));
         if (!take())
@@ -349,6 +353,10 @@ Parsed ParseArguments(const QStringList& args, const Options& defaults)
             if (!r)
                 return error(QStringLiteral("malformed rectangle '%1' (X1,Y1,X2,Y2)").arg(value));
             o.rects.push_back(*r);
+        } else if (arg == QLatin1String("--mask")) {
+            if (o.rects.empty() || !o.rects.back().mask.isEmpty())
+                return error(QStringLiteral("--mask '%1' follows no --rect of its own").arg(value));
+            o.rects.back().mask = value;
         } else if (arg == QLatin1String("--out")) {
             o.outDir = value;
             ++outputs;
@@ -510,7 +518,20 @@ QString ProcessFile(const Job& job, const Options& o, QSize* size)
         if (x2 < 0 || y2 < 0 || x1 > W - 1 || y1 > H - 1)
             return QStringLiteral("範囲 %1,%2,%3,%4 が画像 (%5 × %6) の外にあります")
                 .arg(rect.X1).arg(rect.Y1).arg(rect.X2).arg(rect.Y2).arg(W).arg(H);
-        if (doc.Retouch(rect, o.mode) == retouch::RetouchResult::TransferFailed)
+        retouch::FillMode mode = o.mode;
+        if (!given.mask.isEmpty()) {
+            // The mask is filled as it is: the document's letter mask, with
+            // nothing detected.
+            document::LetterMask mask;
+            QString why;
+            if (!retouch::OrderAndClamp(rect, W, H)
+                || !document::ReadLetterMask(given.mask, rect, doc.PicImg().size(), &mask, &why))
+                return why.isEmpty() ? QStringLiteral("範囲 %1,%2,%3,%4 にマスクを置けません").arg(rect.X1).arg(rect.Y1).arg(rect.X2).arg(rect.Y2) : why;
+            if (!doc.SetLetters(std::move(mask)))
+                return QStringLiteral("補正できません (メモリが足りません)");
+            mode = retouch::FillMode::Letters;
+        }
+        if (doc.Retouch(rect, mode) == retouch::RetouchResult::TransferFailed)
             return QStringLiteral("補正できません (メモリが足りません)");
     }
     const files::SaveOptions save{int16_t(o.jpegRate), int16_t(o.progressive ? -1 : 0),

@@ -25,6 +25,7 @@ struct RectValue {
 struct GivenRect {
     Anchor anchor = Anchor::TopLeft;
     RectValue v[4]; // X1, Y1, X2, Y2
+    QString mask;   // --mask: 文字補正's fill on exactly this file's mask
 };
 // The rectangle in a W x H picture's pixels.
 retouch::SelRect Resolve(const GivenRect& given, int32_t W, int32_t H);

@@ -603,6 +603,73 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
     return mask;
 }
 
+void PaintDisc(std::vector<uint8_t>& mask, const SelRect& rect, int cx, int cy, int d, bool value)
+{
+    //  d odd: centred on the pixel;  4 (dx² + dy²) <= d² keeps a disc
+    //  whose diameter counts d pixels across.
+    const int r = d / 2;
+    const int w = rect.X2 - rect.X1 + 1;
+    for (int y = std::max(rect.Y1, cy - r); y <= std::min(rect.Y2, cy + r); ++y)
+        for (int x = std::max(rect.X1, cx - r); x <= std::min(rect.X2, cx + r); ++x)
+            if (4 * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) <= d * d)
+                mask[size_t(y - rect.Y1) * size_t(w) + size_t(x - rect.X1)] = value;
+}
+
+std::vector<uint8_t> PickLetter(const WordPicture& pic, const SelRect& rect, int x0, int y0)
+{
+    const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
+    const int w = R.w(), h = R.h();
+    std::vector<uint8_t> region(size_t(w) * h, 0);
+    if (x0 < R.x0 || x0 > R.x1 || y0 < R.y0 || y0 > R.y1)
+        return region;
+    // The background: the mean of the ramps down the column and along the
+    // row between the pixels just outside the rectangle (its X補正).
+    auto at = [&](int x, int y) { return pic.At(std::clamp(x, 0, pic.W - 1), std::clamp(y, 0, pic.H - 1)); };
+    auto background = [&](int x, int y, int c) {
+        const float t = float(y - R.y0 + 1) / float(h + 1), s = float(x - R.x0 + 1) / float(w + 1);
+        const float v = (1 - t) * Channel(at(x, R.y0 - 1), c) + t * Channel(at(x, R.y1 + 1), c);
+        const float u = (1 - s) * Channel(at(R.x0 - 1, y), c) + s * Channel(at(R.x1 + 1, y), c);
+        return (u + v) / 2;
+    };
+    auto departure = [&](int x, int y) {
+        std::array<float, 3> d;
+        for (int c = 0; c < 3; ++c)
+            d[size_t(c)] = Channel(pic.At(x, y), c) - background(x, y, c);
+        return d;
+    };
+    const std::array<float, 3> seed = departure(x0, y0);
+    const float size = std::max({std::abs(seed[0]), std::abs(seed[1]), std::abs(seed[2])});
+    if (size < 12)
+        return region; // the background itself: nothing to pick
+    // Within a third of the seed's own departure (at least 12 levels) in
+    // every channel: a letter's anti-aliased rim joins, the texture beside
+    // it, departing otherwise, does not.
+    const float tolerance = std::max(12.f, size / 3);
+    std::vector<int32_t> queue{int32_t(size_t(y0 - R.y0) * w + (x0 - R.x0))};
+    region[size_t(queue[0])] = 1;
+    for (size_t head = 0; head < queue.size(); ++head) {
+        const int x = R.x0 + queue[head] % w, y = R.y0 + queue[head] / w;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int xx = x + dx, yy = y + dy;
+                if (xx < R.x0 || xx > R.x1 || yy < R.y0 || yy > R.y1)
+                    continue;
+                const size_t k = size_t(yy - R.y0) * w + (xx - R.x0);
+                if (region[k])
+                    continue;
+                const std::array<float, 3> d = departure(xx, yy);
+                bool alike = true;
+                for (int c = 0; c < 3; ++c)
+                    alike = alike && std::abs(d[size_t(c)] - seed[size_t(c)]) <= tolerance;
+                if (alike) {
+                    region[k] = 1;
+                    queue.push_back(int32_t(k));
+                }
+            }
+    }
+    return region;
+}
+
 bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask,
                   const std::function<bool()>& keepGoing)
 {

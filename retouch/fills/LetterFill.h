@@ -29,6 +29,17 @@ struct WordPicture {
 // strong, then grown by 2 pixels for anti-aliasing and halos.
 std::vector<uint8_t> FindLetters(const WordPicture& picture, const SelRect& rect);
 
+// Sets the pixels of a disc of diameter d (picture pixels) about (cx, cy) to
+// value in mask, a mask of rect; only those inside rect.
+void PaintDisc(std::vector<uint8_t>& mask, const SelRect& rect, int cx, int cy, int d, bool value);
+
+// A letter picked by hand at (x, y) inside rect (normalised, inside the
+// picture): the pixels connected to it that differ from the rectangle's
+// smooth fill the same way it does (the same colour relation to the
+// background, within a tolerance). A mask of rect; empty of set pixels when
+// (x, y) is no different from the background.
+std::vector<uint8_t> PickLetter(const WordPicture& picture, const SelRect& rect, int x, int y);
+
 // Repaints the masked pixels of rect with the harmonic fill (the solution of
 // Laplace's equation) whose values are fixed at every unmasked pixel, inside
 // the rectangle and around it. Deterministic; converged to well within a
