@@ -86,6 +86,13 @@ job lock: undo while a job runs|document/PictureDocument.cpp|s/    if (busy_ || 
 history unbounded|document/EditHistory.cpp|s/    while (bytes_ > budget_ \&\& steps_.size() > 1) {/    while (false) {/
 folder not synced|platform/AtomicFile.cpp|s/    const int dirFd = ::open(dir_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);/    const int dirFd = -1;/
 marquee and commit disagree|view/PictureView.cpp|s/        live_.X2 = px;/        (void)px;/
+handle drags the other edge|view/PictureView.cpp|s/        if (handleEdges_ \& 2) n.X2 = std::clamp(n.X2 + dx, 0, W - 1);/        if (handleEdges_ \& 2) n.X1 = std::clamp(n.X2 + dx, 0, W - 1);/
+handle reach not in screen pixels|view/PictureView.cpp|s/float(kHandleReach \* area_->Ratio())/float(kHandleReach * area_->Ratio() \/ scale_ \/ 8)/
+moved rectangle leaves the picture|view/PictureView.cpp|s/std::clamp(dx, -n.X1, W - 1 - n.X2)/dx/
+brush paints past the rectangle|retouch/fills/LetterFill.cpp|s/x <= std::min(rect.X2, cx + r); ++x)/x <= cx + r; ++x)/
+plain click on an edge drags|view/PictureView.cpp|s/std::abs(y - gesturePress_.y())) >= kClickSlop)/std::abs(y - gesturePress_.y())) >= 0)/
+mask file placed at the picture's corner|document/LetterMaskFile.cpp|s/        from = QPoint(rect.X1, rect.Y1);/        from = QPoint(0, 0);/
+mask of another size accepted|document/LetterMaskFile.cpp|s/    else if (file.size() != QSize(w, h)) {/    else if (false) {/
 '
 
 mkdir -p "$work"
