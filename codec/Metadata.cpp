@@ -244,8 +244,8 @@ QByteArray ExifForSave(QByteArray tiff, bool orientationToOne)
         return {};
     if (orientationToOne && valueBytes)
         Put(t + value, valueBytes, le, 1);
-    uint32_t ifd0, count;
-    size_t link;
+    uint32_t ifd0 = 0, count = 0;
+    size_t link = 0;
     TiffHeader(t, n, &le, &ifd0);
     IfdBounds(n, t, le, ifd0, &count, &link);
     const uint32_t ifd1 = Get(t + link, 4, le);

@@ -91,7 +91,7 @@ handle reach not in screen pixels|view/PictureView.cpp|s/float(kHandleReach \* a
 moved rectangle leaves the picture|view/PictureView.cpp|s/std::clamp(dx, -n.X1, W - 1 - n.X2)/dx/
 brush paints past the rectangle|retouch/fills/LetterFill.cpp|s/x <= std::min(rect.X2, cx + r); ++x)/x <= cx + r; ++x)/
 plain click on an edge drags|view/PictureView.cpp|s/std::abs(y - gesturePress_.y())) >= kClickSlop)/std::abs(y - gesturePress_.y())) >= 0)/
-mask file placed at the picture's corner|document/LetterMaskFile.cpp|s/        from = QPoint(rect.X1, rect.Y1);/        from = QPoint(0, 0);/
+mask file placed at the corner of the picture|document/LetterMaskFile.cpp|s/        from = QPoint(rect.X1, rect.Y1);/        from = QPoint(0, 0);/
 mask of another size accepted|document/LetterMaskFile.cpp|s/    else if (file.size() != QSize(w, h)) {/    else if (false) {/
 '
 

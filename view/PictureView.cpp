@@ -619,7 +619,9 @@ void PictureView::AREA_MouseUp(int index, int button, int shift, float x, float 
     if (button == 1 && gesture_ != Gesture::None) {
         const Gesture g = gesture_;
         const bool active = gestureActive_;
-        std::optional<document::LetterMask> stroke = std::move(preview_);
+        document::LetterMask stroke;
+        if (preview_)
+            stroke = std::move(*preview_);
         EndGesture();
         if (!active) {
             // A plain click keeps its meaning: a new rectangle starts. With
@@ -629,7 +631,7 @@ void PictureView::AREA_MouseUp(int index, int button, int shift, float x, float 
             else
                 StartRectangle(index, shift, float(gesturePress_.x()), float(gesturePress_.y()));
         } else if (g == Gesture::Brush) {
-            doc_->SetLetters(std::move(*stroke)); // the stroke is one step
+            doc_->SetLetters(std::move(stroke)); // the stroke is one step
         } else {
             CommitLive();
         }
