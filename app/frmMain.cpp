@@ -366,6 +366,8 @@ retouch::RetouchResult frmMain::Retouch()
     // another was marked while the fill ran.
     if (result == retouch::RetouchResult::Done && View->Committed() == given)
         View->Commit(sel);
+    if (result == retouch::RetouchResult::Done && mode == retouch::FillMode::Letters)
+        View->LettersFilled();
     return result;
 }
 

@@ -264,7 +264,7 @@ std::optional<retouch::SelRect> PictureView::OrderedCommitted() const
 
 const document::LetterMask* PictureView::ShownLetters() const
 {
-    if (!maskShown_ || selecting_ != 0 || !area_->SelLinesVisible
+    if (!maskShown_ || maskFilled_ || selecting_ != 0 || !area_->SelLinesVisible
         || (gestureActive_ && (gesture_ == Gesture::Handle || gesture_ == Gesture::Move)))
         return nullptr;
     if (preview_)
@@ -291,8 +291,15 @@ void PictureView::UpdateLetterMask()
     doc_->DetectLetters(*r);
 }
 
+void PictureView::LettersFilled()
+{
+    maskFilled_ = true;
+    PaintView();
+}
+
 void PictureView::LettersChanged()
 {
+    maskFilled_ = false;
     // Undo or redo brought back the mask of another rectangle: that
     // rectangle is the one shown again.
     const document::LetterMask& m = doc_->Letters();
@@ -330,6 +337,7 @@ void PictureView::PaintLetterMask(platform::Surface& back) const
 
 void PictureView::PictureChanged(const QRect& changed)
 {
+    maskFilled_ = false;
     reductions_.Update(Pic(), changed);
     PaintView();
 }
@@ -602,6 +610,7 @@ void PictureView::Commit(const retouch::SelRect& rect)
 
 void PictureView::CommitLive()
 {
+    maskFilled_ = false;
     committed_ = live_;
     selecting_ = 0;
     pressAt_.reset();

@@ -99,6 +99,9 @@ public:
     // make it larger.
     static constexpr int kBrushLargest = 200;
     int BrushSize() const { return brushSize_; }
+    // 補正 has just filled the mask: the overlay steps aside so that the
+    // result shows, until the mask, the rectangle or the picture changes.
+    void LettersFilled();
     void ChangeBrush(int steps);
 
     // For the text under the loupe: the pixel under the pointer (none once
@@ -193,6 +196,7 @@ private:
     retouch::SelRect committed_;
     double scale_ = 1.0;
     bool maskShown_ = false;
+    bool maskFilled_ = false; // see LettersFilled
     enum class Gesture { None, Handle, Move, Brush };
     Gesture gesture_ = Gesture::None;
     bool gestureActive_ = false; // moved off the pixel pressed on
