@@ -106,7 +106,7 @@ void frmMain::CreateControls()
     connect(TMC, &QTimer::timeout, View, &PictureView::TMC_Timer);
     TMC->start();
 
-    // The keyboard order of the design; BTN(0) comes first and has the focus.
+    // The keyboard order; BTN(0) comes first and has the focus.
     QWidget* order[] = {BTN[0], DBTN[0], BTN[4], BTN[2], FLD[0], AREA[0], VSCR[0], HSCR[0],
                         OPT[0], OPT[1], OPT[2], OPT[3], BTN[3]};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
@@ -199,7 +199,7 @@ void frmMain::TellTruncated(const QString& path)
 QSize frmMain::FrameExtra() const
 {
     // Without a title bar (offscreen, no window manager) the platform's
-    // frame says nothing about the frame the design was made for.
+    // frame says nothing about the frame the window's sizes assume.
     const QSize extra = frameGeometry().size() - size();
     return extra.height() < 20 ? kAssumedFrame : extra;
 }
@@ -475,7 +475,7 @@ void frmMain::RestoreWindowSettings()
     const auto left = number("Left", -100000, 100000), top = number("Top", -100000, 100000);
     const auto width = number("Width", 1, 100000), height = number("Height", 1, 100000);
     if (!left && !top && !width && !height && read("Maximized").isEmpty() && read("Mode").isEmpty()) {
-        // A first start: a useful part of the picture, not the design's patch.
+        // A first start: a useful part of the picture, not a small patch of it.
         if (screen) {
             const QRect avail = screen->availableGeometry();
             const QSize size = (avail.size() * 0.7).expandedTo(kMinimumOuter - FrameExtra());

@@ -57,7 +57,7 @@ public:
 
     // The window's size, place, maximised state and fill mode, kept in the
     // settings' [Window] section. Values that are missing, absurd or off
-    // every screen are ignored (the design size, V補正); with no [Window]
+    // every screen are ignored (the starting size, V補正); with no [Window]
     // section at all the window takes 70 % of the screen, centred.
     void RestoreWindowSettings();
     bool SaveWindowSettings(int* err);
@@ -82,7 +82,7 @@ public:
     // The smallest outer size, in pixels.
     static constexpr QSize kMinimumOuter{306, 294};
     // The decoration assumed where the platform reports none (offscreen,
-    // no window manager), so that the designed client size stays allowed.
+    // no window manager), so that the starting client size stays allowed.
     static constexpr QSize kAssumedFrame{8, 31};
 
 protected:

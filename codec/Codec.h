@@ -1,8 +1,7 @@
 #pragma once
-// The picture codec: PNG reading, and JPEG, PNG and bitmap writing, on
-// libpng and libjpeg-turbo. The device context of the original interface is
-// our picture surface. Writers replace their target only when the new file is
-// complete (see AtomicFile).
+// The picture codec: PNG reading, and JPEG, PNG and bitmap writing of our
+// picture surfaces, on libpng and libjpeg-turbo. Writers replace their
+// target only when the new file is complete (see AtomicFile).
 #include "Surface.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The files an installed Pixmend brings: the desktop entry and the AppStream
-# entry must validate, the manual pages must render without a warning, and
+# entry must validate, pixmend-batch must not need the widget library, the manual pages must render without a warning, and
 # the options they and the bash completion list must be exactly those of each
 # program's --help, so that none of them drifts from the programs.
 # Arguments: SOURCE-DIR BUILD-DIR PIXMEND PIXMEND-BATCH
@@ -10,6 +10,8 @@ status=0
 fail() { echo "install-files: $*" >&2; status=1; }
 
 desktop-file-validate "$src/data/org.pixmend.Pixmend.desktop" || fail "desktop entry does not validate"
+# The batch is a command-line program: no widget library comes with it.
+! ldd "$batch" | grep -q 'libQt6Widgets' || fail "pixmend-batch links QtWidgets"
 appstreamcli validate --no-net "$build/data/org.pixmend.Pixmend.metainfo.xml" || fail "metainfo does not validate"
 
 # Long options and the short one (-0), one a line, sorted. Troff's \- is a

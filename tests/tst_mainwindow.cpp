@@ -48,7 +48,7 @@ private slots:
         basCommon::ImageFront.clear();
     }
 
-    // The controls, their keyboard order and the design geometry; the layout
+    // The controls, their keyboard order and their starting geometry; the layout
     // follows the size and snaps back to the minimum.
     void controlsAndLayout()
     {
