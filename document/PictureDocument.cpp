@@ -142,6 +142,10 @@ retouch::RetouchResult PictureDocument::Retouch(retouch::SelRect& sel, retouch::
     RetouchResult result;
     if (mode == retouch::FillMode::Letters) {
         const std::vector<uint8_t>* letters = letters_.Of(sel) ? &letters_.bits : nullptr;
+        if (letters && std::none_of(letters->begin(), letters->end(), [](uint8_t b) { return b; })) {
+            history_.DropRecorded();
+            return RetouchResult::NothingFound;
+        }
         // The mask and the fill run as a job, into a copy of the rectangle
         // and the ring around it that fixes the fill; the picture takes the
         // result here, once it is complete.
@@ -151,6 +155,8 @@ retouch::RetouchResult PictureDocument::Retouch(retouch::SelRect& sel, retouch::
         const int rc = RunJob(Job::Letters, [&](const codec::SaveProgress& progress) {
             const std::vector<uint8_t> found = letters ? std::vector<uint8_t>() : retouch::FindLetters(ReadOnlyWords(picture_), r);
             const std::vector<uint8_t>& mask = letters ? *letters : found;
+            if (std::none_of(mask.begin(), mask.end(), [](uint8_t b) { return b; }))
+                return int(RetouchResult::NothingFound);
             patch = picture_.copy(ring);
             if (patch.isNull())
                 return int(RetouchResult::TransferFailed);

@@ -18,6 +18,7 @@ enum class RetouchResult {
     NoSelection,    // nothing was committed; nothing changed
     TransferFailed, // the picture could not be read or written; nothing changed
     Cancelled,      // stopped by keepGoing; nothing changed
+    NothingFound,   // 文字補正 found no letters to repaint; nothing changed
 };
 
 // Orders the corners and clamps them into a W x H picture, in place. True

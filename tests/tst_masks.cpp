@@ -184,6 +184,29 @@ private slots:
         QVERIFY(std::none_of(v->LetterMask().begin(), v->LetterMask().end(), [](uint8_t b) { return b; }));
     }
 
+    // Texture with no caption: nothing is found, the window says so under
+    // the loupe and 補正 changes nothing; pixmend-batch warns of the file
+    // and reports "letters": 0.
+    void nothingFound()
+    {
+        const platform::Surface texture = Texture(300, 200, 13);
+        auto w = open(texture, "plain.png", true);
+        PictureView* v = w->View;
+        v->Commit({80, 60, 220, 120});
+        v->ShowSelLines(true);
+        v->Commit({80, 60, 220, 120});
+        QVERIFY2(v->InfoText().contains("文字が見つかりません"), qPrintable(v->InfoText()));
+        QCOMPARE(w->Retouch(), retouch::RetouchResult::NothingFound);
+        QVERIFY(!w->IsChanged() && v->Document()->PicImg() == texture);
+        QProcess batch;
+        batch.start(PIXMEND_BATCH, {"--mode", "L", "--rect", "80,60,220,120", "--report", dir.filePath("r.json"), "--out",
+                                    dir.filePath("plain"), dir.filePath("plain.png")});
+        QVERIFY(batch.waitForFinished(60000));
+        QCOMPARE(batch.exitCode(), 0);
+        QVERIFY(QString::fromUtf8(batch.readAllStandardError()).contains("plain.png: 文字が見つかりません"));
+        QVERIFY(ReadAll(dir.filePath("r.json")).contains("\"letters\":0}"));
+    }
+
     // The mask written from the window (Ctrl+M) and given to pixmend-batch
     // --mask gives the window's 補正, bit for bit; a mask of neither the
     // picture's size nor the rectangle's fails that file.

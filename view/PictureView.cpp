@@ -355,6 +355,9 @@ QString PictureView::InfoText() const
     lines << QStringLiteral("%1 %").arg(QString::number(scale_ * 100, 'f', scale_ * 100 == std::floor(scale_ * 100) ? 0 : 1));
     if (maskShown_)
         lines << QStringLiteral("ブラシ %1").arg(brushSize_);
+    if (const document::LetterMask* shown = ShownLetters();
+        shown && std::none_of(shown->bits.begin(), shown->bits.end(), [](uint8_t b) { return b; }))
+        lines << QStringLiteral("文字が見つかりません");
     if (area_->SelLinesVisible) {
         retouch::SelRect r = ShowsLive() ? live_ : committed_;
         const int32_t x1 = std::min(r.X1, r.X2), x2 = std::max(r.X1, r.X2);

@@ -496,8 +496,9 @@ Plan PlanRun(const Options& o)
     return plan;
 }
 
-QString ProcessFile(const Job& job, const Options& o, QSize* size)
+QString ProcessFile(const Job& job, const Options& o, QSize* size, int64_t* letters)
 {
+    int64_t repainted = -1;
     // The window's way through a picture, without the window: open, retouch
     // each rectangle, save, all through one document.
     document::PictureDocument doc;
@@ -530,13 +531,20 @@ QString ProcessFile(const Job& job, const Options& o, QSize* size)
             if (!doc.SetLetters(std::move(mask)))
                 return QStringLiteral("補正できません (メモリが足りません)");
             mode = retouch::FillMode::Letters;
+        } else if (mode == retouch::FillMode::Letters && !doc.DetectLetters(rect)) {
+            return QStringLiteral("補正できません (メモリが足りません)");
         }
+        if (mode == retouch::FillMode::Letters)
+            repainted = std::max<int64_t>(repainted, 0)
+                      + std::count(doc.Letters().bits.begin(), doc.Letters().bits.end(), uint8_t(1));
         if (doc.Retouch(rect, mode) == retouch::RetouchResult::TransferFailed)
             return QStringLiteral("補正できません (メモリが足りません)");
     }
     const files::SaveOptions save{int16_t(o.jpegRate), int16_t(o.progressive ? -1 : 0),
                                   int16_t(o.pngRate >= 0 && o.pngRate <= 2 ? o.pngRate : 0),
                                   int16_t(o.keepQuality ? 1 : 0)};
+    if (letters)
+        *letters = repainted;
     const document::Outcome written = doc.Save(job.output, job.ext, save);
     if (!written.done()) {
         QString reason = written.reason;
@@ -624,9 +632,10 @@ int Run(const Options& o)
             fileClock.start();
             QString reason = job.reason;
             QSize size;
+            int64_t letters = -1;
             if (job.kind == Job::Work)
                 try { // memory running out fails this file; the rest go on
-                    reason = ProcessFile(job, o, &size);
+                    reason = ProcessFile(job, o, &size, &letters);
                 } catch (const std::bad_alloc&) {
                     reason = QStringLiteral("メモリが足りません");
                 }
@@ -642,12 +651,15 @@ int Run(const Options& o)
                 ++skipped;
             if (!ok || (job.kind == Job::Skip && !o.quiet))
                 std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(job.input), qPrintable(reason));
+            else if (letters == 0) // written unchanged: worth a word
+                std::fprintf(stderr, "pixmend-batch: %s: 文字が見つかりません\n", qPrintable(job.input));
             if (report) {
                 const char* status = job.kind == Job::Skip ? "skipped" : (ok ? "ok" : "failed");
-                std::fprintf(report, "{\"input\":%s,\"output\":%s,\"status\":\"%s\",\"error\":%s,\"width\":%d,\"height\":%d,\"ms\":%lld}\n",
+                const QByteArray lettersField = letters >= 0 ? ",\"letters\":" + QByteArray::number(qint64(letters)) : QByteArray();
+                std::fprintf(report, "{\"input\":%s,\"output\":%s,\"status\":\"%s\",\"error\":%s,\"width\":%d,\"height\":%d,\"ms\":%lld%s}\n",
                              JsonString(job.input).constData(), JsonString(job.output).constData(), status,
                              JsonString(ok ? QString() : reason).constData(), size.width() > 0 ? size.width() : 0,
-                             size.height() > 0 ? size.height() : 0, static_cast<long long>(ms));
+                             size.height() > 0 ? size.height() : 0, static_cast<long long>(ms), lettersField.constData());
                 std::fflush(report); // a run killed half-way leaves a usable report
             }
             const qint64 now = clock.elapsed();

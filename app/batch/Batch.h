@@ -94,7 +94,8 @@ Plan PlanRun(const Options& options);
 
 // Processes one job; empty on success, else the reason. size receives the
 // picture's size once loaded.
-QString ProcessFile(const Job& job, const Options& options, QSize* size = nullptr);
+// letters receives the pixels 文字補正 repainted (-1 when it had no part).
+QString ProcessFile(const Job& job, const Options& options, QSize* size = nullptr, int64_t* letters = nullptr);
 
 // Processes every file with options.jobs workers; reports failures on
 // standard error and progress when it is a terminal. SIGINT and SIGTERM stop
