@@ -29,8 +29,7 @@ using namespace testsupport;
 
 namespace {
 
-// A document holding picture, running its jobs as the window does, with the
-// progress dialog after delayMs.
+// A document of picture, its jobs run as the window runs them.
 std::unique_ptr<document::PictureDocument> DocOf(const platform::Surface& picture, int delayMs = files::kProgressDelayMs)
 {
     auto doc = std::make_unique<document::PictureDocument>();
@@ -109,11 +108,6 @@ private slots:
             QVERIFY2(std::abs(QFileInfo(photo).size() - size) < size / 50, qPrintable(QString::number(round)));
         }
         QVERIFY(MeanDifference(QImage(photo), w.View->Document()->PicImg()) < 1.0);
-        // Taken back after the save, the retouch is not in the next one.
-        QVERIFY(w.Undo());
-        d.fileAnswers << platform::FileDialogResult{dir.filePath("undone.jpg"), 3};
-        QCOMPARE(w.SaveImageFile(), files::SaveOutcome::Saved);
-        QVERIFY(MeanDifference(QImage(dir.filePath("undone.jpg")).copy(400, 100, 400, 60), w.View->Document()->PicImg().copy(400, 100, 400, 60)) < 1.0);
     }
 
     void overwriteQuestion()
