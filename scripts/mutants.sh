@@ -72,7 +72,8 @@ jpeg blocks: changed source still used|codec/JpegKeep.cpp|s/ || !(stamp == origi
 jpeg blocks: optimised tables not kept|codec/JpegKeep.cpp|s/dst.optimize_coding = OptimisedTables(\&src, \&dst) ? TRUE : FALSE;/dst.optimize_coding = FALSE;/
 exif orientation kept on upright pixels|codec/Metadata.cpp|s/                Put(e + 8, 2, le, 1);/                (void)e;/
 exif thumbnail kept|codec/Metadata.cpp|s/    Put(t + link, 4, le, 0);/    (void)link;/
-letter mask not grown|retouch/fills/LetterFill.cpp|s/    MinMax(grown, R.w(), R.h(), 2, true);/    MinMax(grown, R.w(), R.h(), 0, true);/
+letter mask not grown|retouch/fills/LetterFill.cpp|s/    MinMax(one, R.w(), R.h(), 1, true);/    MinMax(one, R.w(), R.h(), 0, true);/
+letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] > 0.5f \&\& score\[i\] >= kHaloEvidence)/(two[i] > 0.5f)/
 letter mask judged by the whole surroundings|retouch/fills/LetterFill.cpp|s/                limits\[size_t(t)\]\[size_t(k)\] = std::clamp(local\[size_t(k)\], 0.7f \* limit\[size_t(k)\], limit\[size_t(k)\]);/                limits[size_t(t)][size_t(k)] = limit[size_t(k)];/
 letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/
 letter fill writes outside the mask|retouch/fills/LetterFill.cpp|s/                L.free\[i\] = mask\[size_t(y - R.y0) \* R.w() + (x - R.x0)\];/                L.free[i] = 1;/

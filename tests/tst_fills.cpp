@@ -277,7 +277,8 @@ private slots:
                 masked += masks(x, y);
                 QVERIFY2(masks(x, y) || !letter[size_t(y) * W + x], qPrintable(QString("letter pixel %1,%2 missed").arg(x).arg(y)));
             }
-        QVERIFY(masks(58, 50) && masks(82, 37)); // grown by 2 for anti-aliasing and halos
+        // Grown by 1 for anti-aliasing; where the edge is clean, not by the 2 a halo takes.
+        QVERIFY(masks(59, 50) && masks(81, 37) && (background == 2 || !masks(58, 50)));
         // Around the letter (its box grown by 2, and by 4 steps more in noise), not the whole rectangle.
         QVERIFY2(masked <= (background == 2 ? 33 * 42 : 25 * 34), qPrintable(QString::number(masked)));
         if (background == 2) { // nearly the whole picture, against a plain relaxation run to the end

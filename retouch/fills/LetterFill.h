@@ -26,7 +26,9 @@ struct WordPicture {
 // size beside it (each stretch of a long rectangle mostly by the strips
 // across from it): colours they do not hold, departure from a smooth fill of
 // the rectangle, thin bright or dark strokes; weaker evidence joined to
-// strong, then grown by 2 pixels for anti-aliasing and halos.
+// strong, then grown by a pixel for anti-aliasing, and by a second where
+// that ring still shows evidence (an outline, a halo): a clean edge keeps
+// the photograph beside it.
 std::vector<uint8_t> FindLetters(const WordPicture& picture, const SelRect& rect);
 
 // Sets the pixels of a disc of diameter d (picture pixels) about (cx, cy) to
