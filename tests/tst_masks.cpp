@@ -196,6 +196,10 @@ private slots:
         v->ShowSelLines(true);
         v->Commit({80, 60, 220, 120});
         QVERIFY2(v->InfoText().contains("文字が見つかりません"), qPrintable(v->InfoText()));
+        v->AREA_MouseDown(0, 1, 0, 220, 90); // the tint follows an edge being dragged
+        v->AREA_MouseMove(0, 0, 0, 240, 90);
+        QCOMPARE(v->LetterMask().size(), size_t(161 * 61));
+        v->AREA_MouseUp(0, 1, 0, 220, 90);
         QCOMPARE(w->Retouch(), retouch::RetouchResult::NothingFound);
         QVERIFY(!w->IsChanged() && v->Document()->PicImg() == texture);
         QProcess batch;

@@ -264,11 +264,12 @@ std::optional<retouch::SelRect> PictureView::OrderedCommitted() const
 
 const document::LetterMask* PictureView::ShownLetters() const
 {
-    if (!maskShown_ || maskFilled_ || selecting_ != 0 || !area_->SelLinesVisible
-        || (gestureActive_ && (gesture_ == Gesture::Handle || gesture_ == Gesture::Move)))
+    if (!maskShown_ || maskFilled_ || selecting_ != 0 || !area_->SelLinesVisible)
         return nullptr;
     if (preview_)
         return &*preview_;
+    if (gestureActive_ && (gesture_ == Gesture::Handle || gesture_ == Gesture::Move))
+        return nullptr; // a large rectangle's letters are found once it is released
     const std::optional<retouch::SelRect> r = OrderedCommitted();
     return r && doc_->Letters().Of(*r) ? &doc_->Letters() : nullptr;
 }
@@ -539,7 +540,18 @@ void PictureView::ContinueGesture(QPoint pixel)
     case Gesture::None: return;
     }
     live_ = n;
+    // The tint follows a caption-sized rectangle as it is dragged: its
+    // letters found on the way (shown only; the one released on is kept).
+    preview_.reset();
+    retouch::SelRect r = n;
+    if (maskShown_ && retouch::OrderAndClamp(r, W, Hp) && int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) <= kFollowedLetters) {
+        const retouch::WordPicture words{const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(Pic().constBits())), W, Hp,
+                                         Pic().bytesPerLine() / 4};
+        preview_ = document::LetterMask{r, retouch::FindLetters(words, r)};
+    }
     PlaceSelLines(live_);
+    if (maskShown_)
+        PaintView();
     emit infoChanged();
 }
 
@@ -645,6 +657,10 @@ void PictureView::AREA_MouseUp(int index, int button, int shift, float x, float 
         } else if (g == Gesture::Brush) {
             doc_->SetLetters(std::move(stroke)); // the stroke is one step
         } else {
+            // The letters found while dragging are those of the rectangle
+            // released on: found once, not twice.
+            if (!stroke.empty() && maskShown_)
+                doc_->SetLetters(std::move(stroke));
             CommitLive();
         }
         return;

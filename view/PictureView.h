@@ -98,6 +98,8 @@ public:
     // The brush's diameter in picture pixels, 1 .. kBrushLargest; steps > 0
     // make it larger.
     static constexpr int kBrushLargest = 200;
+    // The largest rectangle whose letters the tint shows while it is dragged.
+    static constexpr int64_t kFollowedLetters = 64 * 1024;
     int BrushSize() const { return brushSize_; }
     // 補正 has just filled the mask: the overlay steps aside so that the
     // result shows, until the mask, the rectangle or the picture changes.
@@ -205,7 +207,7 @@ private:
     QPoint gesturePixel_;
     QPointF gesturePress_;
     int gestureShift_ = 0;
-    std::optional<document::LetterMask> preview_; // the mask while a stroke is under way
+    std::optional<document::LetterMask> preview_; // the mask while a stroke or a drag is under way
     QPoint lastStamp_;
     int brushSize_ = 9;
     bool fit_ = false; // the zoom follows the view's size
