@@ -57,7 +57,7 @@ batch outputs may clash|app/batch/Batch.cpp|s/other != outputs.cend()) {/false) 
 batch output may replace an input|app/batch/Batch.cpp|s/        if (input != inputs.cend() \&\& !o.inPlace) {/        if (false) {/
 batch exit status always 0|app/batch/Batch.cpp|s/    return failed ? 1 : 0;/    return 0;/
 batch rect outside accepted|app/batch/Batch.cpp|s/if (x2 < 0 || y2 < 0 || x1 > W - 1 || y1 > H - 1)/if (false)/
-batch rate not clamped|app/batch/main.cpp|s/defaults.jpegRate = platform::ClampJpegRate(basCommon::JpegRate);/defaults.jpegRate = basCommon::JpegRate;/
+batch rate not clamped|app/batch/main.cpp|s/defaults.jpegRate = codec::ClampJpegRate(basCommon::JpegRate);/defaults.jpegRate = basCommon::JpegRate;/
 undo does not restore|document/EditHistory.cpp|s/        std::memcpy(a, b, rowBytes);/        (void)b;/
 no question before losing work|app/frmMain.h|s/    bool IsChanged() const { return Document->IsChanged(); }/    bool IsChanged() const { return false; }/
 settings write failure silent|app/frmMain.cpp|s/        basCommon::ReportSettingsNotSaved(this, err);/        (void)err;/
@@ -70,7 +70,7 @@ jpeg blocks: rectangle not turned into stored order|codec/JpegKeep.cpp|s/    cas
 jpeg blocks: DC step after a patch kept|codec/JpegSplice.cpp|s/if (!patch \&\& predOut\[ci\] == before) {/if (!patch) {/
 jpeg blocks: changed source still used|codec/JpegKeep.cpp|s/ || !(stamp == origin.stamp))/)/
 jpeg blocks: optimised tables not kept|codec/JpegKeep.cpp|s/dst.optimize_coding = OptimisedTables(\&src, \&dst) ? TRUE : FALSE;/dst.optimize_coding = FALSE;/
-exif orientation kept on upright pixels|codec/Metadata.cpp|s/                Put(e + 8, 2, le, 1);/                (void)e;/
+exif orientation kept on upright pixels|codec/Metadata.cpp|s/        Put(t + value, valueBytes, le, 1);/        (void)value;/
 exif thumbnail kept|codec/Metadata.cpp|s/    Put(t + link, 4, le, 0);/    (void)link;/
 letter mask not grown|retouch/fills/LetterFill.cpp|s/    MinMax(one, R.w(), R.h(), 1, true);/    MinMax(one, R.w(), R.h(), 0, true);/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] > 0.5f \&\& score\[i\] >= kHaloEvidence)/(two[i] > 0.5f)/
@@ -81,7 +81,7 @@ zoomed click off by the scroll|view/PictureView.cpp|s/    return static_cast<int
 reduced copy not updated after a retouch|view/PictureView.cpp|s/    reductions_.Update(Pic(), changed);/    (void)changed;/
 batch percent of the last pixel|app/batch/Batch.cpp|s/int64_t(v.number) \* size \/ 100/int64_t(v.number) * (size - 1) \/ 100/
 saved state: undone branch not encoded again|document/EditHistory.cpp|s/    std::vector<QRect> rects = origin_.detour;/    std::vector<QRect> rects;/
-saved state: dropped steps forgotten|document/EditHistory.h|s/    bool IsChanged() const { return saved_.at != next_ || !saved_.detour.empty(); }/    bool IsChanged() const { return saved_.at != next_; }/
+saved state: dropped steps forgotten|document/EditHistory.h|s/    bool IsChanged() const { return !saved_.detour.empty() || PixelsBetween(saved_.at, next_); }/    bool IsChanged() const { return PixelsBetween(saved_.at, next_); }/
 job lock: retouch while a job runs|document/PictureDocument.cpp|s/    if (busy_ || picture_.isNull() || !retouch::OrderAndClamp(sel/    if (picture_.isNull() || !retouch::OrderAndClamp(sel/
 job lock: undo while a job runs|document/PictureDocument.cpp|s/    if (busy_ || !(back ? history_.Undo/    if (!(back ? history_.Undo/
 history unbounded|document/EditHistory.cpp|s/    while (bytes_ > budget_ \&\& steps_.size() > 1) {/    while (false) {/
