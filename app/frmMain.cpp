@@ -389,16 +389,12 @@ bool frmMain::SaveLetterMask()
     if (typed.isEmpty())
         return false;
     const QString name = files::CompleteName(typed, 4, nullptr);
-    if (files::FileStatus(name) == files::kFileExists
-        && platform::Dialogs().MessageBox(this, QStringLiteral("上書きしますか？\r\n") + name, QStringLiteral("上書き確認"),
-                                          platform::MB_YESNO | platform::MB_ICONQUESTION) != platform::IDYES)
+    if (files::FileStatus(name) == files::kFileExists && !files::MayReplace(this, name))
         return false;
     int err = 0;
     const int rc = document::WriteLetterMask(mask, name, &err);
     if (rc != codec::kCodecOk)
-        platform::Dialogs().MessageBox(
-            this, QStringLiteral("ファイル「%1」を保存できませんでした。\n%2").arg(name, files::WriteFailureReason(rc, err)),
-            QStringLiteral("保存エラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+        files::ReportSaveError(this, name, files::WriteFailureReason(rc, err));
     return rc == codec::kCodecOk;
 }
 

@@ -12,14 +12,13 @@
 
 namespace document {
 
-namespace {
-
-// Read only: the fills' view of a picture that is not detached or changed.
 retouch::WordPicture ReadOnlyWords(const platform::Surface& picture)
 {
     return {const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(picture.constBits())), picture.width(),
             picture.height(), picture.bytesPerLine() / 4};
 }
+
+namespace {
 
 // The largest rectangle whose letters are found without a job.
 constexpr int64_t kQuickLetters = 256 * 1024;

@@ -10,6 +10,7 @@
 // changed only here, on the calling thread, once the job has succeeded.
 // While a job runs, nothing can change the picture it reads.
 #include "EditHistory.h"
+#include "LetterFill.h"
 #include "PictureFiles.h"
 #include "Retouch.h"
 #include "SelRect.h"
@@ -38,6 +39,9 @@ struct Outcome {
 };
 
 enum class Job { Load, Save, Letters };
+
+// The fills' view of a picture they only read: it is not detached or changed.
+retouch::WordPicture ReadOnlyWords(const platform::Surface& picture);
 
 // Runs work, perhaps on another thread while showing progress, and returns
 // its result. work's progress callback answers false once the user has

@@ -101,6 +101,8 @@ int RunWithProgress(QWidget* owner, int delayMs, const QString& label, const QSt
     return result;
 }
 
+} // namespace
+
 void ReportSaveError(QWidget* owner, const QString& name, const QString& reason)
 {
     platform::Dialogs().MessageBox(
@@ -108,7 +110,12 @@ void ReportSaveError(QWidget* owner, const QString& name, const QString& reason)
         QStringLiteral("保存エラー"), platform::MB_OK | platform::MB_ICONEXCLAMATION);
 }
 
-} // namespace
+bool MayReplace(QWidget* owner, const QString& name)
+{
+    return platform::Dialogs().MessageBox(owner, QStringLiteral("上書きしますか？\r\n") + name,
+                                          QStringLiteral("上書き確認"), platform::MB_YESNO | platform::MB_ICONQUESTION)
+        == platform::IDYES;
+}
 
 document::JobRunner ProgressRunner(QWidget* owner, int delayMs)
 {
@@ -146,13 +153,8 @@ SaveOutcome SaveImageFile(QWidget* owner, document::PictureDocument& picture, co
                                        QStringLiteral("システムエラー"), platform::MB_OK | platform::MB_ICONSTOP);
         return SaveOutcome::SystemError;
     }
-    if (state == kFileExists) {
-        const int answer = platform::Dialogs().MessageBox(
-            owner, QStringLiteral("上書きしますか？\r\n") + name, QStringLiteral("上書き確認"),
-            platform::MB_YESNO | platform::MB_ICONQUESTION);
-        if (answer != platform::IDYES)
-            return SaveOutcome::Declined;
-    }
+    if (state == kFileExists && !MayReplace(owner, name))
+        return SaveOutcome::Declined;
 
     // The rates reach the codec as bytes; a stored value outside 0..255
     // cannot be one.

@@ -19,6 +19,12 @@ inline constexpr int kProgressDelayMs = 500;
 // キャンセル, whose press the job's progress callback answers with false.
 document::JobRunner ProgressRunner(QWidget* owner, int delayMs = kProgressDelayMs);
 
+// The "保存エラー" box: name could not be saved, and why.
+void ReportSaveError(QWidget* owner, const QString& name, const QString& reason);
+// The "上書き確認" question before the existing file name is replaced:
+// true when the user said yes.
+bool MayReplace(QWidget* owner, const QString& name);
+
 enum class SaveOutcome { NothingToSave, Cancelled, Declined, Saved, Failed, SystemError };
 
 // The save command: the Save dialog, the extension completed from the

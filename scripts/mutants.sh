@@ -49,7 +49,7 @@ rotated jpeg placed unturned|codec/JpegCodec.cpp|s/        case 6: for (int x = 
 tiny jpeg claiming a huge frame|codec/JpegCodec.cpp|s/    if (size < MinimumJpegBytes(\&cinfo) \/ 16)/    if (false)/
 rle bitmap cut short accepted|codec/PictureLoader.cpp|/^bool RunLengthComplete/,/^}/ s/^    return false;$/    return true;/
 failed open empties the picture|document/PictureDocument.cpp|s/        return Outcome::FailedWith(codec::LoadFailureReason(report));/        { picture_ = platform::Surface(); return Outcome::FailedWith(codec::LoadFailureReason(report)); }/
-overwrite question skipped|files/FileDialogs.cpp|s/    if (state == kFileExists) {/    if (false) {/
+overwrite question skipped|files/FileDialogs.cpp|s/    if (state == kFileExists \&\& !MayReplace(owner, name))/    if (false)/
 extension not from the filter|files/PictureFiles.cpp|s/    case 3: force(".JPG"); break;/    case 3: break;/
 loupe centre off by one|view/PictureView.cpp|s/LoupeBlock b{px - 4, py - 4,/LoupeBlock b{px - 3, py - 4,/
 scroll offset ignored|view/PictureView.cpp|s/std::nearbyint(double(v) + scroll)/std::nearbyint(double(v))/

@@ -545,9 +545,7 @@ void PictureView::ContinueGesture(QPoint pixel)
     preview_.reset();
     retouch::SelRect r = n;
     if (maskShown_ && retouch::OrderAndClamp(r, W, Hp) && int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) <= kFollowedLetters) {
-        const retouch::WordPicture words{const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(Pic().constBits())), W, Hp,
-                                         Pic().bytesPerLine() / 4};
-        preview_ = document::LetterMask{r, retouch::FindLetters(words, r)};
+        preview_ = document::LetterMask{r, retouch::FindLetters(document::ReadOnlyWords(Pic()), r)};
     }
     PlaceSelLines(live_);
     if (maskShown_)
@@ -595,6 +593,9 @@ void PictureView::ChangeBrush(int steps)
 
 void PictureView::ShowBrush(std::optional<QPointF> at)
 {
+    // A move away from the letters repaints nothing once the outline is gone.
+    if (!at && !area_->BrushCentre)
+        return;
     area_->BrushCentre = at;
     area_->BrushRadius = float(brushSize_ * scale_ / 2);
     area_->update();
@@ -605,9 +606,7 @@ void PictureView::Pick(QPoint pixel, bool remove)
     const std::optional<retouch::SelRect> r = OrderedCommitted();
     if (!r)
         return;
-    const retouch::WordPicture words{const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(Pic().constBits())),
-                                     Pic().width(), Pic().height(), Pic().bytesPerLine() / 4};
-    const std::vector<uint8_t> region = retouch::PickLetter(words, *r, pixel.x(), pixel.y());
+    const std::vector<uint8_t> region = retouch::PickLetter(document::ReadOnlyWords(Pic()), *r, pixel.x(), pixel.y());
     document::LetterMask m = doc_->Letters().Of(*r)
                                  ? doc_->Letters()
                                  : document::LetterMask{*r, std::vector<uint8_t>(region.size(), 0)};
