@@ -40,6 +40,14 @@ QPointF At(const PictureView* v, int x, int y)
     return z == 1.0 ? QPointF(x - v->H(), y - v->V()) : QPointF((x + 0.5) * z - v->H(), (y + 0.5) * z - v->V());
 }
 
+// Marks r with its letters shown, as two clicks do with 文字補正 chosen.
+void Mark(PictureView* v, const SelRect& r)
+{
+    v->Commit(r);
+    v->ShowSelLines(true);
+    v->Commit(r); // shown now: its letters are found
+}
+
 void Drag(PictureView* v, QPoint from, QPoint to, int shift = 0)
 {
     const QPointF a = At(v, from.x(), from.y()), b = At(v, to.x(), to.y());
@@ -113,9 +121,7 @@ private slots:
         const platform::Surface texture = Texture(400, 300, 5);
         auto w = open(texture, "brush.png", true);
         PictureView* v = w->View;
-        v->Commit({100, 100, 200, 160});
-        v->ShowSelLines(true);
-        v->Commit({100, 100, 200, 160}); // shown now: its letters are found
+        Mark(v, {100, 100, 200, 160});
         const std::vector<uint8_t> found = v->LetterMask();
         QCOMPARE(found.size(), size_t(101 * 61));
         while (v->BrushSize() != 9)
@@ -192,9 +198,7 @@ private slots:
         const platform::Surface texture = Texture(300, 200, 13);
         auto w = open(texture, "plain.png", true);
         PictureView* v = w->View;
-        v->Commit({80, 60, 220, 120});
-        v->ShowSelLines(true);
-        v->Commit({80, 60, 220, 120});
+        Mark(v, {80, 60, 220, 120});
         QVERIFY2(v->InfoText().contains("文字が見つかりません"), qPrintable(v->InfoText()));
         v->AREA_MouseDown(0, 1, 0, 220, 90); // the tint follows an edge being dragged
         v->AREA_MouseMove(0, 0, 0, 240, 90);
@@ -222,9 +226,7 @@ private slots:
                 pic.setPixel(x + y % 3, y, qRgb(240, 240, 240));
         auto w = open(pic, "caption.png", true);
         PictureView* v = w->View;
-        v->Commit({30, 110, 210, 140});
-        v->ShowSelLines(true);
-        v->Commit({30, 110, 210, 140});
+        Mark(v, {30, 110, 210, 140});
         Drag(v, {60, 115}, {90, 138}); // a correction of the user's
         ScriptedDialogs dialogs;
         dialogs.fileAnswers << platform::FileDialogResult{dir.filePath("mask.png"), 1};
