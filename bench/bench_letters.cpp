@@ -1,13 +1,17 @@
 // 文字補正 against V補正 and X補正 on captions rendered into photographs.
-// First a table of quality (PSNR and SSIM inside the loose rectangle against
+// First tables of quality (PSNR and SSIM inside the loose rectangle against
 // the untouched photo, and the caption pixels left behind), for the cases
-// used while tuning (even) and those kept aside (odd); then the speed on a
+// used while tuning (even) and those kept aside (odd): the captions, then
+// translucent marks on photographs of another package at their native size,
+// then rectangles with no caption at all (the share 文字補正 changed);
+// --table=captions,marks,controls picks some. Then the speed on a
 // 24-megapixel picture, each beside V補正 on the same rectangle.
 #include "LetterFill.h"
 #include "PictureDocument.h"
 #include "PictureFiles.h"
 #include "Retouch.h"
 
+#include <QBuffer>
 #include <QFont>
 #include <QGuiApplication>
 #include <QPainter>
@@ -130,6 +134,137 @@ std::vector<Case> MakeCases()
     return cases;
 }
 
+// ---- translucent marks and control rectangles, on photographs of another
+// package at their native size, in fonts the captions above do not use ----
+
+QImage NativePhoto(const char* name)
+{
+    const platform::Surface p = files::LoadPicture(QStringLiteral(PIXMEND_OTHER_PHOTOS "/") + QLatin1String(name));
+    return p.isNull() ? QImage() : p.convertToFormat(QImage::Format_RGB32);
+}
+
+// The picture as a camera or an editor would have saved it after marking.
+QImage Jpeg(const QImage& img, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    img.save(&buffer, "JPEG", quality);
+    return QImage::fromData(bytes, "JPEG").convertToFormat(QImage::Format_RGB32);
+}
+
+QRect Covered(const QImage& layer)
+{
+    QRect box;
+    for (int y = 0; y < layer.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(layer.constScanLine(y));
+        int x0 = -1, x1 = -1;
+        for (int x = 0; x < layer.width(); ++x)
+            if (qAlpha(row[x])) {
+                x1 = x;
+                if (x0 < 0)
+                    x0 = x;
+            }
+        if (x0 >= 0)
+            box |= QRect(x0, y, x1 - x0 + 1, 1);
+    }
+    return box;
+}
+
+struct Spot {
+    const char* photo;
+    double x, y;          // the mark's or the control's centre, as fractions
+    const char* ground;   // what lies under it
+};
+
+// Two spots per photograph: one on strong texture, one smoother.
+const Spot kMarkSpots[] = {
+    {"Dragonfly_by_Bolly.jpg", 0.40, 0.55, "leaves"},         {"Dragonfly_by_Bolly.jpg", 0.14, 0.14, "sky"},
+    {"Kleiber_by_Lukas_Baubkus.jpg", 0.20, 0.55, "bark"},     {"Kleiber_by_Lukas_Baubkus.jpg", 0.75, 0.65, "bokeh"},
+    {"Picture_0B_by_freespace.jpg", 0.20, 0.85, "concrete"},  {"Picture_0B_by_freespace.jpg", 0.62, 0.62, "bowl"},
+    {"aitzgorri_by_Aitzol_Berasategi.jpg", 0.22, 0.55, "forest"}, {"aitzgorri_by_Aitzol_Berasategi.jpg", 0.70, 0.10, "sky"},
+    {"life_by_Aitzol_Berasategi.jpg", 0.50, 0.72, "rocks"},   {"life_by_Aitzol_Berasategi.jpg", 0.30, 0.30, "forest"},
+    {"picosdeeuropa_by_Aitzol_Berasategi.jpg", 0.70, 0.38, "rock face"}, {"picosdeeuropa_by_Aitzol_Berasategi.jpg", 0.25, 0.12, "clouds"},
+    {"seeding_by_Clements_Engelhardt.jpg", 0.60, 0.82, "grass"}, {"seeding_by_Clements_Engelhardt.jpg", 0.75, 0.15, "haze"},
+    {"sunset_by_Aitzol_Berasategi.jpg", 0.50, 0.82, "ground"}, {"sunset_by_Aitzol_Berasategi.jpg", 0.25, 0.25, "sky"},
+    {"friends_by_Aitzol_Berasategi.jpg", 0.22, 0.40, "boards"}, {"friends_by_Aitzol_Berasategi.jpg", 0.62, 0.62, "fur"},
+    {"free_by_Peter_Nerlich.jpg", 0.25, 0.75, "grey wall"},   {"free_by_Peter_Nerlich.jpg", 0.75, 0.30, "lamp"},
+    {"Wine_by_Jakkub_Mede.jpg", 0.50, 0.88, "floor"},          {"Wine_by_Jakkub_Mede.jpg", 0.35, 0.25, "shelves"},
+    {"Bridge_by_Sander_Klootwijk.jpg", 0.50, 0.86, "beach"},  {"Bridge_by_Sander_Klootwijk.jpg", 0.60, 0.22, "sky"},
+};
+
+const Spot kControlSpots[] = {
+    {"Dragonfly_by_Bolly.jpg", 0.45, 0.45, "foliage"},       {"Picture_0B_by_freespace.jpg", 0.15, 0.85, "concrete"},
+    {"picosdeeuropa_by_Aitzol_Berasategi.jpg", 0.35, 0.85, "path"}, {"aitzgorri_by_Aitzol_Berasategi.jpg", 0.40, 0.85, "grass"},
+    {"seeding_by_Clements_Engelhardt.jpg", 0.30, 0.88, "grass"}, {"picosdeeuropa_by_Aitzol_Berasategi.jpg", 0.20, 0.12, "clouds"},
+    {"Bridge_by_Sander_Klootwijk.jpg", 0.50, 0.20, "sky"},   {"sunset_by_Aitzol_Berasategi.jpg", 0.70, 0.20, "sky"},
+    {"friends_by_Aitzol_Berasategi.jpg", 0.55, 0.58, "fur"}, {"Kleiber_by_Lukas_Baubkus.jpg", 0.15, 0.50, "bark"},
+    {"life_by_Aitzol_Berasategi.jpg", 0.50, 0.75, "rocks"},  {"aitzgorri_by_Aitzol_Berasategi.jpg", 0.85, 0.08, "clouds"},
+};
+
+// Mark k at spot s: light or dark grey, 20-60 % opaque, large, rotated or
+// small; every other pair compressed to JPEG after marking.
+Case TranslucentMark(int k, const QImage& photo, const Spot& s)
+{
+    static const char* const fonts[] = {"Nimbus Sans", "URW Gothic", "P052", "C059", "Nimbus Mono PS", "Nimbus Sans Narrow"};
+    static const char* const texts[] = {"© Pixmend 2026", "SAMPLE", "PROOF", "© K. Tanaka", "stock photo", "DRAFT copy"};
+    const int W = photo.width();
+    const bool light = k % 2 == 0;
+    const double opacity = 0.20 + 0.40 * ((k * 7) % 11) / 10.0;
+    const int size = k % 3; // 0 large, 1 rotated, 2 small
+    QFont f(QString::fromLatin1(fonts[k % 6]));
+    f.setPixelSize(size == 0 ? W / 16 : size == 1 ? W / 24 : W / 60);
+    f.setBold(k % 4 != 3);
+    QImage layer(photo.size(), QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    {
+        QPainter p(&layer);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(s.x * W, s.y * photo.height());
+        if (size == 1)
+            p.rotate(k % 4 == 1 ? -30 : 20);
+        QPainterPath t;
+        t.addText(0, 0, f, QString::fromUtf8(texts[k % 6]));
+        t.translate(-t.boundingRect().center());
+        const int grey = light ? 245 - 5 * (k % 3) : 10 + 5 * (k % 3);
+        p.fillPath(t, QColor(grey, grey, grey, int(std::lround(255 * opacity))));
+    }
+    Case c;
+    c.name = QStringLiteral("%1 %2 %3 %4%5").arg(QString::fromLatin1(s.photo).section('_', 0, 0), QLatin1String(s.ground),
+                                                 QLatin1String(light ? "light" : "dark"), QString::number(int(opacity * 100)),
+                                                 QLatin1String(size == 0 ? "% big" : size == 1 ? "% rot" : "% small"));
+    c.truth = photo;
+    c.alpha = layer.convertToFormat(QImage::Format_Alpha8);
+    QImage marked = photo.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter(&marked).drawImage(0, 0, layer);
+    c.captioned = marked.convertToFormat(QImage::Format_RGB32);
+    if ((k / 2) % 2) {
+        c.captioned = Jpeg(c.captioned, 80 + (k * 5) % 13);
+        c.name += QStringLiteral(" jpg");
+    }
+    const int margin = 6 + (k * 5) % 10;
+    c.rect = Covered(layer).adjusted(-margin, -margin, margin, margin) & photo.rect();
+    return c;
+}
+
+std::vector<Case> MakeMarks()
+{
+    std::vector<Case> cases;
+    QString loaded;
+    QImage photo;
+    int k = 0;
+    for (const Spot& s : kMarkSpots) {
+        if (loaded != QLatin1String(s.photo)) {
+            photo = NativePhoto(s.photo);
+            loaded = QLatin1String(s.photo);
+        }
+        if (!photo.isNull())
+            cases.push_back(TranslucentMark(k, photo, s));
+        ++k;
+    }
+    return cases;
+}
+
 double Psnr(const QImage& a, const QImage& b, const QRect& r)
 {
     double se = 0;
@@ -239,15 +374,28 @@ QImage Repaired(const Case& c, retouch::FillMode mode)
     return out;
 }
 
-void QualityTable()
+struct Sum {
+    double psnr[3] = {}, ssim[3] = {}, truePsnr = 0;
+    int n = 0, within1dB = 0, clean = 0, under5 = 0;
+    void Add(const Sum& o)
+    {
+        for (int m = 0; m < 3; ++m) {
+            psnr[m] += o.psnr[m];
+            ssim[m] += o.ssim[m];
+        }
+        truePsnr += o.truePsnr;
+        n += o.n;
+        within1dB += o.within1dB;
+        clean += o.clean;
+        under5 += o.under5;
+    }
+};
+
+// One row per case, into halves: even cases tuned on, odd ones kept aside.
+void Evaluate(const std::vector<Case>& cases, Sum (&halves)[2])
 {
-    const std::vector<Case> cases = MakeCases();
-    struct Sum {
-        double psnr[3] = {}, ssim[3] = {}, truePsnr = 0;
-        int n = 0, within1dB = 0, clean = 0;
-    } halves[2];
-    std::printf("%-22s %6s %6s %6s %6s | %6s %6s %6s | %6s\n", "case (even: tuned on)", "V dB", "X dB", "L dB", "T dB",
-                "V ssim", "X ssim", "L ssim", "L left");
+    std::printf("%-34s %6s %6s %6s %6s | %6s %6s %6s | %6s\n", "case (even: tuned on)", "V dB", "X dB", "L dB", "T dB", "V ssim",
+                "X ssim", "L ssim", "L left");
     const retouch::FillMode modes[3] = {retouch::FillMode::Vertical, retouch::FillMode::Cross, retouch::FillMode::Letters};
     for (size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -269,20 +417,87 @@ void QualityTable()
         ++h.n;
         h.within1dB += p[2] >= p[0] - 1.0;
         h.clean += left < 0.01;
-        std::printf("%-22s %6.2f %6.2f %6.2f %6.2f | %6.3f %6.3f %6.3f | %5.2f%%\n", qPrintable(c.name), p[0], p[1], p[2], t,
+        h.under5 += left < 0.05;
+        std::printf("%-34s %6.2f %6.2f %6.2f %6.2f | %6.3f %6.3f %6.3f | %5.2f%%\n", qPrintable(c.name.left(34)), p[0], p[1], p[2], t,
                     s[0], s[1], s[2], 100 * left);
+        std::fflush(stdout);
     }
+}
+
+void Summary(const char* set, const Sum (&halves)[2])
+{
     for (int half = 0; half < 2; ++half) {
         const Sum& h = halves[half];
         if (!h.n)
             continue;
-        std::printf("%s (%d cases): mean PSNR V %.2f X %.2f L %.2f dB (L - V %+.2f), true mask T %.2f dB (T - L %+.2f); "
-                    "mean SSIM V %.3f X %.3f L %.3f "
-                    "(L - V %+.3f); L within 1 dB of V or better in %d, caption left under 1 %% in %d\n",
-                    half ? "kept aside" : "tuned on", h.n, h.psnr[0] / h.n, h.psnr[1] / h.n, h.psnr[2] / h.n,
-                    (h.psnr[2] - h.psnr[0]) / h.n, h.truePsnr / h.n, (h.truePsnr - h.psnr[2]) / h.n, h.ssim[0] / h.n, h.ssim[1] / h.n, h.ssim[2] / h.n,
-                    (h.ssim[2] - h.ssim[0]) / h.n, h.within1dB, h.clean);
+        std::printf("%s, %s (%d): mean PSNR V %.2f X %.2f L %.2f dB (L - V %+.2f), true mask T %.2f dB (T - L %+.2f); "
+                    "mean SSIM L - V %+.3f; L within 1 dB of V or better in %d, caption left under 1 %% in %d, under 5 %% in %d\n",
+                    set, half ? "kept aside" : "tuned on", h.n, h.psnr[0] / h.n, h.psnr[1] / h.n, h.psnr[2] / h.n,
+                    (h.psnr[2] - h.psnr[0]) / h.n, h.truePsnr / h.n, (h.truePsnr - h.psnr[2]) / h.n, (h.ssim[2] - h.ssim[0]) / h.n,
+                    h.within1dB, h.clean, h.under5);
     }
+}
+
+// 文字補正 on rectangles with no caption: the share of the rectangle it
+// changed.
+void Controls()
+{
+    std::printf("%-34s %8s\n", "control (even: tuned on)", "changed");
+    int quiet[2] = {}, n[2] = {};
+    QString loaded;
+    QImage photo;
+    int k = 0;
+    for (const Spot& s : kControlSpots) {
+        if (loaded != QLatin1String(s.photo)) {
+            photo = NativePhoto(s.photo);
+            loaded = QLatin1String(s.photo);
+        }
+        if (photo.isNull())
+            continue;
+        const int W = photo.width();
+        Case c;
+        c.truth = c.captioned = photo;
+        c.rect = QRect(0, 0, W / 6 + 40 * (k % 5), W / 40 + 20 * (k % 3));
+        c.rect.moveCenter(QPoint(int(s.x * W), int(s.y * photo.height())));
+        c.rect &= photo.rect();
+        const QImage out = Repaired(c, retouch::FillMode::Letters);
+        size_t changed = 0;
+        for (int y = c.rect.top(); y <= c.rect.bottom(); ++y)
+            for (int x = c.rect.left(); x <= c.rect.right(); ++x)
+                changed += out.pixel(x, y) != photo.pixel(x, y);
+        const double share = double(changed) / (double(c.rect.width()) * c.rect.height());
+        ++n[k % 2];
+        quiet[k % 2] += share <= 0.02;
+        std::printf("%-34s %7.2f%%\n", qPrintable(QStringLiteral("%1 %2 %3x%4").arg(QString::fromLatin1(s.photo).section('_', 0, 0),
+                                                    QLatin1String(s.ground)).arg(c.rect.width()).arg(c.rect.height())), 100 * share);
+        std::fflush(stdout);
+        ++k;
+    }
+    std::printf("controls: at most 2 %% changed in %d of %d tuned on, %d of %d kept aside\n", quiet[0], n[0], quiet[1], n[1]);
+}
+
+// sets: any of "captions", "marks", "controls"; empty for all.
+void QualityTable(const std::string& sets)
+{
+    auto wanted = [&](const char* set) { return sets.empty() || sets.find(set) != std::string::npos; };
+    Sum captions[2], marks[2];
+    if (wanted("captions")) {
+        Evaluate(MakeCases(), captions);
+        Summary("captions", captions);
+    }
+    if (wanted("marks")) {
+        Evaluate(MakeMarks(), marks);
+        Summary("translucent marks", marks);
+    }
+    Sum all[2];
+    for (int h = 0; h < 2; ++h) {
+        all[h].Add(captions[h]);
+        all[h].Add(marks[h]);
+    }
+    if (sets.empty())
+        Summary("all", all);
+    if (wanted("controls"))
+        Controls();
     std::fflush(stdout);
 }
 
@@ -370,16 +585,19 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     bool table = true;
+    std::string sets;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--no-table")
             table = false;
+        else if (std::string(argv[i]).rfind("--table=", 0) == 0)
+            sets = std::string(argv[i]).substr(8);
         else
             argv[kept++] = argv[i];
     }
     argc = kept;
     if (table)
-        QualityTable();
+        QualityTable(sets);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -10,7 +10,7 @@ for group in "$@"; do
     run)   pkgs="$pkgs qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n" ;;
     test)  pkgs="$pkgs qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n xvfb xauth xdotool mate-backgrounds parallel jq libjpeg-turbo-progs dpkg-dev file lintian desktop-file-utils appstream man-db" ;;
     package) pkgs="$pkgs dpkg-dev file" ;;
-    bench) pkgs="$pkgs libbenchmark-dev libturbojpeg0-dev mate-backgrounds imagemagick fonts-dejavu-core fonts-noto-cjk" ;;
+    bench) pkgs="$pkgs libbenchmark-dev libturbojpeg0-dev mate-backgrounds lomiri-wallpapers imagemagick fonts-dejavu-core fonts-noto-cjk fonts-urw-base35" ;;
     fuzz)  pkgs="$pkgs clang libclang-rt-14-dev" ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
