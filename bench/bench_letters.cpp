@@ -197,7 +197,7 @@ const Spot kControlSpots[] = {
     {"Dragonfly_by_Bolly.jpg", 0.45, 0.45, "foliage"},       {"Picture_0B_by_freespace.jpg", 0.15, 0.85, "concrete"},
     {"picosdeeuropa_by_Aitzol_Berasategi.jpg", 0.35, 0.85, "path"}, {"aitzgorri_by_Aitzol_Berasategi.jpg", 0.40, 0.85, "grass"},
     {"seeding_by_Clements_Engelhardt.jpg", 0.30, 0.88, "grass"}, {"picosdeeuropa_by_Aitzol_Berasategi.jpg", 0.20, 0.12, "clouds"},
-    {"Bridge_by_Sander_Klootwijk.jpg", 0.50, 0.20, "sky"},   {"sunset_by_Aitzol_Berasategi.jpg", 0.70, 0.20, "sky"},
+    {"Bridge_by_Sander_Klootwijk.jpg", 0.80, 0.25, "sky"},   {"sunset_by_Aitzol_Berasategi.jpg", 0.70, 0.20, "sky"},
     {"friends_by_Aitzol_Berasategi.jpg", 0.55, 0.58, "fur"}, {"Kleiber_by_Lukas_Baubkus.jpg", 0.15, 0.50, "bark"},
     {"life_by_Aitzol_Berasategi.jpg", 0.50, 0.75, "rocks"},  {"aitzgorri_by_Aitzol_Berasategi.jpg", 0.85, 0.08, "clouds"},
 };

@@ -3,6 +3,7 @@
 #include "JpegKeep.h"
 #include "LetterFill.h"
 #include "PictureLoader.h"
+#include "Unblend.h"
 
 #include <QFileInfo>
 
@@ -163,7 +164,7 @@ retouch::RetouchResult PictureDocument::Retouch(retouch::SelRect& sel, retouch::
                                        patch.bytesPerLine() / 4};
             const retouch::SelRect local{r.X1 - ring.x(), r.Y1 - ring.y(), r.X2 - ring.x(), r.Y2 - ring.y()};
             int cycle = 0;
-            return int(retouch::FillHarmonic(words, local, mask, [&] { return progress(std::min(++cycle, 9), 10); })
+            return int(retouch::FillLetters(words, local, mask, [&] { return progress(std::min(++cycle, 9), 10); })
                            ? RetouchResult::Done
                            : RetouchResult::Cancelled);
         });

@@ -2,6 +2,7 @@
 
 #include "Fills.h"
 #include "LetterFill.h"
+#include "Unblend.h"
 #include "Transfer.h"
 
 #include <new>
@@ -43,8 +44,8 @@ RetouchResult Retouch(platform::Surface& picture, SelRect& sel, FillMode mode, c
         try {
             WordPicture words{reinterpret_cast<uint32_t*>(picture.bits()), W, H, picture.bytesPerLine() / 4};
             const size_t n = size_t(sel.X2 - sel.X1 + 1) * size_t(sel.Y2 - sel.Y1 + 1);
-            const bool done = letters && letters->size() == n ? FillHarmonic(words, sel, *letters, keepGoing)
-                                                               : FillHarmonic(words, sel, FindLetters(words, sel), keepGoing);
+            const bool done = letters && letters->size() == n ? FillLetters(words, sel, *letters, keepGoing)
+                                                               : FillLetters(words, sel, FindLetters(words, sel), keepGoing);
             if (!done)
                 return RetouchResult::Cancelled;
         } catch (const std::bad_alloc&) {

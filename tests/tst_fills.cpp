@@ -6,6 +6,7 @@
 #include "Retouch.h"
 #include "TestSupport.h"
 #include "Transfer.h"
+#include "Unblend.h"
 
 #include <QTest>
 
@@ -315,6 +316,106 @@ private slots:
                 else if (background != 2)
                     QVERIFY2(pic[i] == bg[i], qPrintable(QString("%1,%2: %3 for %4").arg(x).arg(y).arg(pic[i], 0, 16).arg(bg[i], 0, 16)));
             }
+    }
+
+    // A grey mark over a photo's texture: found, and the photo under it
+    // comes back within 2 levels; marks the un-blending must not touch are
+    // refused (the fill stands, to the bit); texture without a mark is left
+    // as it is.
+    void translucentMarks_data()
+    {
+        QTest::addColumn<QRgb>("colour");
+        QTest::addColumn<double>("opacity");
+        QTest::addColumn<int>("stroke");
+        QTest::addColumn<int>("texture"); // levels either way
+        QTest::addColumn<int>("refusal"); // retouch::Refusal
+        using R = retouch::Refusal;
+        QTest::newRow("light, 40 %") << qRgb(255, 255, 255) << 0.4 << 12 << 30 << int(R::None);
+        QTest::newRow("dark, 45 %") << qRgb(0, 0, 0) << 0.45 << 12 << 30 << int(R::None);
+        QTest::newRow("opaque") << qRgb(255, 255, 255) << 1.0 << 12 << 45 << int(R::Opaque);
+        QTest::newRow("coloured") << qRgb(255, 40, 40) << 0.5 << 12 << 45 << int(R::Coloured);
+        QTest::newRow("thin strokes") << qRgb(255, 255, 255) << 0.4 << 2 << 45 << int(R::Thin);
+        QTest::newRow("smooth sky") << qRgb(255, 255, 255) << 0.4 << 12 << 0 << int(R::Smooth);
+        QTest::newRow("no mark at all") << qRgb(255, 255, 255) << 0.0 << 12 << 45 << -1;
+    }
+    void translucentMarks()
+    {
+        QFETCH(QRgb, colour);
+        QFETCH(double, opacity);
+        QFETCH(int, stroke);
+        QFETCH(int, texture);
+        QFETCH(int, refusal);
+        // Texture: soft blobs a dozen pixels across, over a gentle slope.
+        const int W = 240, H = 150;
+        platform::Surface truth = platform::MakeSurface(W, H);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const double t = texture * std::sin(x / 9.0 + std::sin(y / 13.0)) * std::cos(y / 11.0 - x / 31.0);
+                const int v = 100 + x / 8 + int(std::lround(t));
+                truth.setPixel(x, y, qRgb(v, v - 15 + int(t / 3), v - 30));
+            }
+        // Block letters: three bars and a post.
+        std::vector<uint8_t> mark(size_t(W) * H, 0);
+        for (const QRect& r : {QRect(50, 40, 140, stroke), QRect(50, 68, 140, stroke), QRect(50, 96, 140, stroke), QRect(110, 40, stroke, 56)})
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    mark[size_t(y) * W + x] = 1;
+        platform::Surface pic = truth.copy();
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                if (mark[size_t(y) * W + x]) {
+                    const QRgb b = truth.pixel(x, y);
+                    auto mix = [&](int c, int t) { return int(std::lround(opacity * c + (1 - opacity) * t)); };
+                    pic.setPixel(x, y, qRgb(mix(qRed(colour), qRed(b)), mix(qGreen(colour), qGreen(b)), mix(qBlue(colour), qBlue(b))));
+                }
+        const SelRect rect{30, 25, 209, 124};
+        const int rw = rect.X2 - rect.X1 + 1, rh = rect.Y2 - rect.Y1 + 1;
+        std::vector<uint8_t> mask(size_t(rw) * rh, 0); // the mark grown by 1, as the letters' mask is
+        for (int y = rect.Y1; y <= rect.Y2; ++y)
+            for (int x = rect.X1; x <= rect.X2; ++x)
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        if (mark[size_t(y + dy) * W + (x + dx)])
+                            mask[size_t(y - rect.Y1) * rw + (x - rect.X1)] = 1;
+        auto words = [](platform::Surface& s) {
+            return retouch::WordPicture{reinterpret_cast<uint32_t*>(s.bits()), s.width(), s.height(), s.bytesPerLine() / 4};
+        };
+        SelRect sel = rect;
+        if (refusal < 0) { // nothing to find, nothing changed
+            QCOMPARE(retouch::Retouch(pic, sel, retouch::FillMode::Letters), retouch::RetouchResult::Done);
+            QCOMPARE(testsupport::FirstDifference(pic, truth), QString());
+            return;
+        }
+        // Found: nine tenths of the mark at least are in 文字補正's mask.
+        const std::vector<uint8_t> found = retouch::FindLetters(words(pic), rect);
+        size_t marked = 0, missed = 0;
+        for (size_t i = 0; i < found.size(); ++i) {
+            const bool in = mark[size_t(rect.Y1 + int(i) / rw) * W + size_t(rect.X1 + int(i) % rw)];
+            marked += in;
+            missed += in && !found[i];
+        }
+        QVERIFY2(missed * 10 < marked, qPrintable(QString("%1 of %2 missed").arg(missed).arg(marked)));
+        // Judged, and repaired over the mark's mask.
+        platform::Surface filled = pic.copy(), harmonic = pic.copy();
+        retouch::WordPicture hw = words(harmonic), fw = words(filled);
+        QVERIFY(retouch::FillHarmonic(hw, rect, mask));
+        QVERIFY(retouch::FillLetters(fw, rect, mask));
+        std::vector<retouch::MarkEstimate> verdicts;
+        retouch::UnblendTranslucent(words(pic), hw, rect, mask, false, &verdicts);
+        QCOMPARE(int(verdicts.size()), 1);
+        QCOMPARE(int(verdicts[0].refusal), refusal);
+        if (refusal != int(retouch::Refusal::None)) {
+            QCOMPARE(testsupport::FirstDifference(filled, harmonic), QString()); // the fill, untouched
+            return;
+        }
+        QVERIFY2(std::abs(verdicts[0].opacity - opacity) <= 0.03, qPrintable(QString::number(verdicts[0].opacity)));
+        int worst = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                if (mark[size_t(y) * W + x])
+                    for (int sh : {0, 8, 16})
+                        worst = std::max(worst, std::abs(int((filled.pixel(x, y) >> sh) & 255) - int((truth.pixel(x, y) >> sh) & 255)));
+        QVERIFY2(worst <= 2, qPrintable(QString("%1 levels off").arg(worst)));
     }
 
     // The buffer is the picture bottom-up; a round trip keeps every byte,

@@ -1,4 +1,5 @@
 #include "LetterFill.h"
+#include "Unblend.h"
 
 #include <algorithm>
 #include <array>
@@ -607,6 +608,9 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
     const std::vector<float> score = Evidence(pic, R, here, limits, ColoursAround(pic, R, strips));
     std::vector<uint8_t> mask = JoinWeakToStrong(R, score, beside, whole);
     GrowForHalos(R, mask, score);
+    const std::vector<uint8_t> marks = FindTranslucent(pic, rect);
+    for (size_t i = 0; i < mask.size(); ++i)
+        mask[i] |= marks[i];
     return mask;
 }
 

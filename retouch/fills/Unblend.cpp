@@ -1,0 +1,612 @@
+#include "Unblend.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace retouch {
+namespace {
+
+// Fewer solid inner pixels than this: strokes too thin to tell coverage from
+// opacity.
+constexpr size_t kFewestInner = 40;
+// Opacities outside this range keep the fill: an opaque mark hides the
+// photo, a faint one leaves little to recover.
+constexpr float kMostOpaque = 0.72f, kFaintest = 0.12f;
+// A grey mark scales every channel's departure by the same opacity.
+constexpr float kChannelSpread = 0.1f;
+// At least this many tenths of a mark's inner pixels carry its opacity.
+constexpr size_t kOpacitySpreadTenths = 3;
+// Un-blended, a mark's edges keep no more than this share of their step.
+constexpr double kEdgeLeft = 0.6;
+// A background with less texture than this (levels, root mean square about
+// the best plane) keeps the fill: it is as good there, and the inversion
+// would magnify compression error by 1 / (1 − A).
+constexpr float kSmooth = 6.f;
+// A pixel whose coverage (the median about it) is above the first share of
+// the mark's opacity is wholly covered, below the second not at all.
+constexpr float kWhole = 0.75f, kNone = 0.25f;
+// Marks are white or black, or a little off: the greys tried, the first
+// kept unless another leaves this share of its edges or less.
+constexpr double kClearlyBetter = 0.85;
+constexpr float kLightGreys[] = {255.f, 245.f, 235.f}, kDarkGreys[] = {0.f, 10.f, 20.f};
+
+float Ch(uint32_t p, int c) { return float((p >> (8 * c)) & 255); }
+
+// The rectangle's pixels, before (I) and after (B) the harmonic fill.
+struct Local {
+    const uint32_t* before;
+    ptrdiff_t beforeStride;
+    uint32_t* after;
+    ptrdiff_t afterStride;
+    int w, h;
+    const std::vector<uint8_t>& mask;
+    // Zero between uses: marks a set of pixels without a picture-sized
+    // allocation per part.
+    std::vector<uint8_t>* scratch = nullptr;
+    const std::vector<uint8_t>* inner = nullptr; // the mask shrunk by 2
+    uint32_t I(int i) const { return before[(i / w) * beforeStride + i % w]; }
+    uint32_t B(int i) const { return after[(i / w) * afterStride + i % w]; }
+    bool In(int x, int y) const { return x >= 0 && y >= 0 && x < w && y < h; }
+    bool Masked(int x, int y) const { return In(x, y) && mask[size_t(y) * w + x]; }
+};
+
+// The 8-connected part of the mask holding `at`; seen marks its pixels.
+std::vector<int32_t> PartAt(const Local& L, size_t at, std::vector<uint8_t>& seen)
+{
+    std::vector<int32_t> part{int32_t(at)};
+    seen[at] = 1;
+    for (size_t head = 0; head < part.size(); ++head) {
+        const int x = part[head] % L.w, y = part[head] / L.w;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const size_t k = size_t(y + dy) * L.w + (x + dx);
+                if (L.Masked(x + dx, y + dy) && !seen[k]) {
+                    seen[k] = 1;
+                    part.push_back(int32_t(k));
+                }
+            }
+    }
+    return part;
+}
+
+// The mark's own pixels, wholly covered: those two pixels or more inside
+// the mask (the mask is the strokes grown for their anti-aliased rims).
+std::vector<int32_t> Core(const Local& L, const std::vector<int32_t>& part)
+{
+    std::vector<int32_t> core;
+    for (int32_t i : part)
+        if ((*L.inner)[size_t(i)])
+            core.push_back(i);
+    return core;
+}
+
+// The mask shrunk by 2 pixels (a square), outside the rectangle counting as
+// unmasked: a running count along rows, then along columns.
+std::vector<uint8_t> Shrunk(const std::vector<uint8_t>& mask, int w, int h)
+{
+    std::vector<uint8_t> rows(mask.size(), 0), out(mask.size(), 0);
+    for (int y = 0; y < h; ++y) {
+        int run = 0;
+        for (int x = 0; x < w; ++x) {
+            run = mask[size_t(y) * w + x] ? run + 1 : 0;
+            if (run >= 5)
+                rows[size_t(y) * w + (x - 2)] = 1;
+        }
+    }
+    for (int x = 0; x < w; ++x) {
+        int run = 0;
+        for (int y = 0; y < h; ++y) {
+            run = rows[size_t(y) * w + x] ? run + 1 : 0;
+            if (run >= 5)
+                out[size_t(y - 2) * w + x] = 1;
+        }
+    }
+    return out;
+}
+
+// The core pixels whose four neighbours are core pixels too: strokes wide
+// enough to have an inside.
+size_t Solid(const Local& L, const std::vector<int32_t>& core)
+{
+    std::vector<uint8_t>& in = *L.scratch;
+    for (int32_t i : core)
+        in[size_t(i)] = 1;
+    size_t solid = 0;
+    for (int32_t i : core) {
+        const int x = i % L.w, y = i / L.w;
+        solid += x > 0 && y > 0 && x < L.w - 1 && y < L.h - 1 && in[size_t(i) - 1] && in[size_t(i) + 1]
+               && in[size_t(i) - size_t(L.w)] && in[size_t(i) + size_t(L.w)];
+    }
+    for (int32_t i : core)
+        in[size_t(i)] = 0;
+    return solid;
+}
+
+// 1 − A = Σ(c − I) / Σ(c − B0) over the pixels and channels [from, to).
+float Opacity(const Local& L, const std::vector<int32_t>& pixels, float c, int from, int to)
+{
+    double num = 0, den = 0;
+    for (int32_t i : pixels)
+        for (int k = from; k < to; ++k) {
+            num += c - Ch(L.I(i), k);
+            den += c - Ch(L.B(i), k);
+        }
+    return std::abs(den) < 1e-3 ? 0.f : float(1.0 - num / den);
+}
+
+// One pixel's opacity: its departure from the fill against the grey's; where
+// the fill is nearly the grey itself, nothing tells, and fallback stands.
+float PixelOpacity(uint32_t I, uint32_t B, float c, float fallback)
+{
+    float num = 0, den = 0;
+    for (int k = 0; k < 3; ++k) {
+        num += Ch(I, k) - Ch(B, k);
+        den += c - Ch(B, k);
+    }
+    return std::abs(den) < 30 ? fallback : num / den;
+}
+
+// How much of the step at the mark's edges a grey c at opacity A leaves once
+// un-blended: from each edge pixel of the core to the first unmasked pixel
+// straight out (at most 3 away). A mark of that grey and opacity leaves
+// only the photo's own texture; -1 when there are too few edges to tell.
+double EdgeLeft(const Local& L, const std::vector<int32_t>& core, float c, float A)
+{
+    std::vector<uint8_t>& in = *L.scratch;
+    for (int32_t i : core)
+        in[size_t(i)] = 1;
+    double before = 0, after = 0;
+    size_t pairs = 0;
+    for (int32_t i : core) {
+        const int x = i % L.w, y = i / L.w;
+        for (const auto& [dx, dy] : {std::pair{1, 0}, std::pair{-1, 0}, std::pair{0, 1}, std::pair{0, -1}}) {
+            if (!L.In(x + dx, y + dy) || in[size_t(y + dy) * L.w + (x + dx)])
+                continue;
+            int k = 1;
+            while (k <= 3 && L.Masked(x + k * dx, y + k * dy))
+                ++k;
+            if (k > 3 || !L.In(x + k * dx, y + k * dy))
+                continue;
+            const uint32_t p = L.I(i), q = L.I((y + k * dy) * L.w + (x + k * dx));
+            for (int ch = 0; ch < 3; ++ch) {
+                before += std::abs(Ch(p, ch) - Ch(q, ch));
+                after += std::abs((Ch(p, ch) - A * c) / (1 - A) - Ch(q, ch));
+            }
+            ++pairs;
+        }
+    }
+    for (int32_t i : core)
+        in[size_t(i)] = 0;
+    return pairs >= 16 && before > 0 ? after / before : -1;
+}
+
+// How much texture the photo has about the part: the root mean square
+// departure of its unmasked pixels, over the part's bounds and 6 pixels
+// around, from the plane that fits them best (a sky's gradient is no
+// texture), over the three channels.
+float Texture(const Local& L, const std::vector<int32_t>& part)
+{
+    int x0 = L.w, y0 = L.h, x1 = 0, y1 = 0;
+    for (int32_t i : part) {
+        x0 = std::min(x0, i % L.w);
+        x1 = std::max(x1, i % L.w);
+        y0 = std::min(y0, i / L.w);
+        y1 = std::max(y1, i / L.w);
+    }
+    x0 = std::max(0, x0 - 6), y0 = std::max(0, y0 - 6), x1 = std::min(L.w - 1, x1 + 6), y1 = std::min(L.h - 1, y1 + 6);
+    // Least squares for v = a + b·x + c·y, per channel, on centred
+    // coordinates.
+    const double cx = (x0 + x1) / 2.0, cy = (y0 + y1) / 2.0;
+    double n = 0, sxx = 0, syy = 0, sxy = 0;
+    std::array<double, 3> s{}, sx{}, sy{}, sv2{};
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            if (L.Masked(x, y))
+                continue;
+            const double dx = x - cx, dy = y - cy;
+            n += 1;
+            sxx += dx * dx;
+            syy += dy * dy;
+            sxy += dx * dy;
+            const uint32_t p = L.I(y * L.w + x);
+            for (int c = 0; c < 3; ++c) {
+                const double v = Ch(p, c);
+                s[size_t(c)] += v;
+                sx[size_t(c)] += v * dx;
+                sy[size_t(c)] += v * dy;
+                sv2[size_t(c)] += v * v;
+            }
+        }
+    if (n < 16)
+        return 0.f;
+    // Residual sum of squares of the regression on (1, dx, dy); the
+    // centred coordinates do not quite have zero mean over the unmasked
+    // pixels, so the mean is taken out first.
+    double mx = 0, my = 0;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            if (!L.Masked(x, y))
+                mx += x - cx, my += y - cy;
+    mx /= n, my /= n;
+    const double vxx = sxx - n * mx * mx, vyy = syy - n * my * my, vxy = sxy - n * mx * my;
+    const double det = vxx * vyy - vxy * vxy;
+    double rss = 0;
+    for (size_t c = 0; c < 3; ++c) {
+        const double mean = s[c] / n, tx = sx[c] - n * mx * mean, ty = sy[c] - n * my * mean;
+        const double explained = std::abs(det) > 1e-9 ? (vyy * tx * tx - 2 * vxy * tx * ty + vxx * ty * ty) / det : 0;
+        rss += std::max(0.0, sv2[c] - n * mean * mean - explained);
+    }
+    return float(std::sqrt(rss / (3 * n)));
+}
+
+// The pixels of the core that carry the mark: their own opacity within half
+// of the core's median opacity either way. A found mask often holds some of
+// the photo beside the strokes too, which carries none.
+std::vector<int32_t> Strokes(const Local& L, const std::vector<int32_t>& core, float c)
+{
+    std::vector<float> alpha(core.size());
+    for (size_t k = 0; k < core.size(); ++k)
+        alpha[k] = PixelOpacity(L.I(core[k]), L.B(core[k]), c, 0.f);
+    std::vector<float> sorted = alpha;
+    std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
+    const float median = sorted.empty() ? 0.f : sorted[sorted.size() / 2];
+    std::vector<int32_t> strokes;
+    for (size_t k = 0; k < core.size(); ++k)
+        if (std::abs(alpha[k] - median) <= median / 2)
+            strokes.push_back(core[k]);
+    return strokes;
+}
+
+MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
+{
+    MarkEstimate e;
+    const std::vector<int32_t> core = Core(L, part);
+    // Strokes without an inside: anti-aliased, their coverage cannot be
+    // told from their opacity.
+    if (Solid(L, core) < kFewestInner)
+        return e;
+    double departure = 0;
+    for (int32_t i : core)
+        for (int k = 0; k < 3; ++k)
+            departure += Ch(L.I(i), k) - Ch(L.B(i), k);
+    // Of the greys on the side the mark departs to, the one whose edges
+    // vanish best once un-blended (white or black unless another is clearly
+    // better), its opacity taken over the pixels that carry the mark.
+    double best = 2;
+    for (float c : departure > 0 ? kLightGreys : kDarkGreys) {
+        const std::vector<int32_t> strokes = Strokes(L, core, c);
+        const float A = Opacity(L, strokes, c, 0, 3);
+        if (A <= 0 || A >= 1)
+            continue;
+        const double left = EdgeLeft(L, strokes, c, A);
+        if (left >= 0 && (best > 1 ? left < best : left < kClearlyBetter * best)) {
+            best = left;
+            e.colour = c;
+            e.opacity = A;
+        }
+    }
+    if (best > 1) { // no grey's edges could be told: judge by pure white or black
+        e.colour = departure > 0 ? 255.f : 0.f;
+        e.opacity = Opacity(L, core, e.colour, 0, 3);
+    }
+    // A grey mark departs the same share in every channel; the photo the
+    // mask also holds has no say in it.
+    const std::vector<int32_t> strokes = Strokes(L, core, e.colour);
+    float spread = 0;
+    for (int k = 0; k < 3; ++k)
+        spread = std::max(spread, std::abs(Opacity(L, strokes, e.colour, k, k + 1) - Opacity(L, strokes, e.colour, 0, 3)));
+    const size_t carrying = strokes.size();
+    if (spread > kChannelSpread)
+        e.refusal = Refusal::Coloured;
+    else if (e.opacity > kMostOpaque)
+        e.refusal = Refusal::Opaque;
+    else if (e.opacity < kFaintest)
+        e.refusal = Refusal::Faint;
+    else if (carrying * 10 < core.size() * kOpacitySpreadTenths)
+        e.refusal = Refusal::Uneven;
+    else if (Texture(L, part) < kSmooth)
+        e.refusal = Refusal::Smooth;
+    else if (best > kEdgeLeft)
+        e.refusal = Refusal::EdgesStay;
+    else
+        e.refusal = Refusal::None;
+    return e;
+}
+
+// The photo under the part un-blended: per pixel its coverage is the median
+// of the opacities of it and its four neighbours (unmasked pixels none), so
+// the photo's texture under one pixel does not pass for the mark's edge,
+// and a stroke's corner (three of the five) keeps its own.
+std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part, const MarkEstimate& e)
+{
+    std::vector<uint32_t> out(part.size());
+    for (size_t k = 0; k < part.size(); ++k) {
+        const int32_t i = part[k];
+        const int x = i % L.w, y = i / L.w;
+        std::array<float, 5> v{};
+        int n = 0;
+        for (const auto& [dx, dy] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{-1, 0}, std::pair{0, 1}, std::pair{0, -1}}) {
+            const int32_t j = (y + dy) * L.w + (x + dx);
+            v[size_t(n++)] = L.Masked(x + dx, y + dy) ? PixelOpacity(L.I(j), L.B(j), e.colour, e.opacity) : 0.f;
+        }
+        std::nth_element(v.begin(), v.begin() + 2, v.end());
+        const float median = v[2];
+        // The strokes are whole but for their anti-aliased rim: what is
+        // near the full opacity is the full opacity, what is near none is
+        // the photo beside them, which the mask also holds.
+        const float a = median >= kWhole * e.opacity ? e.opacity : median <= kNone * e.opacity ? 0.f : median;
+        uint32_t px = 0xFF000000u;
+        for (int c = 0; c < 3; ++c) {
+            const float b = (Ch(L.I(i), c) - a * e.colour) / (1.f - a);
+            px |= uint32_t(std::lround(std::clamp(b, 0.f, 255.f))) << (8 * c);
+        }
+        out[k] = px;
+    }
+    return out;
+}
+
+// ---- finding translucent marks ---------------------------------------------
+
+// The opacities told apart when looking for a mark, in steps of 1/50.
+constexpr int kOpacitySteps = 50;
+constexpr float kLeastOpacity = 0.12f, kMostOpacity = 0.72f;
+// A step between two pixels two apart (a rim pixel between them) counts as
+// a mark's edge when every channel agrees on its opacity within this, and
+// it is at least kLeastStep levels over the three channels.
+constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
+// The edges whose opacity lies this near the mark's are taken for its own.
+constexpr float kSameOpacity = 0.04f;
+// A mark's opacity must stand out of the texture's by this many edges.
+constexpr int kLeastEdges = 40;
+// Parts smaller than this are specks of texture, not strokes.
+constexpr size_t kFewestPixels = 30;
+
+constexpr int kDirections[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+
+// Whether p and q differ by kLeastStep levels or more over the channels:
+// most pairs do not, and are no edge at all.
+inline bool Steep(uint32_t p, uint32_t q)
+{
+    int step = 0;
+    for (int k = 0; k < 24; k += 8)
+        step += std::abs(int((p >> k) & 255) - int((q >> k) & 255));
+    return step >= int(kLeastStep);
+}
+
+// The opacity of the step from q (outside) to p (inside), a steep pair, for
+// grey c, or -1 when the step is no blend towards c: A such that
+// p = A·c + (1 − A)·q in every channel (within kChannelAgreement), the
+// middle pixel m between the two.
+float EdgeOpacity(uint32_t p, uint32_t m, uint32_t q, float c)
+{
+    float num = 0, den = 0, between = 0;
+    for (int k = 0; k < 3; ++k) {
+        num += Ch(p, k) - Ch(q, k);
+        den += c - Ch(q, k);
+        between += (Ch(m, k) - Ch(q, k)) * (Ch(p, k) - Ch(m, k));
+    }
+    if (std::abs(den) < 60 || between < 0)
+        return -1;
+    const float A = num / den;
+    if (A < kLeastOpacity || A > kMostOpacity)
+        return -1;
+    for (int k = 0; k < 3; ++k) {
+        const float d = c - Ch(q, k);
+        if (std::abs(d) >= 20 && std::abs((Ch(p, k) - Ch(q, k)) / d - A) > kChannelAgreement)
+            return -1;
+    }
+    return A;
+}
+
+// mask (w x h) grown by r pixels (a square).
+std::vector<uint8_t> Grown(const std::vector<uint8_t>& mask, int w, int h, int r)
+{
+    std::vector<uint8_t> out(mask.size(), 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (mask[size_t(y) * w + x])
+                for (int dy = -r; dy <= r; ++dy)
+                    for (int dx = -r; dx <= r; ++dx)
+                        if (x + dx >= 0 && y + dy >= 0 && x + dx < w && y + dy < h)
+                            out[size_t(y + dy) * w + (x + dx)] = 1;
+    return out;
+}
+
+} // namespace
+
+std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect)
+{
+    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
+    const size_t n = size_t(w) * h;
+    std::vector<uint8_t> mask(n, 0);
+    const Local L{pic.words + rect.Y1 * pic.stride + rect.X1, pic.stride, nullptr, 0, w, h, mask};
+    auto px = [&](int x, int y) { return L.I(y * w + x); };
+    // The opacities of the steps that blend towards white and towards
+    // black: a mark shows as a peak of one opacity, texture spreads.
+    std::array<std::array<int, kOpacitySteps + 1>, 2> votes{};
+    const float greys[2] = {255.f, 0.f};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (const auto& d : kDirections) {
+                const int qx = x + 2 * d[0], qy = y + 2 * d[1];
+                if (!L.In(qx, qy) || !Steep(px(x, y), px(qx, qy)))
+                    continue;
+                for (int g = 0; g < 2; ++g) {
+                    const float A = EdgeOpacity(px(x, y), px(x + d[0], y + d[1]), px(qx, qy), greys[g]);
+                    if (A >= 0)
+                        ++votes[size_t(g)][size_t(std::lround(A * kOpacitySteps))];
+                }
+            }
+    int best = kLeastEdges, grey = -1;
+    float opacity = 0;
+    for (int g = 0; g < 2; ++g)
+        for (int b = 2; b <= kOpacitySteps - 2; ++b) {
+            // The peak over the texture's spread about it.
+            const auto& v = votes[size_t(g)];
+            const int peak = v[size_t(b)] + v[size_t(b - 1)] / 2 + v[size_t(b + 1)] / 2;
+            const int lo = std::max(0, b - 6), hi = std::min(kOpacitySteps, b + 6);
+            const int spread = v[size_t(lo)] + v[size_t(hi)];
+            if (peak > 2 * spread && peak - spread > best) {
+                best = peak - spread;
+                grey = g;
+                opacity = float(b) / kOpacitySteps;
+            }
+        }
+    if (grey < 0)
+        return mask;
+    const float c = greys[grey];
+    // The mark's edges: per inside pixel the directions (bits 1 << d of
+    // kDirections) in which the mark ends two pixels on; the rim pixel
+    // between belongs to the mark too, and the outside pixel bounds it.
+    std::vector<uint8_t> out(n, 0), outside(n, 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int d = 0; d < 4; ++d) {
+                const int dx = kDirections[d][0], dy = kDirections[d][1];
+                const int qx = x + 2 * dx, qy = y + 2 * dy;
+                if (!L.In(qx, qy) || !Steep(px(x, y), px(qx, qy)))
+                    continue;
+                const float A = EdgeOpacity(px(x, y), px(x + dx, y + dy), px(qx, qy), c);
+                if (A < 0 || std::abs(A - opacity) > kSameOpacity)
+                    continue;
+                out[size_t(y) * w + x] |= uint8_t(1 << d);
+                mask[size_t(y + dy) * w + (x + dx)] = 1;
+                outside[size_t(qy) * w + qx] = 1;
+            }
+    // The strokes' width: from each edge inwards to the stroke's far side.
+    std::vector<int> widths;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int d = 0; d < 4; ++d) {
+                if (!(out[size_t(y) * w + x] & (1 << d)))
+                    continue;
+                const int dx = kDirections[d][0], dy = kDirections[d][1];
+                const int back = d ^ 1; // the opposite direction
+                int k = 1;
+                while (k < 80 && L.In(x - k * dx, y - k * dy) && !(out[size_t(y - k * dy) * w + (x - k * dx)] & (1 << back)))
+                    ++k;
+                if (k < 80 && L.In(x - k * dx, y - k * dy))
+                    widths.push_back(k);
+            }
+    if (widths.size() < kFewestPixels)
+        return mask;
+    std::nth_element(widths.begin(), widths.begin() + ptrdiff_t(widths.size() / 2), widths.end());
+    const int widest = 2 * widths[widths.size() / 2] + 2;
+    // Inside: edges of the mark ahead and behind along a row or a column,
+    // each within the widest stroke, with no outside pixel between. The
+    // distance to the nearest such edge ahead by a sweep against each
+    // direction; the second of an axis decides with the first's.
+    std::vector<uint16_t> first(n);
+    for (int d = 0; d < 4; ++d) {
+        const int dx = kDirections[d][0], dy = kDirections[d][1];
+        const int lines = dx ? h : w, length = dx ? w : h;
+        for (int line = 0; line < lines; ++line) {
+            uint16_t next = 0xFFFF;
+            for (int s = length - 1; s >= 0; --s) {
+                const int along = dx + dy > 0 ? s : length - 1 - s;
+                const size_t i = dx ? size_t(line) * w + along : size_t(along) * w + line;
+                if (out[i] & (1 << d))
+                    next = 0;
+                else if (outside[i])
+                    next = 0xFFFF;
+                else if (next != 0xFFFF)
+                    next = uint16_t(std::min(0xFFFE, next + 1));
+                if (d % 2 == 0)
+                    first[i] = next;
+                else if (out[i] || (first[i] <= widest && next <= widest))
+                    mask[i] = 1;
+            }
+        }
+    }
+    std::vector<uint8_t> raw = mask;
+    // The majority of each 3 x 3: single pixels of texture go, strokes stay.
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int count = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    count += L.In(x + dx, y + dy) && raw[size_t(y + dy) * w + (x + dx)];
+            mask[size_t(y) * w + x] = count >= 5;
+        }
+    const std::vector<uint8_t> grown = Grown(mask, w, h, 1);
+    // Kept are the parts that pass as one mark of one grey and one opacity.
+    const std::vector<uint8_t> ways = RepairWays(pic, rect, grown);
+    std::vector<uint8_t> seen(n, 0);
+    const Local G{pic.words + rect.Y1 * pic.stride + rect.X1, pic.stride, nullptr, 0, w, h, grown};
+    for (size_t i = 0; i < n; ++i) {
+        if (!grown[i] || seen[i])
+            continue;
+        const std::vector<int32_t> part = PartAt(G, i, seen);
+        const bool keep = part.size() >= kFewestPixels && ways[i] == kUnblended;
+        for (int32_t k : part)
+            mask[size_t(k)] = keep;
+    }
+    return mask;
+}
+
+std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture& filled, const SelRect& rect,
+                                        const std::vector<uint8_t>& mask, bool apply, std::vector<MarkEstimate>* estimates)
+{
+    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
+    std::vector<uint8_t> scratch(mask.size(), 0);
+    const std::vector<uint8_t> inner = Shrunk(mask, w, h);
+    const Local L{original.words + rect.Y1 * original.stride + rect.X1, original.stride,
+                  filled.words + rect.Y1 * filled.stride + rect.X1, filled.stride, w, h, mask, &scratch, &inner};
+    std::vector<uint8_t> repair(mask.size(), kUnmasked), seen(mask.size(), 0);
+    // Every verdict and every result first, then written: each reads the
+    // fill about it.
+    std::vector<std::pair<std::vector<int32_t>, std::vector<uint32_t>>> results;
+    for (size_t i = 0; i < mask.size(); ++i) {
+        if (!mask[i] || seen[i])
+            continue;
+        std::vector<int32_t> part = PartAt(L, i, seen);
+        const MarkEstimate e = Judge(L, part);
+        if (estimates)
+            estimates->push_back(e);
+        const bool translucent = e.refusal == Refusal::None;
+        for (int32_t k : part)
+            repair[size_t(k)] = translucent ? kUnblended : kFilled;
+        if (translucent && apply) {
+            std::vector<uint32_t> out = Unblended(L, part, e);
+            results.emplace_back(std::move(part), std::move(out));
+        }
+    }
+    for (const auto& [part, out] : results)
+        for (size_t k = 0; k < part.size(); ++k)
+            L.after[(part[k] / L.w) * L.afterStride + part[k] % L.w] = out[k];
+    return repair;
+}
+
+bool FillLetters(WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask, const std::function<bool()>& keepGoing)
+{
+    // The rectangle as it is, before the fill writes over it.
+    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
+    std::vector<uint32_t> before(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        std::copy_n(pic.words + (rect.Y1 + y) * pic.stride + rect.X1, w, before.begin() + ptrdiff_t(y) * w);
+    if (!FillHarmonic(pic, rect, mask, keepGoing))
+        return false;
+    const WordPicture original{before.data(), w, h, w};
+    WordPicture filled{pic.words + rect.Y1 * pic.stride + rect.X1, w, h, pic.stride};
+    UnblendTranslucent(original, filled, {0, 0, w - 1, h - 1}, mask);
+    return true;
+}
+
+std::vector<uint8_t> RepairWays(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
+{
+    // The fill on a copy of the rectangle and the ring that fixes it.
+    const int x0 = std::max(0, rect.X1 - 1), y0 = std::max(0, rect.Y1 - 1);
+    const int x1 = std::min(pic.W - 1, rect.X2 + 1), y1 = std::min(pic.H - 1, rect.Y2 + 1);
+    const int gw = x1 - x0 + 1, gh = y1 - y0 + 1;
+    std::vector<uint32_t> copy(size_t(gw) * gh);
+    for (int y = 0; y < gh; ++y)
+        std::copy_n(pic.words + (y0 + y) * pic.stride + x0, gw, copy.begin() + ptrdiff_t(y) * gw);
+    WordPicture filled{copy.data(), gw, gh, gw};
+    const SelRect local{rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0};
+    FillHarmonic(filled, local, mask);
+    const WordPicture original{pic.words + y0 * pic.stride + x0, gw, gh, pic.stride};
+    return UnblendTranslucent(original, filled, local, mask, false);
+}
+
+} // namespace retouch

@@ -1,0 +1,66 @@
+#pragma once
+// 文字補正 of a translucent mark: a grey mark blended over the photograph,
+// I = a·c + (1 − a)·B (c its grey, a its opacity times its coverage), still
+// shows the photo through it. Where a part of the letter mask is such a
+// mark, the photo is recovered by un-blending instead of being painted over
+// by the harmonic fill. Parts for which that is unsafe keep the fill.
+#include "LetterFill.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace retouch {
+
+// Why a part of the mask keeps the harmonic fill.
+enum class Refusal : uint8_t {
+    None,     // translucent: un-blended
+    Thin,     // strokes too thin to tell their coverage from their opacity
+    Opaque,   // nothing of the photo left under it
+    Faint,    // too little of a mark to recover anything from
+    Coloured, // not one grey: the channels disagree on the opacity
+    Uneven,   // no one opacity over the strokes: not a blended mark
+    Smooth,   // a smooth background: the fill is as good, and the inversion
+              // would magnify compression error by 1 / (1 − a)
+    EdgesStay // un-blended, its edges would still stand out: no such mark
+};
+
+// The verdict on one part of the mask.
+struct MarkEstimate {
+    Refusal refusal = Refusal::Thin;
+    float colour = 0;  // c, the grey of the mark
+    float opacity = 0; // A, one opacity for the whole part
+};
+
+// Per pixel of a mask of rect: how 文字補正 repairs it.
+enum Repair : uint8_t { kUnmasked = 0, kFilled = 1, kUnblended = 2 };
+
+// Judges every 8-connected part of mask (a mask of rect): original is the
+// picture, filled the same with the harmonic fill of mask applied (B0 at the
+// masked pixels). One grey and one opacity are estimated from the part's
+// inner pixels against B0 (on them 1 − A = Σ(c − I) / Σ(c − B0) over pixels
+// and channels, so the texture averages out). apply: every part judged
+// translucent is written into filled un-blended, B = (I − A·cov·c) /
+// (1 − A·cov), its coverage cov per pixel from a 3 × 3 median of the
+// per-pixel opacity. Returns the repair per pixel of rect; estimates, when
+// given, receives the verdict per part in the order of their first pixels.
+std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture& filled, const SelRect& rect,
+                                        const std::vector<uint8_t>& mask, bool apply = true,
+                                        std::vector<MarkEstimate>* estimates = nullptr);
+
+// 文字補正's repair of mask: the harmonic fill, then the translucent parts
+// un-blended. False (nothing written) when keepGoing stopped it.
+bool FillLetters(WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask,
+                 const std::function<bool()>& keepGoing = {});
+
+// How each pixel of mask would be repaired (Repair values), for the overlay.
+std::vector<uint8_t> RepairWays(const WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask);
+
+// Translucent marks in rect (normalised, inside the picture), judged
+// against the colours of the strips beside it (inside the picture): a grey
+// and an opacity whose blend over that background explains colours the
+// rectangle holds and the background does not; the parts of those colours
+// that then pass as one mark of one grey and one opacity (as
+// UnblendTranslucent judges them), grown by a pixel. A mask of rect.
+std::vector<uint8_t> FindTranslucent(const WordPicture& picture, const SelRect& rect);
+
+} // namespace retouch
