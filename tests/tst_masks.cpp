@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <cmath>
 #include <random>
 
 using namespace testsupport;
@@ -213,6 +214,37 @@ private slots:
         QCOMPARE(batch.exitCode(), 0);
         QVERIFY(QString::fromUtf8(batch.readAllStandardError()).contains("plain.png: 文字が見つかりません"));
         QVERIFY(ReadAll(dir.filePath("r.json")).contains("\"letters\":0}"));
+    }
+
+    // A translucent mark shows in the second tint (cyan, told under the
+    // loupe), an opaque caption beside it in the first (magenta).
+    void translucentTint()
+    {
+        platform::Surface truth = platform::MakeSurface(320, 200);
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 320; ++x) {
+                const int v = 100 + int(std::lround(30 * std::sin(x / 9.0 + std::sin(y / 13.0)) * std::cos(y / 11.0 - x / 31.0)));
+                truth.setPixel(x, y, qRgb(v, v - 10, v - 25));
+            }
+        platform::Surface pic = truth;
+        for (int y = 60; y < 74; ++y) // a bar of white at 40 %
+            for (int x = 60; x < 200; ++x) {
+                const QRgb b = truth.pixel(x, y);
+                auto mix = [](int c) { return int(std::lround(0.4 * 255 + 0.6 * c)); };
+                pic.setPixel(x, y, qRgb(mix(qRed(b)), mix(qGreen(b)), mix(qBlue(b))));
+            }
+        QPainter(&pic).fillRect(230, 60, 30, 14, Qt::white); // and one of opaque white
+        auto w = open(pic, "mark.png", true);
+        PictureView* v = w->View;
+        Mark(v, {40, 40, 280, 100});
+        v->PaintView();
+        const QRgb mark = w->AREA[0]->BackBuffer().pixel(int(At(v, 120, 66).x()), int(At(v, 120, 66).y()));
+        const QRgb opaque = w->AREA[0]->BackBuffer().pixel(int(At(v, 245, 66).x()), int(At(v, 245, 66).y()));
+        QVERIFY2(qGreen(mark) > qRed(mark) + 40 && qBlue(mark) > qRed(mark) + 40, qPrintable(QString::number(mark, 16)));
+        QVERIFY2(qRed(opaque) > qGreen(opaque) + 40 && qBlue(opaque) > qGreen(opaque) + 40, qPrintable(QString::number(opaque, 16)));
+        QVERIFY2(v->InfoText().contains("水色"), qPrintable(v->InfoText()));
+        w->Retouch(); // the tint steps aside for the result
+        QVERIFY(!v->InfoText().contains("水色"));
     }
 
     // The mask written from the window (Ctrl+M) and given to pixmend-batch

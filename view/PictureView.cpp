@@ -3,6 +3,7 @@
 #include "LetterFill.h"
 #include "LoupeWidget.h"
 #include "Retouch.h"
+#include "Unblend.h"
 #include "PictureFiles.h"
 #include "ViewArea.h"
 
@@ -323,6 +324,7 @@ void PictureView::PaintLetterMask(platform::Surface& back) const
     ViewEdges(rect.X1, rect.X2, H(), &vx0, &vx1);
     ViewEdges(rect.Y1, rect.Y2, V(), &vy0, &vy1);
     const int w = rect.X2 - rect.X1 + 1;
+    const std::vector<uint8_t> repairs = RepairShown();
     for (int y = std::max(0, int(vy0)); y <= std::min(back.height() - 1, int(vy1)); ++y) {
         const int64_t py = PictureY(float(y)) - rect.Y1;
         if (py < 0 || py > rect.Y2 - rect.Y1)
@@ -330,10 +332,33 @@ void PictureView::PaintLetterMask(platform::Surface& back) const
         auto* row = reinterpret_cast<uint32_t*>(back.scanLine(y));
         for (int x = std::max(0, int(vx0)); x <= std::min(back.width() - 1, int(vx1)); ++x) {
             const int64_t px = PictureX(float(x)) - rect.X1;
-            if (px >= 0 && px < w && shown->bits[size_t(py) * size_t(w) + size_t(px)])
-                row[x] = ((row[x] >> 1) & 0x7F7F7F) + 0x7F007F + 0xFF000000u; // half magenta
+            if (px < 0 || px >= w)
+                continue;
+            const size_t i = size_t(py) * size_t(w) + size_t(px);
+            if (shown->bits[i]) // half magenta, or half cyan where the mark is un-blended
+                row[x] = ((row[x] >> 1) & 0x7F7F7F) + (repairs[i] == retouch::kUnblended ? 0x007F7F : 0x7F007F) + 0xFF000000u;
         }
     }
+}
+
+std::vector<uint8_t> PictureView::RepairShown() const
+{
+    const document::LetterMask* shown = ShownLetters();
+    if (!shown)
+        return {};
+    const retouch::SelRect& r = shown->rect;
+    if ((preview_ && shown == &*preview_) || int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) > kJudgedLetters) {
+        // Not told afresh while a stroke is under way: what was told of the
+        // same rectangle stands meanwhile.
+        if (judged_.rect == r && repairs_.size() == shown->bits.size())
+            return repairs_;
+        return std::vector<uint8_t>(shown->bits.size(), retouch::kFilled);
+    }
+    if (!(judged_.rect == r) || judged_.bits != shown->bits) {
+        judged_ = *shown;
+        repairs_ = retouch::RepairWays(document::ReadOnlyWords(Pic()), r, shown->bits);
+    }
+    return repairs_;
 }
 
 void PictureView::PictureChanged(const QRect& changed)
@@ -359,6 +384,11 @@ QString PictureView::InfoText() const
     if (const document::LetterMask* shown = ShownLetters();
         shown && std::none_of(shown->bits.begin(), shown->bits.end(), [](uint8_t b) { return b; }))
         lines << QStringLiteral("文字が見つかりません");
+    else if (shown) {
+        const std::vector<uint8_t> repairs = RepairShown();
+        if (std::find(repairs.begin(), repairs.end(), retouch::kUnblended) != repairs.end())
+            lines << QStringLiteral("水色: 透かしを外す");
+    }
     if (area_->SelLinesVisible) {
         retouch::SelRect r = ShowsLive() ? live_ : committed_;
         const int32_t x1 = std::min(r.X1, r.X2), x2 = std::max(r.X1, r.X2);
