@@ -409,12 +409,11 @@ private slots:
             return;
         }
         QVERIFY2(std::abs(verdicts[0].opacity - opacity) <= 0.03, qPrintable(QString::number(verdicts[0].opacity)));
-        int worst = 0;
+        int worst = 0; // under the mark, and beside it where the mask holds the photo
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x)
-                if (mark[size_t(y) * W + x])
-                    for (int sh : {0, 8, 16})
-                        worst = std::max(worst, std::abs(int((filled.pixel(x, y) >> sh) & 255) - int((truth.pixel(x, y) >> sh) & 255)));
+                for (int sh : {0, 8, 16})
+                    worst = std::max(worst, std::abs(int((filled.pixel(x, y) >> sh) & 255) - int((truth.pixel(x, y) >> sh) & 255)));
         QVERIFY2(worst <= 2, qPrintable(QString("%1 levels off").arg(worst)));
     }
 
