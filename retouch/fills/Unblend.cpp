@@ -33,23 +33,33 @@ constexpr float kLightGreys[] = {255.f, 245.f, 235.f}, kDarkGreys[] = {0.f, 10.f
 
 float Ch(uint32_t p, int c) { return float((p >> (8 * c)) & 255); }
 
-// The rectangle's pixels, before (I) and after (B) the harmonic fill.
+// The rectangle's pixels, before (I) and after (B) the harmonic fill, row
+// by row without a gap (copies: a pixel is then one index away, with no
+// division into row and column in the loops that read millions of them).
 struct Local {
     const uint32_t* before;
-    ptrdiff_t beforeStride;
-    uint32_t* after;
-    ptrdiff_t afterStride;
+    const uint32_t* after;
     int w, h;
     const std::vector<uint8_t>& mask;
     // Zero between uses: marks a set of pixels without a picture-sized
     // allocation per part.
     std::vector<uint8_t>* scratch = nullptr;
     const std::vector<uint8_t>* inner = nullptr; // the mask shrunk by 2
-    uint32_t I(int i) const { return before[(i / w) * beforeStride + i % w]; }
-    uint32_t B(int i) const { return after[(i / w) * afterStride + i % w]; }
+    uint32_t I(int i) const { return before[i]; }
+    uint32_t B(int i) const { return after[i]; }
     bool In(int x, int y) const { return x >= 0 && y >= 0 && x < w && y < h; }
     bool Masked(int x, int y) const { return In(x, y) && mask[size_t(y) * w + x]; }
 };
+
+// The pixels of rect in picture, row by row without a gap.
+std::vector<uint32_t> Copied(const WordPicture& picture, const SelRect& rect)
+{
+    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
+    std::vector<uint32_t> out(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        std::copy_n(picture.words + (rect.Y1 + y) * picture.stride + rect.X1, w, out.begin() + ptrdiff_t(y) * w);
+    return out;
+}
 
 // The 8-connected part of the mask holding `at`; seen marks its pixels.
 std::vector<int32_t> PartAt(const Local& L, size_t at, std::vector<uint8_t>& seen)
@@ -420,7 +430,8 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
     const size_t n = size_t(w) * h;
     std::vector<uint8_t> mask(n, 0);
-    const Local L{pic.words + rect.Y1 * pic.stride + rect.X1, pic.stride, nullptr, 0, w, h, mask};
+    const std::vector<uint32_t> pixels = Copied(pic, rect);
+    const Local L{pixels.data(), nullptr, w, h, mask};
     auto px = [&](int x, int y) { return L.I(y * w + x); };
     // The opacities of the steps that blend towards white and towards
     // black: a mark shows as a peak of one opacity, texture spreads.
@@ -533,7 +544,7 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // Kept are the parts that pass as one mark of one grey and one opacity.
     const std::vector<uint8_t> ways = RepairWays(pic, rect, grown);
     std::vector<uint8_t> seen(n, 0);
-    const Local G{pic.words + rect.Y1 * pic.stride + rect.X1, pic.stride, nullptr, 0, w, h, grown};
+    const Local G{pixels.data(), nullptr, w, h, grown};
     for (size_t i = 0; i < n; ++i) {
         if (!grown[i] || seen[i])
             continue;
@@ -551,8 +562,8 @@ std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture
     const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
     std::vector<uint8_t> scratch(mask.size(), 0);
     const std::vector<uint8_t> inner = Shrunk(mask, w, h);
-    const Local L{original.words + rect.Y1 * original.stride + rect.X1, original.stride,
-                  filled.words + rect.Y1 * filled.stride + rect.X1, filled.stride, w, h, mask, &scratch, &inner};
+    const std::vector<uint32_t> before = Copied(original, rect), after = Copied(filled, rect);
+    const Local L{before.data(), after.data(), w, h, mask, &scratch, &inner};
     std::vector<uint8_t> repair(mask.size(), kUnmasked), seen(mask.size(), 0);
     // Every verdict and every result first, then written: each reads the
     // fill about it.
@@ -574,7 +585,7 @@ std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture
     }
     for (const auto& [part, out] : results)
         for (size_t k = 0; k < part.size(); ++k)
-            L.after[(part[k] / L.w) * L.afterStride + part[k] % L.w] = out[k];
+            filled.words[(rect.Y1 + part[k] / w) * filled.stride + rect.X1 + part[k] % w] = out[k];
     return repair;
 }
 
@@ -582,9 +593,7 @@ bool FillLetters(WordPicture& pic, const SelRect& rect, const std::vector<uint8_
 {
     // The rectangle as it is, before the fill writes over it.
     const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
-    std::vector<uint32_t> before(size_t(w) * h);
-    for (int y = 0; y < h; ++y)
-        std::copy_n(pic.words + (rect.Y1 + y) * pic.stride + rect.X1, w, before.begin() + ptrdiff_t(y) * w);
+    std::vector<uint32_t> before = Copied(pic, rect);
     if (!FillHarmonic(pic, rect, mask, keepGoing))
         return false;
     const WordPicture original{before.data(), w, h, w};
