@@ -203,16 +203,18 @@ const Spot kControlSpots[] = {
 };
 
 // Mark k at spot s: light or dark grey, 20-60 % opaque, large, rotated or
-// small; every other pair compressed to JPEG after marking.
+// small; every other four compressed to JPEG after marking.
 Case TranslucentMark(int k, const QImage& photo, const Spot& s)
 {
     static const char* const fonts[] = {"Nimbus Sans", "URW Gothic", "P052", "C059", "Nimbus Mono PS", "Nimbus Sans Narrow"};
     static const char* const texts[] = {"© Pixmend 2026", "SAMPLE", "PROOF", "© K. Tanaka", "stock photo", "DRAFT copy"};
     const int W = photo.width();
-    const bool light = k % 2 == 0;
+    // Each half (even k, odd k) holds light and dark marks, compressed and
+    // not, in every font.
+    const bool light = k % 4 == 0 || k % 4 == 3;
     const double opacity = 0.20 + 0.40 * ((k * 7) % 11) / 10.0;
     const int size = k % 3; // 0 large, 1 rotated, 2 small
-    QFont f(QString::fromLatin1(fonts[k % 6]));
+    QFont f(QString::fromLatin1(fonts[(k / 2) % 6]));
     f.setPixelSize(size == 0 ? W / 16 : size == 1 ? W / 24 : W / 60);
     f.setBold(k % 4 != 3);
     QImage layer(photo.size(), QImage::Format_ARGB32_Premultiplied);
@@ -224,7 +226,7 @@ Case TranslucentMark(int k, const QImage& photo, const Spot& s)
         if (size == 1)
             p.rotate(k % 4 == 1 ? -30 : 20);
         QPainterPath t;
-        t.addText(0, 0, f, QString::fromUtf8(texts[k % 6]));
+        t.addText(0, 0, f, QString::fromUtf8(texts[(k / 2 + 3) % 6]));
         t.translate(-t.boundingRect().center());
         const int grey = light ? 245 - 5 * (k % 3) : 10 + 5 * (k % 3);
         p.fillPath(t, QColor(grey, grey, grey, int(std::lround(255 * opacity))));
@@ -238,7 +240,7 @@ Case TranslucentMark(int k, const QImage& photo, const Spot& s)
     QImage marked = photo.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QPainter(&marked).drawImage(0, 0, layer);
     c.captioned = marked.convertToFormat(QImage::Format_RGB32);
-    if ((k / 2) % 2) {
+    if ((k / 4) % 2) {
         c.captioned = Jpeg(c.captioned, 80 + (k * 5) % 13);
         c.name += QStringLiteral(" jpg");
     }
