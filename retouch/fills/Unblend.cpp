@@ -284,25 +284,27 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
     // vanish best once un-blended (white or black unless another is clearly
     // better), its opacity taken over the pixels that carry the mark.
     double best = 2;
+    std::vector<int32_t> strokes;
     for (float c : departure > 0 ? kLightGreys : kDarkGreys) {
-        const std::vector<int32_t> strokes = Strokes(L, core, c);
-        const float A = Opacity(L, strokes, c, 0, 3);
+        std::vector<int32_t> carrying = Strokes(L, core, c);
+        const float A = Opacity(L, carrying, c, 0, 3);
         if (A <= 0 || A >= 1)
             continue;
-        const double left = EdgeLeft(L, strokes, c, A);
+        const double left = EdgeLeft(L, carrying, c, A);
         if (left >= 0 && (best > 1 ? left < best : left < kClearlyBetter * best)) {
             best = left;
             e.colour = c;
             e.opacity = A;
+            strokes = std::move(carrying);
         }
     }
     if (best > 1) { // no grey's edges could be told: judge by pure white or black
         e.colour = departure > 0 ? 255.f : 0.f;
         e.opacity = Opacity(L, core, e.colour, 0, 3);
+        strokes = Strokes(L, core, e.colour);
     }
     // A grey mark departs the same share in every channel; the photo the
     // mask also holds has no say in it.
-    const std::vector<int32_t> strokes = Strokes(L, core, e.colour);
     float spread = 0;
     for (int k = 0; k < 3; ++k)
         spread = std::max(spread, std::abs(Opacity(L, strokes, e.colour, k, k + 1) - Opacity(L, strokes, e.colour, 0, 3)));
@@ -409,17 +411,20 @@ float EdgeOpacity(uint32_t p, uint32_t m, uint32_t q, float c)
     return A;
 }
 
-// mask (w x h) grown by r pixels (a square).
-std::vector<uint8_t> Grown(const std::vector<uint8_t>& mask, int w, int h, int r)
+// mask (w x h) grown by a pixel (a square): along rows, then down columns.
+std::vector<uint8_t> Grown(const std::vector<uint8_t>& mask, int w, int h)
 {
-    std::vector<uint8_t> out(mask.size(), 0);
+    std::vector<uint8_t> across(mask.size(), 0), out(mask.size(), 0);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            if (mask[size_t(y) * w + x])
-                for (int dy = -r; dy <= r; ++dy)
-                    for (int dx = -r; dx <= r; ++dx)
-                        if (x + dx >= 0 && y + dy >= 0 && x + dx < w && y + dy < h)
-                            out[size_t(y + dy) * w + (x + dx)] = 1;
+        for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            across[i] = mask[i] | (x > 0 ? mask[i - 1] : 0) | (x < w - 1 ? mask[i + 1] : 0);
+        }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            out[i] = across[i] | (y > 0 ? across[i - size_t(w)] : 0) | (y < h - 1 ? across[i + size_t(w)] : 0);
+        }
     return out;
 }
 
@@ -532,24 +537,44 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     }
     std::vector<uint8_t> raw = mask;
     // The majority of each 3 x 3: single pixels of texture go, strokes stay.
+    // Counted along rows, then those counts summed down columns.
+    std::vector<uint8_t> across(n, 0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            int count = 0;
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx)
-                    count += L.In(x + dx, y + dy) && raw[size_t(y + dy) * w + (x + dx)];
-            mask[size_t(y) * w + x] = count >= 5;
+            const size_t i = size_t(y) * w + x;
+            across[i] = uint8_t(raw[i] + (x > 0 ? raw[i - 1] : 0) + (x < w - 1 ? raw[i + 1] : 0));
         }
-    const std::vector<uint8_t> grown = Grown(mask, w, h, 1);
-    // Kept are the parts that pass as one mark of one grey and one opacity.
-    const std::vector<uint8_t> ways = RepairWays(pic, rect, grown);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            mask[i] = across[i] + (y > 0 ? across[i - size_t(w)] : 0) + (y < h - 1 ? across[i + size_t(w)] : 0) >= 5;
+        }
+    const std::vector<uint8_t> grown = Grown(mask, w, h);
+    // Kept are the parts that pass as one mark of one grey and one opacity,
+    // each judged over its own bounds and a ring (the fill of the whole
+    // rectangle's candidates would cost as much as 文字補正's own).
     std::vector<uint8_t> seen(n, 0);
     const Local G{pixels.data(), nullptr, w, h, grown};
     for (size_t i = 0; i < n; ++i) {
         if (!grown[i] || seen[i])
             continue;
         const std::vector<int32_t> part = PartAt(G, i, seen);
-        const bool keep = part.size() >= kFewestPixels && ways[i] == kUnblended;
+        bool keep = false;
+        if (part.size() >= kFewestPixels) {
+            int x0 = w, y0 = h, x1 = 0, y1 = 0;
+            for (int32_t k : part) {
+                x0 = std::min(x0, k % w), x1 = std::max(x1, k % w);
+                y0 = std::min(y0, k / w), y1 = std::max(y1, k / w);
+            }
+            x0 = std::max(0, x0 - 2), y0 = std::max(0, y0 - 2), x1 = std::min(w - 1, x1 + 2), y1 = std::min(h - 1, y1 + 2);
+            const int bw = x1 - x0 + 1;
+            std::vector<uint8_t> own(size_t(bw) * (y1 - y0 + 1), 0);
+            for (int32_t k : part)
+                own[size_t(k / w - y0) * bw + size_t(k % w - x0)] = 1;
+            const SelRect bounds{rect.X1 + x0, rect.Y1 + y0, rect.X1 + x1, rect.Y1 + y1};
+            const size_t at = size_t(part[0] / w - y0) * bw + size_t(part[0] % w - x0);
+            keep = RepairWays(pic, bounds, own)[at] == kUnblended;
+        }
         for (int32_t k : part)
             mask[size_t(k)] = keep;
     }
