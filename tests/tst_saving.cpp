@@ -193,7 +193,9 @@ private slots:
     void longSavesShowProgressAndABusyCursor()
     {
         ScriptedDialogs d;
-        const platform::Surface tall = MakePicture(64, 2000, 3);
+        // Large enough that decoding it outlasts the dialog's first tick even
+        // on a busy machine.
+        const platform::Surface tall = MakePicture(600, 2000, 3);
         QString label;
         bool busy = false;
         QTimer probe;

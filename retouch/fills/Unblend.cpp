@@ -268,6 +268,18 @@ std::vector<int32_t> Strokes(const Local& L, const std::vector<int32_t>& core, f
     return strokes;
 }
 
+// The median of the pixels' own opacities.
+float MedianOpacity(const Local& L, const std::vector<int32_t>& pixels, float c)
+{
+    if (pixels.empty())
+        return 0.f;
+    std::vector<float> alpha(pixels.size());
+    for (size_t k = 0; k < pixels.size(); ++k)
+        alpha[k] = PixelOpacity(L.I(pixels[k]), L.B(pixels[k]), c, 0.f);
+    std::nth_element(alpha.begin(), alpha.begin() + ptrdiff_t(alpha.size() / 2), alpha.end());
+    return alpha[alpha.size() / 2];
+}
+
 MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
 {
     MarkEstimate e;
@@ -287,7 +299,7 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
     std::vector<int32_t> strokes;
     for (float c : departure > 0 ? kLightGreys : kDarkGreys) {
         std::vector<int32_t> carrying = Strokes(L, core, c);
-        const float A = Opacity(L, carrying, c, 0, 3);
+        const float A = MedianOpacity(L, carrying, c);
         if (A <= 0 || A >= 1)
             continue;
         const double left = EdgeLeft(L, carrying, c, A);
@@ -428,6 +440,38 @@ std::vector<uint8_t> Grown(const std::vector<uint8_t>& mask, int w, int h)
     return out;
 }
 
+// Sets the 4-connected unmasked regions of mask (w x h) that do not reach
+// its border and hold at most `largest` pixels.
+void FillHoles(std::vector<uint8_t>& mask, int w, int h, size_t largest)
+{
+    std::vector<uint8_t> seen(mask.size(), 0);
+    std::vector<int32_t> region;
+    for (size_t start = 0; start < mask.size(); ++start) {
+        if (mask[start] || seen[start])
+            continue;
+        region.assign(1, int32_t(start));
+        seen[start] = 1;
+        bool border = false;
+        for (size_t head = 0; head < region.size(); ++head) {
+            const int x = region[head] % w, y = region[head] / w;
+            border |= x == 0 || y == 0 || x == w - 1 || y == h - 1;
+            for (const auto& [dx, dy] : {std::pair{1, 0}, std::pair{-1, 0}, std::pair{0, 1}, std::pair{0, -1}}) {
+                const int xx = x + dx, yy = y + dy;
+                if (xx < 0 || yy < 0 || xx >= w || yy >= h)
+                    continue;
+                const size_t k = size_t(yy) * w + xx;
+                if (!mask[k] && !seen[k]) {
+                    seen[k] = 1;
+                    region.push_back(int32_t(k));
+                }
+            }
+        }
+        if (!border && region.size() <= largest)
+            for (int32_t k : region)
+                mask[size_t(k)] = 1;
+    }
+}
+
 } // namespace
 
 std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect)
@@ -549,6 +593,12 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             const size_t i = size_t(y) * w + x;
             mask[i] = across[i] + (y > 0 ? across[i - size_t(w)] : 0) + (y < h - 1 ? across[i + size_t(w)] : 0) >= 5;
         }
+    // Holes of stroke size within the strokes are the mark too, where
+    // neither an edge nor a ray told (a stroke's bend); left out, they
+    // would keep their bit of mark and lead the fill astray about them. A
+    // letter's own counter taken in does no harm: un-blending finds no
+    // opacity there and leaves it as it is.
+    FillHoles(mask, w, h, size_t(4) * widest * widest);
     const std::vector<uint8_t> grown = Grown(mask, w, h);
     // Kept are the parts that pass as one mark of one grey and one opacity,
     // each judged over its own bounds and a ring (the fill of the whole
