@@ -387,7 +387,7 @@ QString PictureView::InfoText() const
     else if (shown) {
         const std::vector<uint8_t> repairs = RepairShown();
         if (std::find(repairs.begin(), repairs.end(), retouch::kUnblended) != repairs.end())
-            lines << QStringLiteral("水色: 透かしを外す");
+            lines << QStringLiteral("水色: 透かし");
     }
     if (area_->SelLinesVisible) {
         retouch::SelRect r = ShowsLive() ? live_ : committed_;
