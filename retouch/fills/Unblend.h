@@ -37,12 +37,14 @@ enum Repair : uint8_t { kUnmasked = 0, kFilled = 1, kUnblended = 2 };
 // Judges every 8-connected part of mask (a mask of rect): original is the
 // picture, filled the same with the harmonic fill of mask applied (B0 at the
 // masked pixels). One grey and one opacity are estimated from the part's
-// inner pixels against B0 (on them 1 − A = Σ(c − I) / Σ(c − B0) over pixels
-// and channels, so the texture averages out). apply: every part judged
-// translucent is written into filled un-blended, B = (I − A·cov·c) /
-// (1 − A·cov), its coverage cov per pixel from a 3 × 3 median of the
-// per-pixel opacity. Returns the repair per pixel of rect; estimates, when
-// given, receives the verdict per part in the order of their first pixels.
+// inner pixels against B0: each pixel's own opacity (I − B0) / (c − B0),
+// over the channels, and of those that carry the mark the median (the
+// photo's dark or bright detail under a stroke pulls a sum, not a median).
+// apply: every part judged translucent is written into filled un-blended,
+// B = (I − A·cov·c) / (1 − A·cov), its coverage cov per pixel from the
+// median opacity of the pixel and its four neighbours. Returns the repair
+// per pixel of rect; estimates, when given, receives the verdict per part
+// in the order of their first pixels.
 std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture& filled, const SelRect& rect,
                                         const std::vector<uint8_t>& mask, bool apply = true,
                                         std::vector<MarkEstimate>* estimates = nullptr);
