@@ -373,6 +373,11 @@ int Bin(uint32_t p) { return int((p >> 4) & 15) | int((p >> 12) & 15) << 4 | int
 
 namespace {
 
+// Evidence this strong marks a letter on its own; a part of the mask with
+// less than this share of such pixels is texture.
+constexpr float kStrong = 1.5f;
+constexpr double kLeastStrongShare = 0.25;
+
 // The evidence a ring pixel needs for the mask to reach it a second pixel
 // out.
 constexpr float kHaloEvidence = 0.6f;
@@ -535,7 +540,7 @@ std::vector<float> Evidence(const WordPicture& pic, const Box& R, const Signals&
 std::vector<uint8_t> JoinWeakToStrong(const Box& R, const std::vector<float>& score, const std::vector<Signals>& beside,
                                       const Limits& limit)
 {
-    constexpr float strong = 1.5f, weak = 0.75f;
+    constexpr float strong = kStrong, weak = 0.75f;
     size_t weakBeside = 0, besideCount = 0;
     for (const Signals& one : beside)
         for (size_t i = 0; i < one[0].size(); ++i, ++besideCount) {
@@ -575,6 +580,58 @@ std::vector<uint8_t> JoinWeakToStrong(const Box& R, const std::vector<float>& sc
     return mask;
 }
 
+// A caption's part of the mask is mostly strong evidence; texture that only
+// touches a speck of it (a stain, a clump of grass, a cloud's bright side)
+// is mostly weak. Parts with too small a share of strong evidence go, once
+// the un-blending's judge finds no mark in them either (a faint caption
+// over a smooth ground, or one too thin to judge, makes weak evidence too).
+void DropWeakParts(const WordPicture& pic, const Box& R, std::vector<uint8_t>& mask, const std::vector<float>& score)
+{
+    std::vector<uint8_t> seen(mask.size(), 0), weak(mask.size(), 0);
+    std::vector<int32_t> part;
+    bool any = false;
+    for (size_t i = 0; i < mask.size(); ++i) {
+        if (!mask[i] || seen[i])
+            continue;
+        part.assign(1, int32_t(i));
+        seen[i] = 1;
+        size_t strong = 0;
+        for (size_t head = 0; head < part.size(); ++head) {
+            const int x = part[head] % R.w(), y = part[head] / R.w();
+            strong += score[size_t(part[head])] >= kStrong;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int xx = x + dx, yy = y + dy;
+                    if (xx < 0 || yy < 0 || xx >= R.w() || yy >= R.h())
+                        continue;
+                    const size_t k = size_t(yy) * R.w() + xx;
+                    if (mask[k] && !seen[k]) {
+                        seen[k] = 1;
+                        part.push_back(int32_t(k));
+                    }
+                }
+        }
+        if (double(strong) < kLeastStrongShare * double(part.size())) {
+            any = true;
+            for (int32_t k : part)
+                weak[size_t(k)] = 1;
+        }
+    }
+    if (!any)
+        return;
+    // All of them judged at once, grown by a pixel as the mask will be (one
+    // fill over the rectangle costs less than one for each part's bounds).
+    std::vector<float> grown(weak.begin(), weak.end());
+    MinMax(grown, R.w(), R.h(), 1, true);
+    std::vector<uint8_t> judged(weak.size());
+    for (size_t i = 0; i < judged.size(); ++i)
+        judged[i] = grown[i] > 0.5f;
+    const std::vector<uint8_t> like = MarkLike(pic, {R.x0, R.y0, R.x1, R.y1}, judged);
+    for (size_t i = 0; i < mask.size(); ++i)
+        if (weak[i] && !like[i])
+            mask[i] = 0;
+}
+
 // Grown by 1 pixel for the anti-aliased edge, and by a second where that
 // ring still shows some evidence (an outline, a halo, a blurred edge): a
 // clean edge keeps the photograph beside it. Nearly all of the rectangle:
@@ -607,6 +664,7 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
     const std::vector<Limits> limits = StretchLimits(R, strips, beside, whole);
     const std::vector<float> score = Evidence(pic, R, here, limits, ColoursAround(pic, R, strips));
     std::vector<uint8_t> mask = JoinWeakToStrong(R, score, beside, whole);
+    DropWeakParts(pic, R, mask, score);
     GrowForHalos(R, mask, score);
     const std::vector<uint8_t> marks = FindTranslucent(pic, rect);
     for (size_t i = 0; i < mask.size(); ++i)

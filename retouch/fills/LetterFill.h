@@ -28,8 +28,10 @@ struct WordPicture {
 // the rectangle, thin bright or dark strokes; weaker evidence joined to
 // strong, then grown by a pixel for anti-aliasing, and by a second where
 // that ring still shows evidence (an outline, a halo): a clean edge keeps
-// the photograph beside it. Translucent marks join it as FindTranslucent
-// finds them.
+// the photograph beside it. Parts mostly of weak evidence that the
+// un-blending's judge takes for the photo's own (no one grey and opacity,
+// edges that stay) are dropped; translucent marks join it as
+// FindTranslucent finds them.
 std::vector<uint8_t> FindLetters(const WordPicture& picture, const SelRect& rect);
 
 // Sets the pixels of a disc of diameter d (picture pixels) about (cx, cy) to

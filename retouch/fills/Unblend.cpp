@@ -677,6 +677,33 @@ bool FillLetters(WordPicture& pic, const SelRect& rect, const std::vector<uint8_
     return true;
 }
 
+std::vector<uint8_t> MarkLike(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
+{
+    const int x0 = std::max(0, rect.X1 - 1), y0 = std::max(0, rect.Y1 - 1);
+    const int x1 = std::min(pic.W - 1, rect.X2 + 1), y1 = std::min(pic.H - 1, rect.Y2 + 1);
+    const int gw = x1 - x0 + 1, gh = y1 - y0 + 1;
+    std::vector<uint32_t> copy(size_t(gw) * gh);
+    for (int y = 0; y < gh; ++y)
+        std::copy_n(pic.words + (y0 + y) * pic.stride + x0, gw, copy.begin() + ptrdiff_t(y) * gw);
+    WordPicture filled{copy.data(), gw, gh, gw};
+    FillHarmonic(filled, {rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0}, mask);
+    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
+    const std::vector<uint32_t> before = Copied(pic, rect), after = Copied(filled, {rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0});
+    std::vector<uint8_t> scratch(mask.size(), 0), seen(mask.size(), 0), like(mask.size(), 0);
+    const std::vector<uint8_t> inner = Shrunk(mask, w, h);
+    const Local L{before.data(), after.data(), w, h, mask, &scratch, &inner};
+    for (size_t i = 0; i < mask.size(); ++i) {
+        if (!mask[i] || seen[i])
+            continue;
+        const std::vector<int32_t> part = PartAt(L, i, seen);
+        const Refusal r = Judge(L, part).refusal;
+        const bool mark = r == Refusal::None || r == Refusal::Opaque || r == Refusal::Smooth || r == Refusal::Thin;
+        for (int32_t k : part)
+            like[size_t(k)] = mark;
+    }
+    return like;
+}
+
 std::vector<uint8_t> RepairWays(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
 {
     // The fill on a copy of the rectangle and the ring that fixes it.

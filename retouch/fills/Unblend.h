@@ -54,6 +54,12 @@ std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture
 bool FillLetters(WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask,
                  const std::function<bool()>& keepGoing = {});
 
+// Per pixel of mask, 1 where its part passes for a mark (translucent, or
+// refused only as opaque, too thin to judge or on a smooth background), 0
+// where it is judged the photo's own (coloured, faint, no one grey and
+// opacity, edges that stay).
+std::vector<uint8_t> MarkLike(const WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask);
+
 // How each pixel of mask would be repaired (Repair values), for the overlay.
 std::vector<uint8_t> RepairWays(const WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask);
 
