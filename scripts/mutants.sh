@@ -77,11 +77,11 @@ opaque mark un-blended|retouch/fills/Unblend.cpp|s/    else if (e.opacity > kMos
 coloured mark un-blended|retouch/fills/Unblend.cpp|s/    if (spread > kChannelSpread)/    if (false)/
 thin strokes un-blended|retouch/fills/Unblend.cpp|s/    if (Solid(L, core) < kFewestInner)/    if (core.empty())/
 smooth background un-blended|retouch/fills/Unblend.cpp|s/    else if (Texture(L, part) < kSmooth)/    else if (false)/
-un-blending writes over refused parts|retouch/fills/Unblend.cpp|s/        if (translucent \&\& apply) {/        if (apply) {/
+un-blending writes over refused parts|retouch/fills/Unblend.cpp|s/        if (e.refusal == Refusal::None \&\& results) {/        if (results) {/
 un-blending takes no coverage|retouch/fills/Unblend.cpp|s/median <= kNone \* e.opacity ? 0.f : median;/median <= kNone * e.opacity ? e.opacity : median;/
 translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\] |= marks\[i\];/        (void)marks;/
-weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin;/ || r == Refusal::Smooth;/
-overlay shows one tint|view/PictureView.cpp|s/(repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
+weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
+overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] > 0.5f \&\& score\[i\] >= kHaloEvidence)/(two[i] > 0.5f)/
 letter mask judged by the whole surroundings|retouch/fills/LetterFill.cpp|s/                limits\[size_t(t)\]\[size_t(k)\] = std::clamp(local\[size_t(k)\], 0.7f \* limit\[size_t(k)\], limit\[size_t(k)\]);/                limits[size_t(t)][size_t(k)] = limit[size_t(k)];/
 letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/

@@ -324,7 +324,8 @@ void PictureView::PaintLetterMask(platform::Surface& back) const
     ViewEdges(rect.X1, rect.X2, H(), &vx0, &vx1);
     ViewEdges(rect.Y1, rect.Y2, V(), &vy0, &vy1);
     const int w = rect.X2 - rect.X1 + 1;
-    const std::vector<uint8_t> repairs = RepairShown();
+    const std::vector<uint8_t>& repairs = RepairShown();
+    const bool told = !repairs.empty();
     for (int y = std::max(0, int(vy0)); y <= std::min(back.height() - 1, int(vy1)); ++y) {
         const int64_t py = PictureY(float(y)) - rect.Y1;
         if (py < 0 || py > rect.Y2 - rect.Y1)
@@ -336,27 +337,27 @@ void PictureView::PaintLetterMask(platform::Surface& back) const
                 continue;
             const size_t i = size_t(py) * size_t(w) + size_t(px);
             if (shown->bits[i]) // half magenta, or half cyan where the mark is un-blended
-                row[x] = ((row[x] >> 1) & 0x7F7F7F) + (repairs[i] == retouch::kUnblended ? 0x007F7F : 0x7F007F) + 0xFF000000u;
+                row[x] = ((row[x] >> 1) & 0x7F7F7F) + (told && repairs[i] == retouch::kUnblended ? 0x007F7F : 0x7F007F) + 0xFF000000u;
         }
     }
 }
 
-std::vector<uint8_t> PictureView::RepairShown() const
+const std::vector<uint8_t>& PictureView::RepairShown() const
 {
+    static const std::vector<uint8_t> unknown;
     const document::LetterMask* shown = ShownLetters();
     if (!shown)
-        return {};
+        return unknown;
     const retouch::SelRect& r = shown->rect;
     if ((preview_ && shown == &*preview_) || int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) > kJudgedLetters) {
         // Not told afresh while a stroke is under way: what was told of the
         // same rectangle stands meanwhile.
-        if (judged_.rect == r && repairs_.size() == shown->bits.size())
-            return repairs_;
-        return std::vector<uint8_t>(shown->bits.size(), retouch::kFilled);
+        return judged_.rect == r && repairs_.size() == shown->bits.size() ? repairs_ : unknown;
     }
     if (!(judged_.rect == r) || judged_.bits != shown->bits) {
         judged_ = *shown;
         repairs_ = retouch::RepairWays(document::ReadOnlyWords(Pic()), r, shown->bits);
+        unblended_ = std::find(repairs_.begin(), repairs_.end(), retouch::kUnblended) != repairs_.end();
     }
     return repairs_;
 }
@@ -384,11 +385,8 @@ QString PictureView::InfoText() const
     if (const document::LetterMask* shown = ShownLetters();
         shown && std::none_of(shown->bits.begin(), shown->bits.end(), [](uint8_t b) { return b; }))
         lines << QStringLiteral("文字が見つかりません");
-    else if (shown) {
-        const std::vector<uint8_t> repairs = RepairShown();
-        if (std::find(repairs.begin(), repairs.end(), retouch::kUnblended) != repairs.end())
-            lines << QStringLiteral("水色: 透かし");
-    }
+    else if (shown && !RepairShown().empty() && unblended_)
+        lines << QStringLiteral("水色: 透かし");
     if (area_->SelLinesVisible) {
         retouch::SelRect r = ShowsLive() ? live_ : committed_;
         const int32_t x1 = std::min(r.X1, r.X2), x2 = std::max(r.X1, r.X2);

@@ -105,9 +105,9 @@ public:
     // Telling them costs a fill of the mask, done as the overlay shows it.
     static constexpr int64_t kJudgedLetters = 256 * 1024;
     // Per pixel of the shown mask how 文字補正 repairs it (retouch::Repair);
-    // all kFilled when it is not known (a stroke under way, a large
-    // rectangle).
-    std::vector<uint8_t> RepairShown() const;
+    // empty when it is not known (a stroke under way, a large rectangle):
+    // all painted over, as far as the tint goes.
+    const std::vector<uint8_t>& RepairShown() const;
     int BrushSize() const { return brushSize_; }
     // 補正 has just filled the mask: the overlay steps aside so that the
     // result shows, until the mask, the rectangle or the picture changes.
@@ -218,6 +218,7 @@ private:
     std::optional<document::LetterMask> preview_; // the mask while a stroke or a drag is under way
     mutable document::LetterMask judged_;         // the mask repairs_ was told for
     mutable std::vector<uint8_t> repairs_;
+    mutable bool unblended_ = false;              // repairs_ holds a kUnblended
     QPoint lastStamp_;
     int brushSize_ = 9;
     bool fit_ = false; // the zoom follows the view's size

@@ -631,18 +631,24 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     return mask;
 }
 
-std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture& filled, const SelRect& rect,
-                                        const std::vector<uint8_t>& mask, bool apply, std::vector<MarkEstimate>* estimates)
+namespace {
+
+// Per pixel of a part, its refusal; unmasked pixels this.
+constexpr uint8_t kOutside = 0xFF;
+
+using Results = std::vector<std::pair<std::vector<int32_t>, std::vector<uint32_t>>>;
+
+// The verdict on every part of mask, judged on contiguous copies of the
+// rectangle before and after the harmonic fill: per pixel its part's
+// Refusal (kOutside where unmasked). results, when given, receives each
+// translucent part un-blended; all are judged before any is written, as
+// each reads the fill about it.
+std::vector<uint8_t> Verdicts(const std::vector<uint32_t>& before, const std::vector<uint32_t>& after, int w, int h,
+                              const std::vector<uint8_t>& mask, std::vector<MarkEstimate>* estimates, Results* results)
 {
-    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
-    std::vector<uint8_t> scratch(mask.size(), 0);
+    std::vector<uint8_t> scratch(mask.size(), 0), seen(mask.size(), 0), verdicts(mask.size(), kOutside);
     const std::vector<uint8_t> inner = Shrunk(mask, w, h);
-    const std::vector<uint32_t> before = Copied(original, rect), after = Copied(filled, rect);
     const Local L{before.data(), after.data(), w, h, mask, &scratch, &inner};
-    std::vector<uint8_t> repair(mask.size(), kUnmasked), seen(mask.size(), 0);
-    // Every verdict and every result first, then written: each reads the
-    // fill about it.
-    std::vector<std::pair<std::vector<int32_t>, std::vector<uint32_t>>> results;
     for (size_t i = 0; i < mask.size(); ++i) {
         if (!mask[i] || seen[i])
             continue;
@@ -650,74 +656,83 @@ std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture
         const MarkEstimate e = Judge(L, part);
         if (estimates)
             estimates->push_back(e);
-        const bool translucent = e.refusal == Refusal::None;
         for (int32_t k : part)
-            repair[size_t(k)] = translucent ? kUnblended : kFilled;
-        if (translucent && apply) {
+            verdicts[size_t(k)] = uint8_t(e.refusal);
+        if (e.refusal == Refusal::None && results) {
             std::vector<uint32_t> out = Unblended(L, part, e);
-            results.emplace_back(std::move(part), std::move(out));
+            results->emplace_back(std::move(part), std::move(out));
         }
     }
+    return verdicts;
+}
+
+void Write(const Results& results, WordPicture& picture, const SelRect& rect)
+{
+    const int w = rect.X2 - rect.X1 + 1;
     for (const auto& [part, out] : results)
         for (size_t k = 0; k < part.size(); ++k)
-            filled.words[(rect.Y1 + part[k] / w) * filled.stride + rect.X1 + part[k] % w] = out[k];
+            picture.words[(rect.Y1 + part[k] / w) * picture.stride + rect.X1 + part[k] % w] = out[k];
+}
+
+std::vector<uint8_t> Repairs(const std::vector<uint8_t>& verdicts)
+{
+    std::vector<uint8_t> repair(verdicts.size());
+    for (size_t i = 0; i < verdicts.size(); ++i)
+        repair[i] = verdicts[i] == kOutside ? kUnmasked : verdicts[i] == uint8_t(Refusal::None) ? kUnblended : kFilled;
     return repair;
+}
+
+// The verdicts on mask with the picture left as it is: the fill made on a
+// copy of the rectangle and the ring that fixes it.
+std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
+{
+    const int x0 = std::max(0, rect.X1 - 1), y0 = std::max(0, rect.Y1 - 1);
+    const int x1 = std::min(pic.W - 1, rect.X2 + 1), y1 = std::min(pic.H - 1, rect.Y2 + 1);
+    std::vector<uint32_t> ring = Copied(pic, {x0, y0, x1, y1});
+    WordPicture filled{ring.data(), x1 - x0 + 1, y1 - y0 + 1, x1 - x0 + 1};
+    const SelRect local{rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0};
+    FillHarmonic(filled, local, mask);
+    return Verdicts(Copied(pic, rect), Copied(filled, local), rect.X2 - rect.X1 + 1, rect.Y2 - rect.Y1 + 1, mask, nullptr,
+                    nullptr);
+}
+
+} // namespace
+
+std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture& filled, const SelRect& rect,
+                                        const std::vector<uint8_t>& mask, bool apply, std::vector<MarkEstimate>* estimates)
+{
+    Results results;
+    const std::vector<uint8_t> verdicts = Verdicts(Copied(original, rect), Copied(filled, rect), rect.X2 - rect.X1 + 1,
+                                                   rect.Y2 - rect.Y1 + 1, mask, estimates, apply ? &results : nullptr);
+    Write(results, filled, rect);
+    return Repairs(verdicts);
 }
 
 bool FillLetters(WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask, const std::function<bool()>& keepGoing)
 {
     // The rectangle as it is, before the fill writes over it.
-    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
-    std::vector<uint32_t> before = Copied(pic, rect);
+    const std::vector<uint32_t> before = Copied(pic, rect);
     if (!FillHarmonic(pic, rect, mask, keepGoing))
         return false;
-    const WordPicture original{before.data(), w, h, w};
-    WordPicture filled{pic.words + rect.Y1 * pic.stride + rect.X1, w, h, pic.stride};
-    UnblendTranslucent(original, filled, {0, 0, w - 1, h - 1}, mask);
+    Results results;
+    Verdicts(before, Copied(pic, rect), rect.X2 - rect.X1 + 1, rect.Y2 - rect.Y1 + 1, mask, nullptr, &results);
+    Write(results, pic, rect);
     return true;
 }
 
 std::vector<uint8_t> MarkLike(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
 {
-    const int x0 = std::max(0, rect.X1 - 1), y0 = std::max(0, rect.Y1 - 1);
-    const int x1 = std::min(pic.W - 1, rect.X2 + 1), y1 = std::min(pic.H - 1, rect.Y2 + 1);
-    const int gw = x1 - x0 + 1, gh = y1 - y0 + 1;
-    std::vector<uint32_t> copy(size_t(gw) * gh);
-    for (int y = 0; y < gh; ++y)
-        std::copy_n(pic.words + (y0 + y) * pic.stride + x0, gw, copy.begin() + ptrdiff_t(y) * gw);
-    WordPicture filled{copy.data(), gw, gh, gw};
-    FillHarmonic(filled, {rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0}, mask);
-    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
-    const std::vector<uint32_t> before = Copied(pic, rect), after = Copied(filled, {rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0});
-    std::vector<uint8_t> scratch(mask.size(), 0), seen(mask.size(), 0), like(mask.size(), 0);
-    const std::vector<uint8_t> inner = Shrunk(mask, w, h);
-    const Local L{before.data(), after.data(), w, h, mask, &scratch, &inner};
-    for (size_t i = 0; i < mask.size(); ++i) {
-        if (!mask[i] || seen[i])
-            continue;
-        const std::vector<int32_t> part = PartAt(L, i, seen);
-        const Refusal r = Judge(L, part).refusal;
-        const bool mark = r == Refusal::None || r == Refusal::Opaque || r == Refusal::Smooth || r == Refusal::Thin;
-        for (int32_t k : part)
-            like[size_t(k)] = mark;
+    std::vector<uint8_t> like = VerdictsOn(pic, rect, mask);
+    for (uint8_t& v : like) {
+        const auto r = Refusal(v);
+        v = v != kOutside && (r == Refusal::None || r == Refusal::Opaque || r == Refusal::Smooth || r == Refusal::Thin);
     }
     return like;
 }
 
 std::vector<uint8_t> RepairWays(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
 {
-    // The fill on a copy of the rectangle and the ring that fixes it.
-    const int x0 = std::max(0, rect.X1 - 1), y0 = std::max(0, rect.Y1 - 1);
-    const int x1 = std::min(pic.W - 1, rect.X2 + 1), y1 = std::min(pic.H - 1, rect.Y2 + 1);
-    const int gw = x1 - x0 + 1, gh = y1 - y0 + 1;
-    std::vector<uint32_t> copy(size_t(gw) * gh);
-    for (int y = 0; y < gh; ++y)
-        std::copy_n(pic.words + (y0 + y) * pic.stride + x0, gw, copy.begin() + ptrdiff_t(y) * gw);
-    WordPicture filled{copy.data(), gw, gh, gw};
-    const SelRect local{rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0};
-    FillHarmonic(filled, local, mask);
-    const WordPicture original{pic.words + y0 * pic.stride + x0, gw, gh, pic.stride};
-    return UnblendTranslucent(original, filled, local, mask, false);
+    return Repairs(VerdictsOn(pic, rect, mask));
 }
 
 } // namespace retouch
