@@ -80,6 +80,7 @@ smooth background un-blended|retouch/fills/Unblend.cpp|s/    else if (Texture(L,
 un-blending writes over refused parts|retouch/fills/Unblend.cpp|s/        if (e.refusal == Refusal::None \&\& results) {/        if (results) {/
 un-blending takes no coverage|retouch/fills/Unblend.cpp|s/median <= kNone \* e.opacity ? 0.f : median;/median <= kNone * e.opacity ? e.opacity : median;/
 translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\] |= marks\[i\];/        (void)marks;/
+thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
 weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] > 0.5f \&\& score\[i\] >= kHaloEvidence)/(two[i] > 0.5f)/

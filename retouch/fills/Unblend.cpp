@@ -286,8 +286,11 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
     const std::vector<int32_t> core = Core(L, part);
     // Strokes without an inside: anti-aliased, their coverage cannot be
     // told from their opacity.
-    if (Solid(L, core) < kFewestInner)
+    if (Solid(L, core) < kFewestInner) {
+        if (Texture(L, part) >= kSmooth)
+            e.refusal = Refusal::ThinOnTexture;
         return e;
+    }
     double departure = 0;
     for (int32_t i : core)
         for (int k = 0; k < 3; ++k)
@@ -375,6 +378,11 @@ std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part
 // The opacities told apart when looking for a mark, in steps of 1/50.
 constexpr int kOpacitySteps = 50;
 constexpr float kLeastOpacity = 0.12f, kMostOpacity = 0.72f;
+constexpr float kMarkOpacity[2] = {kLeastOpacity, kMostOpacity};
+// The opacities voted for: beyond the mark's own range on both sides, so
+// that a peak near either end stands against the texture's real count
+// there, not against an empty bin.
+constexpr float kVotedOpacity[2] = {0.02f, 0.86f};
 // A step between two pixels two apart (a rim pixel between them) counts as
 // a mark's edge when every channel agrees on its opacity within this, and
 // it is at least kLeastStep levels over the three channels.
@@ -402,7 +410,7 @@ inline bool Steep(uint32_t p, uint32_t q)
 // grey c, or -1 when the step is no blend towards c: A such that
 // p = A·c + (1 − A)·q in every channel (within kChannelAgreement), the
 // middle pixel m between the two.
-float EdgeOpacity(uint32_t p, uint32_t m, uint32_t q, float c)
+float EdgeOpacity(uint32_t p, uint32_t m, uint32_t q, float c, const float (&range)[2])
 {
     float num = 0, den = 0, between = 0;
     for (int k = 0; k < 3; ++k) {
@@ -413,7 +421,7 @@ float EdgeOpacity(uint32_t p, uint32_t m, uint32_t q, float c)
     if (std::abs(den) < 60 || between < 0)
         return -1;
     const float A = num / den;
-    if (A < kLeastOpacity || A > kMostOpacity)
+    if (A < range[0] || A > range[1])
         return -1;
     for (int k = 0; k < 3; ++k) {
         const float d = c - Ch(q, k);
@@ -474,48 +482,17 @@ void FillHoles(std::vector<uint8_t>& mask, int w, int h, size_t largest)
 
 } // namespace
 
-std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect)
+namespace {
+
+// The mark of grey c and opacity in rect, pixels its copy: the pixels
+// enclosed by the edges of that blend, the parts that pass as one mark.
+std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const std::vector<uint32_t>& pixels, float c, float opacity)
 {
     const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
     const size_t n = size_t(w) * h;
     std::vector<uint8_t> mask(n, 0);
-    const std::vector<uint32_t> pixels = Copied(pic, rect);
     const Local L{pixels.data(), nullptr, w, h, mask};
     auto px = [&](int x, int y) { return L.I(y * w + x); };
-    // The opacities of the steps that blend towards white and towards
-    // black: a mark shows as a peak of one opacity, texture spreads.
-    std::array<std::array<int, kOpacitySteps + 1>, 2> votes{};
-    const float greys[2] = {255.f, 0.f};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (const auto& d : kDirections) {
-                const int qx = x + 2 * d[0], qy = y + 2 * d[1];
-                if (!L.In(qx, qy) || !Steep(px(x, y), px(qx, qy)))
-                    continue;
-                for (int g = 0; g < 2; ++g) {
-                    const float A = EdgeOpacity(px(x, y), px(x + d[0], y + d[1]), px(qx, qy), greys[g]);
-                    if (A >= 0)
-                        ++votes[size_t(g)][size_t(std::lround(A * kOpacitySteps))];
-                }
-            }
-    int best = kLeastEdges, grey = -1;
-    float opacity = 0;
-    for (int g = 0; g < 2; ++g)
-        for (int b = 2; b <= kOpacitySteps - 2; ++b) {
-            // The peak over the texture's spread about it.
-            const auto& v = votes[size_t(g)];
-            const int peak = v[size_t(b)] + v[size_t(b - 1)] / 2 + v[size_t(b + 1)] / 2;
-            const int lo = std::max(0, b - 6), hi = std::min(kOpacitySteps, b + 6);
-            const int spread = v[size_t(lo)] + v[size_t(hi)];
-            if (peak > 2 * spread && peak - spread > best) {
-                best = peak - spread;
-                grey = g;
-                opacity = float(b) / kOpacitySteps;
-            }
-        }
-    if (grey < 0)
-        return mask;
-    const float c = greys[grey];
     // The mark's edges: per inside pixel the directions (bits 1 << d of
     // kDirections) in which the mark ends two pixels on; the rim pixel
     // between belongs to the mark too, and the outside pixel bounds it.
@@ -527,7 +504,7 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
                 const int qx = x + 2 * dx, qy = y + 2 * dy;
                 if (!L.In(qx, qy) || !Steep(px(x, y), px(qx, qy)))
                     continue;
-                const float A = EdgeOpacity(px(x, y), px(x + dx, y + dy), px(qx, qy), c);
+                const float A = EdgeOpacity(px(x, y), px(x + dx, y + dy), px(qx, qy), c, kMarkOpacity);
                 if (A < 0 || std::abs(A - opacity) > kSameOpacity)
                     continue;
                 out[size_t(y) * w + x] |= uint8_t(1 << d);
@@ -629,6 +606,91 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             mask[size_t(k)] = keep;
     }
     return mask;
+}
+
+} // namespace
+
+std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect)
+{
+    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
+    const size_t n = size_t(w) * h;
+    const std::vector<uint32_t> pixels = Copied(pic, rect);
+    // The opacities of the steps that blend towards light and dark greys:
+    // a mark shows as a peak of one opacity, texture spreads.
+    using Votes = std::array<std::array<int, kOpacitySteps + 1>, 6>;
+    const float greys[6] = {255.f, 245.f, 235.f, 0.f, 10.f, 20.f};
+    // The votes of the steps within a box (picture coordinates); returns
+    // the pixels looked at. Large rectangles are sampled on every other
+    // row: a histogram of a hundred thousand pixels tells no less.
+    const int every = n > 150000 ? 2 : 1;
+    auto vote = [&](int x0, int y0, int x1, int y1, Votes& votes) {
+        size_t sampled = 0;
+        for (int y = y0; y <= y1; y += every)
+            for (int x = x0; x <= x1; ++x, ++sampled)
+                for (const auto& d : kDirections) {
+                    const int qx = x + 2 * d[0], qy = y + 2 * d[1];
+                    if (qx < x0 || qy < y0 || qx > x1 || qy > y1)
+                        continue;
+                    const uint32_t p = pic.At(x, y), q = pic.At(qx, qy);
+                    if (!Steep(p, q))
+                        continue;
+                    const uint32_t m = pic.At(x + d[0], y + d[1]);
+                    // A step towards the light greys brightens, towards
+                    // the dark ones darkens: only one kind can take it.
+                    const int sum = int(Ch(p, 0) + Ch(p, 1) + Ch(p, 2) - Ch(q, 0) - Ch(q, 1) - Ch(q, 2));
+                    for (int g = sum > 0 ? 0 : 3, end = g + 3; g < end; ++g) {
+                        const float A = EdgeOpacity(p, m, q, greys[g], kVotedOpacity);
+                        if (A >= 0)
+                            ++votes[size_t(g)][size_t(std::lround(A * kOpacitySteps))];
+                    }
+                }
+        return sampled;
+    };
+    Votes votes{}, around{};
+    const size_t inside = vote(rect.X1, rect.Y1, rect.X2, rect.Y2, votes);
+    // The photo's own steps, from strips around the rectangle, scaled to as
+    // many pixels: a mark is what the rectangle has more of than they have
+    // (left out where the picture's edge leaves too little of them).
+    const int ring = std::clamp(std::min(w, h) / 3, 8, 40);
+    size_t aroundArea = 0;
+    const int boxes[4][4] = {{rect.X1 - ring, rect.Y1 - ring, rect.X2 + ring, rect.Y1 - 1},
+                             {rect.X1 - ring, rect.Y2 + 1, rect.X2 + ring, rect.Y2 + ring},
+                             {rect.X1 - ring, rect.Y1, rect.X1 - 1, rect.Y2},
+                             {rect.X2 + 1, rect.Y1, rect.X2 + ring, rect.Y2}};
+    for (const auto& bx : boxes) {
+        const int x0 = std::max(0, bx[0]), y0 = std::max(0, bx[1]), x1 = std::min(pic.W - 1, bx[2]), y1 = std::min(pic.H - 1, bx[3]);
+        if (x1 - x0 < 4 || y1 - y0 < 4)
+            continue;
+        aroundArea += vote(x0, y0, x1, y1, around);
+    }
+    const double scale = aroundArea * 4 >= inside ? double(inside) / double(aroundArea) : 0.0;
+    // Of the six greys, the one whose opacities peak highest above the
+    // spread about them of what the photo around does not explain: the
+    // right grey gathers its mark's edges at one opacity, a grey a little
+    // off smears them (over a bright ground white and a 245 grey differ
+    // much).
+    double best = kLeastEdges;
+    int grey = -1, bin = 0;
+    for (int g = 0; g < 6; ++g) {
+        std::array<double, kOpacitySteps + 1> excess{};
+        for (int b = 0; b <= kOpacitySteps; ++b)
+            excess[size_t(b)] = votes[size_t(g)][size_t(b)] - scale * around[size_t(g)][size_t(b)];
+        const auto& v = votes[size_t(g)];
+        for (int b = int(kLeastOpacity * kOpacitySteps); b <= int(kMostOpacity * kOpacitySteps); ++b) {
+            const double peak = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
+            const double spread = std::max(0.0, excess[size_t(b - 4)]) + std::max(0.0, excess[size_t(b + 4)]);
+            // And well above the count's own chance spread.
+            const double all = v[size_t(b)] + v[size_t(b - 1)] / 2.0 + v[size_t(b + 1)] / 2.0;
+            if (peak > 2 * spread && peak - spread > best && peak > 4 * std::sqrt(all)) {
+                best = peak - spread;
+                grey = g;
+                bin = b;
+            }
+        }
+    }
+    if (grey < 0)
+        return std::vector<uint8_t>(n, 0);
+    return MarkOf(pic, rect, pixels, greys[grey], float(bin) / kOpacitySteps);
 }
 
 namespace {

@@ -14,7 +14,10 @@ namespace retouch {
 // Why a part of the mask keeps the harmonic fill.
 enum class Refusal : uint8_t {
     None,     // translucent: un-blended
-    Thin,     // strokes too thin to tell their coverage from their opacity
+    Thin,     // strokes too thin to tell their coverage from their opacity,
+              // over a smooth background
+    ThinOnTexture, // the same over the photo's texture: too thin to tell a
+                   // mark from the texture's own specks
     Opaque,   // nothing of the photo left under it
     Faint,    // too little of a mark to recover anything from
     Coloured, // not one grey: the channels disagree on the opacity
@@ -55,9 +58,9 @@ bool FillLetters(WordPicture& picture, const SelRect& rect, const std::vector<ui
                  const std::function<bool()>& keepGoing = {});
 
 // Per pixel of mask, 1 where its part passes for a mark (translucent, or
-// refused only as opaque, too thin to judge or on a smooth background), 0
-// where it is judged the photo's own (coloured, faint, no one grey and
-// opacity, edges that stay).
+// refused only as opaque, on a smooth background, or too thin to judge over
+// a smooth one), 0 where it is judged the photo's own (coloured, faint, no
+// one grey and opacity, edges that stay, too thin over texture).
 std::vector<uint8_t> MarkLike(const WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask);
 
 // How each pixel of mask would be repaired (Repair values), for the overlay.
