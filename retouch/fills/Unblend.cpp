@@ -676,7 +676,7 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
         for (int b = 0; b <= kOpacitySteps; ++b)
             excess[size_t(b)] = votes[size_t(g)][size_t(b)] - scale * around[size_t(g)][size_t(b)];
         const auto& v = votes[size_t(g)];
-        for (int b = int(kLeastOpacity * kOpacitySteps); b <= int(kMostOpacity * kOpacitySteps); ++b) {
+        for (int b = int(std::lround(kLeastOpacity * kOpacitySteps)); b <= int(std::lround(kMostOpacity * kOpacitySteps)); ++b) {
             const double peak = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
             const double spread = std::max(0.0, excess[size_t(b - 4)]) + std::max(0.0, excess[size_t(b + 4)]);
             // And well above the count's own chance spread.

@@ -66,11 +66,11 @@ std::vector<uint8_t> MarkLike(const WordPicture& picture, const SelRect& rect, c
 // How each pixel of mask would be repaired (Repair values), for the overlay.
 std::vector<uint8_t> RepairWays(const WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask);
 
-// Translucent marks in rect (normalised, inside the picture), judged
-// against the colours of the strips beside it (inside the picture): a grey
-// and an opacity whose blend over that background explains colours the
-// rectangle holds and the background does not; the parts of those colours
-// that then pass as one mark of one grey and one opacity (as
+// Translucent marks in rect (normalised, inside the picture): the grey
+// (white, black or a little off either) and the opacity whose blend explains
+// more of the rectangle's steps between neighbouring pixels than strips of
+// the photo around it explain; the pixels enclosed by the edges of that
+// blend that then pass as one mark of one grey and one opacity (as
 // UnblendTranslucent judges them), grown by a pixel. A mask of rect.
 std::vector<uint8_t> FindTranslucent(const WordPicture& picture, const SelRect& rect);
 
