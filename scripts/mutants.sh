@@ -77,7 +77,7 @@ opaque mark un-blended|retouch/fills/Unblend.cpp|s/    else if (e.opacity > kMos
 coloured mark un-blended|retouch/fills/Unblend.cpp|s/    if (spread > kChannelSpread)/    if (false)/
 thin strokes un-blended|retouch/fills/Unblend.cpp|s/    if (Solid(L, core) < kFewestInner)/    if (core.empty())/
 smooth background un-blended|retouch/fills/Unblend.cpp|s/    else if (Texture(L, part) < kSmooth)/    else if (false)/
-un-blending writes over refused parts|retouch/fills/Unblend.cpp|s/        if (e.refusal == Refusal::None \&\& results) {/        if (results) {/
+un-blending writes over refused parts|retouch/fills/Unblend.cpp|s/        if (judged\[k\].refusal == Refusal::None \&\& results)/        if (results)/
 un-blending takes no coverage|retouch/fills/Unblend.cpp|s/median <= kNone \* e.opacity ? 0.f : median;/median <= kNone * e.opacity ? e.opacity : median;/
 translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\] |= marks\[i\];/        (void)marks;/
 thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
@@ -86,7 +86,7 @@ overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] > 0.5f \&\& score\[i\] >= kHaloEvidence)/(two[i] > 0.5f)/
 letter mask judged by the whole surroundings|retouch/fills/LetterFill.cpp|s/                limits\[size_t(t)\]\[size_t(k)\] = std::clamp(local\[size_t(k)\], 0.7f \* limit\[size_t(k)\], limit\[size_t(k)\]);/                limits[size_t(t)][size_t(k)] = limit[size_t(k)];/
 letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/
-letter fill writes outside the mask|retouch/fills/LetterFill.cpp|s/                L.free\[i\] = mask\[size_t(y - R.y0) \* R.w() + (x - R.x0)\];/                L.free[i] = 1;/
+letter fill writes outside the mask|retouch/fills/LetterFill.cpp|s/                if (j >= 0 \&\& mask\[size_t(j)\] \&\& !seen\[size_t(j)\]) {/                if (j >= 0 \&\& !seen[size_t(j)]) {/
 zoomed click off by the scroll|view/PictureView.cpp|s/    return static_cast<int64_t>(std::floor((double(v) + scroll) \/ scale_));/    return static_cast<int64_t>(std::floor(double(v) \/ scale_));/
 reduced copy not updated after a retouch|view/PictureView.cpp|s/    reductions_.Update(Pic(), changed);/    (void)changed;/
 batch percent of the last pixel|app/batch/Batch.cpp|s/int64_t(v.number) \* size \/ 100/int64_t(v.number) * (size - 1) \/ 100/

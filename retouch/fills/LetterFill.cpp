@@ -1,8 +1,10 @@
 #include "LetterFill.h"
+#include "Parallel.h"
 #include "Unblend.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -23,6 +25,7 @@ struct Level {
     std::vector<Px> u;
     std::vector<Px> f; // the right-hand side; none (zero) on the finest grid
     std::vector<int32_t> cells[2]; // the free cells, by (x + y) parity
+    std::vector<int32_t> rows[2]; // where each row's begin in cells, and the end
     std::vector<int32_t> parent[2]; // each one's cell on the coarser grid, if free there, else -1
     // For the correction back from the coarser grid, each free cell's own
     // coarse cell and the nearest ones across, down and diagonally (9, 3, 3
@@ -35,9 +38,11 @@ constexpr uint8_t kLeft = 1, kRight = 2, kUp = 4, kDown = 8, kAll = kLeft | kRig
 void Index(Level& L)
 {
     L.sides.assign(size_t(L.w) * L.h, 0);
-    L.cells[0].clear();
-    L.cells[1].clear();
-    for (int y = 0; y < L.h; ++y)
+    for (int parity = 0; parity < 2; ++parity) {
+        L.cells[parity].clear();
+        L.rows[parity].assign(1, 0);
+    }
+    for (int y = 0; y < L.h; ++y) {
         for (int x = 0; x < L.w; ++x) {
             const size_t i = size_t(y) * L.w + x;
             L.sides[i] = uint8_t((x > 0 ? kLeft : 0) | (x + 1 < L.w ? kRight : 0) | (y > 0 ? kUp : 0)
@@ -45,6 +50,9 @@ void Index(Level& L)
             if (L.free[i])
                 L.cells[(x + y) & 1].push_back(int32_t(i));
         }
+        for (int parity = 0; parity < 2; ++parity)
+            L.rows[parity].push_back(int32_t(L.cells[parity].size()));
+    }
 }
 
 // The sum of a cell's neighbours in the grid, and how many there are.
@@ -66,14 +74,17 @@ inline __attribute__((always_inline)) Px Neighbours(const Level& L, int32_t i, i
     return sum;
 }
 
-// One Gauss-Seidel pass over the cells of one parity: each becomes the mean
-// of its neighbours (plus its share of f). Cells of one parity have no
-// neighbours among themselves, so the order within a pass does not matter.
-void Relax(Level& L, int parity)
+// Gauss-Seidel over the cells of one parity from index `from` to `to` of
+// their list: each becomes the mean of its neighbours (plus its share of
+// f). Cells of one parity have no neighbours among themselves, so the
+// order within a pass does not matter.
+void Relax(Level& L, int parity, int32_t from, int32_t to)
 {
     Px* u = L.u.data();
     const bool withF = !L.f.empty();
-    for (const int32_t i : L.cells[parity]) {
+    const int32_t* cells = L.cells[parity].data();
+    for (int32_t n = from; n < to; ++n) {
+        const int32_t i = cells[n];
         int count;
         const Px sum = Neighbours(L, i, count);
         const Px total = withF ? L.f[size_t(i)] + sum : sum;
@@ -81,11 +92,19 @@ void Relax(Level& L, int parity)
     }
 }
 
+// Passes of both parities. The odd cells of a row follow the even cells of
+// the row below, whose neighbours they are last: the same values as a pass
+// over each parity in turn, for one trip through the grid's memory.
 void Smooth(Level& L, int passes)
 {
+    const std::vector<int32_t>&even = L.rows[0], &odd = L.rows[1];
     for (int p = 0; p < passes; ++p) {
-        Relax(L, 0);
-        Relax(L, 1);
+        for (int y = 0; y < L.h; ++y) {
+            Relax(L, 0, even[size_t(y)], even[size_t(y) + 1]);
+            if (y > 0)
+                Relax(L, 1, odd[size_t(y) - 1], odd[size_t(y)]);
+        }
+        Relax(L, 1, odd[size_t(L.h) - 1], odd[size_t(L.h)]);
     }
 }
 
@@ -654,19 +673,30 @@ void GrowForHalos(const Box& R, std::vector<uint8_t>& mask, const std::vector<fl
 std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
 {
     const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
-    const std::vector<Box> strips = StripsBeside(pic, R);
-    Signals here;
-    std::vector<Signals> beside(strips.size());
-    for (size_t s = 0; s < strips.size(); ++s)
-        Measure(pic, strips[s], beside[s]);
-    Measure(pic, R, here);
-    Limits whole;
-    const std::vector<Limits> limits = StretchLimits(R, strips, beside, whole);
-    const std::vector<float> score = Evidence(pic, R, here, limits, ColoursAround(pic, R, strips));
-    std::vector<uint8_t> mask = JoinWeakToStrong(R, score, beside, whole);
-    DropWeakParts(pic, R, mask, score);
-    GrowForHalos(R, mask, score);
-    const std::vector<uint8_t> marks = FindTranslucent(pic, rect);
+    const unsigned workers = size_t(R.w()) * R.h() >= kParallelPixels ? 0u : 1u;
+    // The opaque letters and the translucent marks are sought side by side.
+    std::vector<uint8_t> mask, marks;
+    InParallel(2, [&](size_t task, unsigned) {
+        if (task == 1) {
+            marks = FindTranslucent(pic, rect);
+            return;
+        }
+        const std::vector<Box> strips = StripsBeside(pic, R);
+        Signals here;
+        std::vector<Signals> beside(strips.size());
+        InParallel(strips.size() + 1, [&](size_t s, unsigned) {
+            if (s < strips.size())
+                Measure(pic, strips[s], beside[s]);
+            else
+                Measure(pic, R, here);
+        }, workers);
+        Limits whole;
+        const std::vector<Limits> limits = StretchLimits(R, strips, beside, whole);
+        const std::vector<float> score = Evidence(pic, R, here, limits, ColoursAround(pic, R, strips));
+        mask = JoinWeakToStrong(R, score, beside, whole);
+        DropWeakParts(pic, R, mask, score);
+        GrowForHalos(R, mask, score);
+    }, workers);
     for (size_t i = 0; i < mask.size(); ++i)
         mask[i] |= marks[i];
     return mask;
@@ -739,14 +769,79 @@ std::vector<uint8_t> PickLetter(const WordPicture& pic, const SelRect& rect, int
     return region;
 }
 
-bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask,
-                  const std::function<bool()>& keepGoing)
+namespace {
+
+// A group of the mask's 4-connected parts, filled on one grid: the fill of
+// a part depends only on the pixels beside it, so parts apart are filled
+// apart, each on a grid of its own bounds (a caption's rectangle is mostly
+// photograph) and run only as long as it needs, in parallel. Small parts
+// near each other share a grid, or a mask of specks would cost a grid a
+// speck.
+struct Group {
+    Box bounds;
+    size_t first, last; // its parts' cells, cells[first .. last)
+};
+
+// Parts of at least this many cells get a grid of their own; smaller ones
+// join the group before them while its grid stays at least this dense.
+constexpr size_t kOwnGrid = 1024;
+constexpr int64_t kSharedGridCells = 4096;
+
+// The mask's cells (indices into rect), part after part, grouped.
+std::vector<Group> Groups(const Box& R, const std::vector<uint8_t>& mask, std::vector<int32_t>& cells)
 {
-    const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
-    if (R.empty() || mask.size() != size_t(R.w()) * R.h())
-        return true;
-    // The grid: the rectangle and the pixels around it that fix the fill.
-    const Box G = Clip({R.x0 - 1, R.y0 - 1, R.x1 + 1, R.y1 + 1}, pic.W, pic.H);
+    const int w = R.w(), h = R.h();
+    std::vector<uint8_t> seen(mask.size(), 0);
+    std::vector<Group> groups;
+    int64_t groupCells = 0;
+    bool sharing = false; // the last group takes small parts
+    cells.clear();
+    for (size_t start = 0; start < mask.size(); ++start) {
+        if (!mask[start] || seen[start])
+            continue;
+        const size_t first = cells.size();
+        cells.push_back(int32_t(start));
+        seen[start] = 1;
+        Box b{w, h, -1, -1};
+        for (size_t head = first; head < cells.size(); ++head) {
+            const int32_t i = cells[head];
+            const int x = i % w, y = i / w;
+            b = {std::min(b.x0, x), std::min(b.y0, y), std::max(b.x1, x), std::max(b.y1, y)};
+            const int32_t next[4] = {x > 0 ? i - 1 : -1, x + 1 < w ? i + 1 : -1, y > 0 ? i - w : -1, y + 1 < h ? i + w : -1};
+            for (int32_t j : next)
+                if (j >= 0 && mask[size_t(j)] && !seen[size_t(j)]) {
+                    seen[size_t(j)] = 1;
+                    cells.push_back(j);
+                }
+        }
+        const size_t size = cells.size() - first;
+        if (size < kOwnGrid && sharing) {
+            Group& g = groups.back();
+            const Box u{std::min(g.bounds.x0, b.x0), std::min(g.bounds.y0, b.y0), std::max(g.bounds.x1, b.x1),
+                        std::max(g.bounds.y1, b.y1)};
+            const int64_t area = int64_t(u.w() + 2) * (u.h() + 2);
+            if (area <= std::max(kSharedGridCells, 4 * (groupCells + int64_t(size)))) {
+                g.bounds = u;
+                g.last = cells.size();
+                groupCells += int64_t(size);
+                continue;
+            }
+        }
+        groups.push_back({b, first, cells.size()});
+        groupCells = int64_t(size);
+        sharing = size < kOwnGrid;
+    }
+    return groups;
+}
+
+// The harmonic fill of the cells of R's mask given (indices into R, in
+// bounds b), on a grid over b and the ring around it: their words in out,
+// in the same order. False when go said stop, or with nothing fixed to
+// fill from (a picture wholly masked).
+bool Solve(const WordPicture& pic, const Box& R, const Box& b, const int32_t* cells, size_t count,
+           const std::function<bool()>& go, uint32_t* out)
+{
+    const Box G = Clip({R.x0 + b.x0 - 1, R.y0 + b.y0 - 1, R.x0 + b.x1 + 1, R.y0 + b.y1 + 1}, pic.W, pic.H);
     std::vector<Level> levels(1);
     Level& L = levels[0];
     L.w = G.w();
@@ -755,35 +850,32 @@ bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
     L.u.resize(L.free.size());
     for (int y = G.y0; y <= G.y1; ++y)
         for (int x = G.x0; x <= G.x1; ++x) {
-            const size_t i = size_t(y - G.y0) * L.w + (x - G.x0);
             const uint32_t p = pic.At(x, y);
-            L.u[i] = Px{Channel(p, 0), Channel(p, 1), Channel(p, 2), 0};
-            if (x >= R.x0 && x <= R.x1 && y >= R.y0 && y <= R.y1)
-                L.free[i] = mask[size_t(y - R.y0) * R.w() + (x - R.x0)];
+            L.u[size_t(y - G.y0) * L.w + (x - G.x0)] = Px{Channel(p, 0), Channel(p, 1), Channel(p, 2), 0};
         }
+    const size_t gw = size_t(L.w); // (L goes with the levels' growth)
+    auto at = [&](int32_t i) { return size_t(R.y0 + i / R.w() - G.y0) * gw + size_t(R.x0 + i % R.w() - G.x0); };
+    for (size_t k = 0; k < count; ++k)
+        L.free[at(cells[k])] = 1;
+    if (L.free.size() == count)
+        return false;
     Index(L);
-    if (L.cells[0].empty() && L.cells[1].empty())
-        return true;
-    // Anything fixed at all? A picture wholly masked has nothing to fill from.
-    if (std::all_of(L.free.begin(), L.free.end(), [](uint8_t f) { return f; }))
-        return true;
     while (levels.back().w > 2 && levels.back().h > 2
            && !(levels.back().cells[0].empty() && levels.back().cells[1].empty()))
         levels.push_back(Coarsen(levels.back()));
     Level& fine = levels[0];
     Guess(fine);
-    std::vector<Px> before(fine.cells[0].size() + fine.cells[1].size());
+    std::vector<Px> before(count);
     for (int cycle = 0; cycle < 200; ++cycle) {
-        // The picture is written only at the end: a cancel leaves it as it was.
-        if (keepGoing && !keepGoing())
+        if (!go())
             return false;
-        size_t at = 0;
+        size_t k = 0;
         for (int parity = 0; parity < 2; ++parity)
             for (int32_t i : fine.cells[parity])
-                before[at++] = fine.u[size_t(i)];
+                before[k++] = fine.u[size_t(i)];
         Cycle(levels, 0);
         Px most{0, 0, 0, 0};
-        size_t k = 0;
+        k = 0;
         for (int parity = 0; parity < 2; ++parity)
             for (int32_t i : fine.cells[parity]) {
                 const Px d = fine.u[size_t(i)] - before[k++];
@@ -797,15 +889,54 @@ bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
         if (change < 1e-2f)
             break;
     }
-    for (int parity = 0; parity < 2; ++parity)
-        for (int32_t i : fine.cells[parity]) {
-            const int x = G.x0 + i % fine.w, y = G.y0 + i / fine.w;
-            uint32_t& word = pic.words[y * pic.stride + x];
-            uint32_t out = word & 0xFF000000u;
-            for (int ch = 0; ch < 3; ++ch)
-                out |= uint32_t(std::clamp(std::nearbyint(fine.u[size_t(i)][ch]), 0.f, 255.f)) << (8 * ch);
-            word = out;
-        }
+    for (size_t k = 0; k < count; ++k) {
+        const size_t i = at(cells[k]);
+        uint32_t word = pic.At(G.x0 + int(i % gw), G.y0 + int(i / gw)) & 0xFF000000u;
+        for (int ch = 0; ch < 3; ++ch)
+            word |= uint32_t(std::clamp(std::nearbyint(fine.u[i][ch]), 0.f, 255.f)) << (8 * ch);
+        out[k] = word;
+    }
+    return true;
+}
+
+} // namespace
+
+bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask,
+                  const std::function<bool()>& keepGoing)
+{
+    const Box R{rect.X1, rect.Y1, rect.X2, rect.Y2};
+    if (R.empty() || mask.size() != size_t(R.w()) * R.h())
+        return true;
+    std::vector<int32_t> cells;
+    const std::vector<Group> groups = Groups(R, mask, cells);
+    // The largest first, so that no worker is left with one at the end.
+    std::vector<size_t> order(groups.size());
+    for (size_t g = 0; g < order.size(); ++g)
+        order[g] = g;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return groups[a].last - groups[a].first > groups[b].last - groups[b].first;
+    });
+    // The picture is written only at the end: a cancel leaves it as it was.
+    // keepGoing is asked on the calling thread only; the others follow it.
+    std::vector<uint32_t> out(cells.size());
+    std::vector<uint8_t> solved(groups.size(), 0);
+    std::atomic<bool> stopped{false};
+    const size_t work = cells.size();
+    InParallel(groups.size(), [&](size_t k, unsigned worker) {
+        const Group& g = groups[order[k]];
+        const std::function<bool()> go = [&, worker] {
+            if (worker == 0 && keepGoing && !keepGoing())
+                stopped = true;
+            return !stopped;
+        };
+        solved[order[k]] = Solve(pic, R, g.bounds, cells.data() + g.first, g.last - g.first, go, out.data() + g.first);
+    }, work >= kParallelPixels ? 0u : 1u);
+    if (stopped)
+        return false;
+    for (size_t g = 0; g < groups.size(); ++g)
+        if (solved[g])
+            for (size_t k = groups[g].first; k < groups[g].last; ++k)
+                pic.words[(R.y0 + cells[k] / R.w()) * pic.stride + R.x0 + cells[k] % R.w()] = out[k];
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "Unblend.h"
 
+#include "Parallel.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -582,29 +584,32 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // rectangle's candidates would cost as much as 文字補正's own).
     std::vector<uint8_t> seen(n, 0);
     const Local G{pixels.data(), nullptr, w, h, grown};
-    for (size_t i = 0; i < n; ++i) {
-        if (!grown[i] || seen[i])
-            continue;
-        const std::vector<int32_t> part = PartAt(G, i, seen);
-        bool keep = false;
-        if (part.size() >= kFewestPixels) {
-            int x0 = w, y0 = h, x1 = 0, y1 = 0;
-            for (int32_t k : part) {
-                x0 = std::min(x0, k % w), x1 = std::max(x1, k % w);
-                y0 = std::min(y0, k / w), y1 = std::max(y1, k / w);
-            }
-            x0 = std::max(0, x0 - 2), y0 = std::max(0, y0 - 2), x1 = std::min(w - 1, x1 + 2), y1 = std::min(h - 1, y1 + 2);
-            const int bw = x1 - x0 + 1;
-            std::vector<uint8_t> own(size_t(bw) * (y1 - y0 + 1), 0);
-            for (int32_t k : part)
-                own[size_t(k / w - y0) * bw + size_t(k % w - x0)] = 1;
-            const SelRect bounds{rect.X1 + x0, rect.Y1 + y0, rect.X1 + x1, rect.Y1 + y1};
-            const size_t at = size_t(part[0] / w - y0) * bw + size_t(part[0] % w - x0);
-            keep = RepairWays(pic, bounds, own)[at] == kUnblended;
+    std::vector<std::vector<int32_t>> parts;
+    for (size_t i = 0; i < n; ++i)
+        if (grown[i] && !seen[i])
+            parts.push_back(PartAt(G, i, seen));
+    std::vector<uint8_t> keep(parts.size(), 0);
+    InParallel(parts.size(), [&](size_t p, unsigned) {
+        const std::vector<int32_t>& part = parts[p];
+        if (part.size() < kFewestPixels)
+            return;
+        int x0 = w, y0 = h, x1 = 0, y1 = 0;
+        for (int32_t k : part) {
+            x0 = std::min(x0, k % w), x1 = std::max(x1, k % w);
+            y0 = std::min(y0, k / w), y1 = std::max(y1, k / w);
         }
+        x0 = std::max(0, x0 - 2), y0 = std::max(0, y0 - 2), x1 = std::min(w - 1, x1 + 2), y1 = std::min(h - 1, y1 + 2);
+        const int bw = x1 - x0 + 1;
+        std::vector<uint8_t> own(size_t(bw) * (y1 - y0 + 1), 0);
         for (int32_t k : part)
-            mask[size_t(k)] = keep;
-    }
+            own[size_t(k / w - y0) * bw + size_t(k % w - x0)] = 1;
+        const SelRect bounds{rect.X1 + x0, rect.Y1 + y0, rect.X1 + x1, rect.Y1 + y1};
+        const size_t at = size_t(part[0] / w - y0) * bw + size_t(part[0] % w - x0);
+        keep[p] = RepairWays(pic, bounds, own)[at] == kUnblended;
+    }, n >= kParallelPixels ? 0u : 1u);
+    for (size_t p = 0; p < parts.size(); ++p)
+        for (int32_t k : parts[p])
+            mask[size_t(k)] = keep[p];
     return mask;
 }
 
@@ -710,20 +715,29 @@ std::vector<uint8_t> Verdicts(const std::vector<uint32_t>& before, const std::ve
 {
     std::vector<uint8_t> scratch(mask.size(), 0), seen(mask.size(), 0), verdicts(mask.size(), kOutside);
     const std::vector<uint8_t> inner = Shrunk(mask, w, h);
+    // One scratch for all: a part marks and reads only its own pixels.
     const Local L{before.data(), after.data(), w, h, mask, &scratch, &inner};
-    for (size_t i = 0; i < mask.size(); ++i) {
-        if (!mask[i] || seen[i])
-            continue;
-        std::vector<int32_t> part = PartAt(L, i, seen);
-        const MarkEstimate e = Judge(L, part);
-        if (estimates)
-            estimates->push_back(e);
-        for (int32_t k : part)
-            verdicts[size_t(k)] = uint8_t(e.refusal);
-        if (e.refusal == Refusal::None && results) {
-            std::vector<uint32_t> out = Unblended(L, part, e);
-            results->emplace_back(std::move(part), std::move(out));
+    std::vector<std::vector<int32_t>> parts;
+    size_t masked = 0;
+    for (size_t i = 0; i < mask.size(); ++i)
+        if (mask[i] && !seen[i]) {
+            parts.push_back(PartAt(L, i, seen));
+            masked += parts.back().size();
         }
+    std::vector<MarkEstimate> judged(parts.size());
+    std::vector<std::vector<uint32_t>> unblended(parts.size());
+    InParallel(parts.size(), [&](size_t k, unsigned) {
+        judged[k] = Judge(L, parts[k]);
+        if (judged[k].refusal == Refusal::None && results)
+            unblended[k] = Unblended(L, parts[k], judged[k]);
+    }, masked >= kParallelPixels ? 0u : 1u);
+    for (size_t k = 0; k < parts.size(); ++k) {
+        if (estimates)
+            estimates->push_back(judged[k]);
+        for (int32_t i : parts[k])
+            verdicts[size_t(i)] = uint8_t(judged[k].refusal);
+        if (judged[k].refusal == Refusal::None && results)
+            results->emplace_back(std::move(parts[k]), std::move(unblended[k]));
     }
     return verdicts;
 }

@@ -1,0 +1,57 @@
+#include "Parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace retouch {
+
+unsigned Workers(size_t count, unsigned workers)
+{
+    if (!workers)
+        workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    return unsigned(std::min<size_t>(workers, count));
+}
+
+void InParallel(size_t count, const std::function<void(size_t, unsigned)>& task, unsigned workers)
+{
+    workers = Workers(count, workers);
+    if (workers <= 1) {
+        for (size_t i = 0; i < count; ++i)
+            task(i, 0);
+        return;
+    }
+    std::atomic<size_t> next{0};
+    std::exception_ptr failed;
+    std::mutex guard;
+    auto work = [&](unsigned worker) {
+        for (size_t i; (i = next.fetch_add(1)) < count;) {
+            try {
+                task(i, worker);
+            } catch (...) {
+                const std::lock_guard<std::mutex> lock(guard);
+                if (!failed)
+                    failed = std::current_exception();
+                next = count; // the rest is of no use now
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (unsigned w = 1; w < workers; ++w)
+            threads.emplace_back(work, w);
+    } catch (const std::system_error&) {
+        // No thread to be had: the ones started and this one do it all.
+    }
+    work(0);
+    for (std::thread& t : threads)
+        t.join();
+    if (failed)
+        std::rethrow_exception(failed);
+}
+
+} // namespace retouch

@@ -1,0 +1,22 @@
+#pragma once
+// Work shared over the machine's cores. 文字補正's stages and the parts of
+// its mask are independent of each other; each task writes only its own
+// results, so the outcome is the same to the bit whatever the order.
+#include <cstddef>
+#include <functional>
+
+namespace retouch {
+
+// Runs task(index, worker) once for every index below count, on the calling
+// thread (worker 0) and up to workers - 1 more (0: as many as the machine
+// has cores, at most 8), each taking the next index left. Returns once all
+// are done; the first exception a task threw is rethrown then.
+void InParallel(size_t count, const std::function<void(size_t index, unsigned worker)>& task, unsigned workers = 0);
+
+// Pixels of work below which another thread costs more than it saves.
+constexpr size_t kParallelPixels = 20000;
+
+// How many workers InParallel would use for count tasks.
+unsigned Workers(size_t count, unsigned workers = 0);
+
+} // namespace retouch
