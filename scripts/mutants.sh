@@ -72,7 +72,7 @@ jpeg blocks: changed source still used|codec/JpegKeep.cpp|s/ || !(stamp == origi
 jpeg blocks: optimised tables not kept|codec/JpegKeep.cpp|s/dst.optimize_coding = OptimisedTables(\&src, \&dst) ? TRUE : FALSE;/dst.optimize_coding = FALSE;/
 exif orientation kept on upright pixels|codec/Metadata.cpp|s/        Put(t + value, valueBytes, le, 1);/        (void)value;/
 exif thumbnail kept|codec/Metadata.cpp|s/    Put(t + link, 4, le, 0);/    (void)link;/
-letter mask not grown|retouch/fills/LetterFill.cpp|s/    MinMax(one, R.w(), R.h(), 1, true);/    MinMax(one, R.w(), R.h(), 0, true);/
+letter mask not grown|retouch/fills/LetterFill.cpp|s/    const std::vector<uint8_t> one = Dilated(mask, R.w(), R.h(), 1),/    const std::vector<uint8_t> one = Dilated(mask, R.w(), R.h(), 0),/
 opaque mark un-blended|retouch/fills/Unblend.cpp|s/    else if (e.opacity > kMostOpaque)/    else if (false)/
 coloured mark un-blended|retouch/fills/Unblend.cpp|s/    if (spread > kChannelSpread)/    if (false)/
 thin strokes un-blended|retouch/fills/Unblend.cpp|s/    if (Solid(L, core) < kFewestInner)/    if (core.empty())/
@@ -83,7 +83,7 @@ translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\
 thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
 weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
-letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] > 0.5f \&\& score\[i\] >= kHaloEvidence)/(two[i] > 0.5f)/
+letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/
 letter mask judged by the whole surroundings|retouch/fills/LetterFill.cpp|s/                limits\[size_t(t)\]\[size_t(k)\] = std::clamp(local\[size_t(k)\], 0.7f \* limit\[size_t(k)\], limit\[size_t(k)\]);/                limits[size_t(t)][size_t(k)] = limit[size_t(k)];/
 letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/
 letter fill writes outside the mask|retouch/fills/LetterFill.cpp|s/                if (j >= 0 \&\& mask\[size_t(j)\] \&\& !seen\[size_t(j)\]) {/                if (j >= 0 \&\& !seen[size_t(j)]) {/

@@ -115,23 +115,27 @@ Level Coarsen(Level& fine)
     c.w = (fine.w + 1) / 2;
     c.h = (fine.h + 1) / 2;
     c.free.assign(size_t(c.w) * c.h, 1);
-    for (int y = 0; y < fine.h; ++y)
+    for (int y = 0; y < fine.h; ++y) {
+        const uint8_t* row = fine.free.data() + size_t(y) * fine.w;
+        uint8_t* coarse = c.free.data() + size_t(y / 2) * c.w;
         for (int x = 0; x < fine.w; ++x)
-            if (!fine.free[size_t(y) * fine.w + x])
-                c.free[size_t(y / 2) * c.w + x / 2] = 0;
+            coarse[x / 2] &= row[x];
+    }
     c.u.assign(c.free.size(), Px{0, 0, 0, 0});
     c.f.assign(c.free.size(), Px{0, 0, 0, 0});
     Index(c);
     for (int parity = 0; parity < 2; ++parity) {
-        fine.parent[parity].clear();
-        fine.near[parity].clear();
-        for (int32_t i : fine.cells[parity]) {
-            const int x = i % fine.w, y = i / fine.w, cx = x / 2, cy = y / 2;
-            const int ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, c.w - 1), oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, c.h - 1);
-            const size_t ci = size_t(cy) * c.w + size_t(cx);
-            fine.parent[parity].push_back(c.free[ci] ? int32_t(ci) : -1);
-            fine.near[parity].push_back({int32_t(ci), cy * c.w + ox, oy * c.w + cx, oy * c.w + ox});
-        }
+        const std::vector<int32_t>& cells = fine.cells[parity];
+        fine.parent[parity].resize(cells.size());
+        fine.near[parity].resize(cells.size());
+        for (int y = 0; y < fine.h; ++y)
+            for (int32_t n = fine.rows[parity][size_t(y)]; n < fine.rows[parity][size_t(y) + 1]; ++n) {
+                const int x = cells[size_t(n)] - y * fine.w, cx = x / 2, cy = y / 2;
+                const int ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, c.w - 1), oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, c.h - 1);
+                const size_t ci = size_t(cy) * c.w + size_t(cx);
+                fine.parent[parity][size_t(n)] = c.free[ci] ? int32_t(ci) : -1;
+                fine.near[parity][size_t(n)] = {int32_t(ci), cy * c.w + ox, oy * c.w + cx, oy * c.w + ox};
+            }
     }
     return c;
 }
@@ -181,39 +185,54 @@ void Cycle(std::vector<Level>& levels, size_t k)
 
 // A first guess for the free cells: along each row and each column, the
 // straight line between the fixed cells that bound the run, the two averaged.
+// Both read only fixed cells, so each writes its line into the free cells as
+// it goes; the columns are walked row by row, each remembering where its run
+// began.
 void Guess(Level& L)
 {
-    std::vector<Px> sum(L.u.size(), Px{0, 0, 0, 0});
-    std::vector<uint8_t> count(L.free.size(), 0);
-    auto runs = [&](int lines, int length, auto at) {
-        for (int line = 0; line < lines; ++line) {
-            int p = 0;
-            while (p < length) {
-                if (!L.free[at(line, p)]) {
-                    ++p;
-                    continue;
-                }
-                const int start = p;
-                while (p < length && L.free[at(line, p)])
-                    ++p;
-                const bool before = start > 0, after = p < length;
-                if (!before && !after)
-                    continue;
-                const Px a = before ? L.u[at(line, start - 1)] : L.u[at(line, p)];
-                const Px b = after ? L.u[at(line, p)] : a;
-                for (int q = start; q < p; ++q) {
-                    const float t = before && after ? float(q - start + 1) / float(p - start + 1) : (before ? 0.f : 1.f);
-                    sum[at(line, q)] += a + (b - a) * t;
-                    ++count[at(line, q)];
-                }
-            }
+    std::vector<uint8_t> guessed(L.free.size(), 0);
+    const size_t w = size_t(L.w);
+    // The run of cells first .. end - 1 (step apart) between bounds; n cells
+    // of the line before it, and end < limit when a fixed cell follows.
+    auto run = [&](size_t first, int start, int end, int limit, size_t step) {
+        const bool before = start > 0, after = end < limit;
+        if (!before && !after)
+            return;
+        const size_t last = first + size_t(end - start) * step; // the cell after the run
+        const Px a = before ? L.u[first - step] : L.u[last];
+        const Px b = after ? L.u[last] : a;
+        for (int q = start; q < end; ++q) {
+            const float t = before && after ? float(q - start + 1) / float(end - start + 1) : (before ? 0.f : 1.f);
+            const Px v = a + (b - a) * t;
+            const size_t i = first + size_t(q - start) * step;
+            L.u[i] = guessed[i] ? (L.u[i] + v) / 2.f : v;
+            guessed[i] = 1;
         }
     };
-    runs(L.h, L.w, [&](int y, int x) { return size_t(y) * L.w + x; });
-    runs(L.w, L.h, [&](int x, int y) { return size_t(y) * L.w + x; });
-    for (size_t i = 0; i < L.free.size(); ++i)
-        if (L.free[i] && count[i])
-            L.u[i] = sum[i] / float(count[i]);
+    for (int y = 0; y < L.h; ++y) {
+        const size_t row = size_t(y) * w;
+        for (int x = 0; x < L.w;) {
+            if (!L.free[row + size_t(x)]) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < L.w && L.free[row + size_t(x)])
+                ++x;
+            run(row + size_t(start), start, x, L.w, 1);
+        }
+    }
+    std::vector<int> begun(w, -1);
+    for (int y = 0; y <= L.h; ++y)
+        for (size_t x = 0; x < w; ++x) {
+            if (y < L.h && L.free[size_t(y) * w + x]) {
+                if (begun[x] < 0)
+                    begun[x] = y;
+            } else if (begun[x] >= 0) {
+                run(size_t(begun[x]) * w + x, begun[x], y, L.h, w);
+                begun[x] = -1;
+            }
+        }
 }
 
 // ---- finding the letters --------------------------------------------------
@@ -297,42 +316,52 @@ void MinMax(std::vector<float>& v, int w, int h, int r, bool max)
                 row[x] = better(tail[size_t(x)], head[size_t(x + 2 * r)]);
         }
     }
-    const int padded = (h + 2 * r + k - 1) / k * k;
+    // Down the columns a block of k rows at a time, whole rows at once. Row y
+    // takes the tail of its block and the head of row y + 2r's, the same
+    // block or the next: two blocks at a time are all that is kept.
+    const int blocks = (h + 2 * r + k - 1) / k;
     const size_t W = size_t(w);
-    // Written whole before they are read. Not kept from call to call: a
-    // whole-picture mask would hold hundreds of megabytes after it.
-    std::vector<float> head(size_t(padded) * W), tail(size_t(padded) * W), blank;
+    std::vector<float> head(2 * size_t(k) * W), tail(2 * size_t(k) * W), blank(W, none);
+    std::vector<float> out(size_t(k) * W); // a block's rows of the result
     auto src = [&](int p) -> const float* { // padded row p: row p - r of v, or none
         const int y = p - r;
-        if (y >= 0 && y < h)
-            return v.data() + size_t(y) * W;
-        blank.assign(W, none);
-        return blank.data();
+        return y >= 0 && y < h ? v.data() + size_t(y) * W : blank.data();
     };
-    for (int b = 0; b < padded; b += k) {
-        std::copy(src(b), src(b) + W, head.begin() + ptrdiff_t(size_t(b) * W));
-        for (int p = b + 1; p < b + k; ++p) {
-            const float* in = src(p);
-            float* o = head.data() + size_t(p) * W;
+    auto block = [&](int b) { // head and tail of block b, into slot b % 2
+        float* hd = head.data() + size_t(b % 2) * k * W;
+        float* tl = tail.data() + size_t(b % 2) * k * W;
+        std::copy(src(b * k), src(b * k) + W, hd);
+        for (int p = 1; p < k; ++p) {
+            const float* in = src(b * k + p);
+            float* o = hd + size_t(p) * W;
             const float* prev = o - W;
             for (size_t x = 0; x < W; ++x)
                 o[x] = better(prev[x], in[x]);
         }
-        std::copy(src(b + k - 1), src(b + k - 1) + W, tail.begin() + ptrdiff_t(size_t(b + k - 1) * W));
-        for (int p = b + k - 2; p >= b; --p) {
-            const float* in = src(p);
-            float* o = tail.data() + size_t(p) * W;
+        std::copy(src(b * k + k - 1), src(b * k + k - 1) + W, tl + size_t(k - 1) * W);
+        for (int p = k - 2; p >= 0; --p) {
+            const float* in = src(b * k + p);
+            float* o = tl + size_t(p) * W;
             const float* next = o + W;
             for (size_t x = 0; x < W; ++x)
                 o[x] = better(next[x], in[x]);
         }
-    }
-    for (int y = 0; y < h; ++y) {
-        const float* t = tail.data() + size_t(y) * W;
-        const float* hd = head.data() + size_t(y + 2 * r) * W;
-        float* o = v.data() + size_t(y) * W;
-        for (size_t x = 0; x < W; ++x)
-            o[x] = better(t[x], hd[x]);
+    };
+    block(0);
+    for (int b = 0; b * k < h; ++b) {
+        if (b + 1 < blocks)
+            block(b + 1);
+        const int rows = std::min(k, h - b * k);
+        for (int j = 0; j < rows; ++j) {
+            const int y = b * k + j, p = y + 2 * r;
+            const float* t = tail.data() + size_t(b % 2) * k * W + size_t(j) * W;
+            const float* hd = head.data() + size_t((p / k) % 2) * k * W + size_t(p % k) * W;
+            float* o = out.data() + size_t(j) * W;
+            for (size_t x = 0; x < W; ++x)
+                o[x] = better(t[x], hd[x]);
+        }
+        // Written over v once block b + 1, the last to read these rows, is made.
+        std::copy(out.begin(), out.begin() + ptrdiff_t(size_t(rows) * W), v.begin() + ptrdiff_t(size_t(b) * k * W));
     }
 }
 
@@ -599,6 +628,41 @@ std::vector<uint8_t> JoinWeakToStrong(const Box& R, const std::vector<float>& sc
     return mask;
 }
 
+// mask (w x h, 0 or 1) dilated by a square of 2r + 1: along rows, then down
+// columns, a running count of the set cells within r either way.
+std::vector<uint8_t> Dilated(const std::vector<uint8_t>& mask, int w, int h, int r)
+{
+    std::vector<uint8_t> across(mask.size(), 0), out(mask.size(), 0);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* in = mask.data() + size_t(y) * w;
+        uint8_t* o = across.data() + size_t(y) * w;
+        int count = 0;
+        for (int x = 0; x < std::min(r, w); ++x)
+            count += in[x];
+        for (int x = 0; x < w; ++x) {
+            if (x + r < w)
+                count += in[x + r];
+            if (x - r - 1 >= 0)
+                count -= in[x - r - 1];
+            o[x] = count > 0;
+        }
+    }
+    std::vector<int> count(size_t(w), 0);
+    for (int y = 0; y < std::min(r, h); ++y)
+        for (int x = 0; x < w; ++x)
+            count[size_t(x)] += across[size_t(y) * w + x];
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* add = y + r < h ? across.data() + size_t(y + r) * w : nullptr;
+        const uint8_t* drop = y - r - 1 >= 0 ? across.data() + size_t(y - r - 1) * w : nullptr;
+        uint8_t* o = out.data() + size_t(y) * w;
+        for (int x = 0; x < w; ++x) {
+            count[size_t(x)] += (add ? add[x] : 0) - (drop ? drop[x] : 0);
+            o[x] = count[size_t(x)] > 0;
+        }
+    }
+    return out;
+}
+
 // A caption's part of the mask is mostly strong evidence; texture that only
 // touches a speck of it (a stain, a clump of grass, a cloud's bright side)
 // is mostly weak. Parts with too small a share of strong evidence go, once
@@ -640,11 +704,7 @@ void DropWeakParts(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
         return;
     // All of them judged at once, grown by a pixel as the mask will be (one
     // fill over the rectangle costs less than one for each part's bounds).
-    std::vector<float> grown(weak.begin(), weak.end());
-    MinMax(grown, R.w(), R.h(), 1, true);
-    std::vector<uint8_t> judged(weak.size());
-    for (size_t i = 0; i < judged.size(); ++i)
-        judged[i] = grown[i] > 0.5f;
+    const std::vector<uint8_t> judged = Dilated(weak, R.w(), R.h(), 1);
     const std::vector<uint8_t> like = MarkLike(pic, {R.x0, R.y0, R.x1, R.y1}, judged);
     for (size_t i = 0; i < mask.size(); ++i)
         if (weak[i] && !like[i])
@@ -658,12 +718,10 @@ void DropWeakParts(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
 void GrowForHalos(const Box& R, std::vector<uint8_t>& mask, const std::vector<float>& score)
 {
     const size_t n = mask.size();
-    std::vector<float> one(mask.begin(), mask.end()), two(mask.begin(), mask.end());
-    MinMax(one, R.w(), R.h(), 1, true);
-    MinMax(two, R.w(), R.h(), 2, true);
+    const std::vector<uint8_t> one = Dilated(mask, R.w(), R.h(), 1), two = Dilated(mask, R.w(), R.h(), 2);
     size_t covered = 0;
     for (size_t i = 0; i < n; ++i)
-        covered += (mask[i] = one[i] > 0.5f || (two[i] > 0.5f && score[i] >= kHaloEvidence));
+        covered += (mask[i] = one[i] || (two[i] && score[i] >= kHaloEvidence));
     if (covered * 10 > n * 9)
         std::fill(mask.begin(), mask.end(), 1);
 }

@@ -494,25 +494,31 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     const size_t n = size_t(w) * h;
     std::vector<uint8_t> mask(n, 0);
     const Local L{pixels.data(), nullptr, w, h, mask};
-    auto px = [&](int x, int y) { return L.I(y * w + x); };
     // The mark's edges: per inside pixel the directions (bits 1 << d of
     // kDirections) in which the mark ends two pixels on; the rim pixel
     // between belongs to the mark too, and the outside pixel bounds it.
+    // Each pair two apart is looked at once, both ways round.
     std::vector<uint8_t> out(n, 0), outside(n, 0);
+    auto edge = [&](size_t p, size_t m, size_t q, int d) {
+        const float A = EdgeOpacity(L.I(int(p)), L.I(int(m)), L.I(int(q)), c, kMarkOpacity);
+        if (A < 0 || std::abs(A - opacity) > kSameOpacity)
+            return;
+        out[p] |= uint8_t(1 << d);
+        mask[m] = 1;
+        outside[q] = 1;
+    };
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int d = 0; d < 4; ++d) {
-                const int dx = kDirections[d][0], dy = kDirections[d][1];
-                const int qx = x + 2 * dx, qy = y + 2 * dy;
-                if (!L.In(qx, qy) || !Steep(px(x, y), px(qx, qy)))
-                    continue;
-                const float A = EdgeOpacity(px(x, y), px(x + dx, y + dy), px(qx, qy), c, kMarkOpacity);
-                if (A < 0 || std::abs(A - opacity) > kSameOpacity)
-                    continue;
-                out[size_t(y) * w + x] |= uint8_t(1 << d);
-                mask[size_t(y + dy) * w + (x + dx)] = 1;
-                outside[size_t(qy) * w + qx] = 1;
+        for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            if (x + 2 < w && Steep(L.I(int(i)), L.I(int(i + 2)))) {
+                edge(i, i + 1, i + 2, 0);
+                edge(i + 2, i + 1, i, 1);
             }
+            if (y + 2 < h && Steep(L.I(int(i)), L.I(int(i + 2 * size_t(w))))) {
+                edge(i, i + size_t(w), i + 2 * size_t(w), 2);
+                edge(i + 2 * size_t(w), i + size_t(w), i, 3);
+            }
+        }
     // The strokes' width: from each edge inwards to the stroke's far side.
     std::vector<int> widths;
     for (int y = 0; y < h; ++y)
@@ -582,16 +588,23 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // Kept are the parts that pass as one mark of one grey and one opacity,
     // each judged over its own bounds and a ring (the fill of the whole
     // rectangle's candidates would cost as much as 文字補正's own).
-    std::vector<uint8_t> seen(n, 0);
-    const Local G{pixels.data(), nullptr, w, h, grown};
+    // Parts too thin to have an inside are refused before any fill: the
+    // judge tells that from the mask alone (the square that shrinks the
+    // mask never reaches across from one part to another).
+    std::vector<uint8_t> seen(n, 0), scratch(n, 0);
+    const std::vector<uint8_t> inner = Shrunk(grown, w, h);
+    const Local G{pixels.data(), nullptr, w, h, grown, &scratch, &inner};
     std::vector<std::vector<int32_t>> parts;
+    std::vector<uint8_t> thin;
     for (size_t i = 0; i < n; ++i)
-        if (grown[i] && !seen[i])
+        if (grown[i] && !seen[i]) {
             parts.push_back(PartAt(G, i, seen));
+            thin.push_back(parts.back().size() < kFewestPixels || Solid(G, Core(G, parts.back())) < kFewestInner);
+        }
     std::vector<uint8_t> keep(parts.size(), 0);
     InParallel(parts.size(), [&](size_t p, unsigned) {
         const std::vector<int32_t>& part = parts[p];
-        if (part.size() < kFewestPixels)
+        if (thin[p])
             return;
         int x0 = w, y0 = h, x1 = 0, y1 = 0;
         for (int32_t k : part) {
@@ -630,25 +643,34 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     const int every = n > 150000 ? 2 : 1;
     auto vote = [&](int x0, int y0, int x1, int y1, Votes& votes) {
         size_t sampled = 0;
-        for (int y = y0; y <= y1; y += every)
-            for (int x = x0; x <= x1; ++x, ++sampled)
-                for (const auto& d : kDirections) {
-                    const int qx = x + 2 * d[0], qy = y + 2 * d[1];
-                    if (qx < x0 || qy < y0 || qx > x1 || qy > y1)
-                        continue;
-                    const uint32_t p = pic.At(x, y), q = pic.At(qx, qy);
-                    if (!Steep(p, q))
-                        continue;
-                    const uint32_t m = pic.At(x + d[0], y + d[1]);
-                    // A step towards the light greys brightens, towards
-                    // the dark ones darkens: only one kind can take it.
-                    const int sum = int(Ch(p, 0) + Ch(p, 1) + Ch(p, 2) - Ch(q, 0) - Ch(q, 1) - Ch(q, 2));
-                    for (int g = sum > 0 ? 0 : 3, end = g + 3; g < end; ++g) {
-                        const float A = EdgeOpacity(p, m, q, greys[g], kVotedOpacity);
-                        if (A >= 0)
-                            ++votes[size_t(g)][size_t(std::lround(A * kOpacitySteps))];
-                    }
-                }
+        // A step towards the light greys brightens, towards the dark ones
+        // darkens: only one kind can take it.
+        auto count = [&](uint32_t p, uint32_t m, uint32_t q, int sum) {
+            for (int g = sum > 0 ? 0 : 3, end = g + 3; g < end; ++g) {
+                const float A = EdgeOpacity(p, m, q, greys[g], kVotedOpacity);
+                if (A >= 0)
+                    ++votes[size_t(g)][size_t(std::lround(A * kOpacitySteps))];
+            }
+        };
+        // Each pair two apart once, both ways round; rows sampled with
+        // their pairs down to the next sampled row.
+        auto pair = [&](uint32_t p, uint32_t m, uint32_t q) {
+            if (!Steep(p, q))
+                return;
+            const int sum = int(Ch(p, 0) + Ch(p, 1) + Ch(p, 2) - Ch(q, 0) - Ch(q, 1) - Ch(q, 2));
+            count(p, m, q, sum);
+            count(q, m, p, -sum);
+        };
+        for (int y = y0; y <= y1; y += every) {
+            const uint32_t* row = pic.words + ptrdiff_t(y) * pic.stride;
+            const uint32_t* below = y + 2 <= y1 ? row + 2 * pic.stride : nullptr;
+            for (int x = x0; x <= x1; ++x, ++sampled) {
+                if (x + 2 <= x1)
+                    pair(row[x], row[x + 1], row[x + 2]);
+                if (below)
+                    pair(row[x], row[x + pic.stride], below[x]);
+            }
+        }
         return sampled;
     };
     Votes votes{}, around{};
