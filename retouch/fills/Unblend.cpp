@@ -300,21 +300,34 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
     // Of the greys on the side the mark departs to, the one whose edges
     // vanish best once un-blended (white or black unless another is clearly
     // better), its opacity taken over the pixels that carry the mark.
+    // The greys are tried apart (side by side for a large part, each then
+    // marking its pixels in a scratch of its own), and compared in order.
+    const float* greys = departure > 0 ? kLightGreys : kDarkGreys;
+    constexpr size_t kGreys = std::size(kLightGreys);
+    std::array<std::vector<int32_t>, kGreys> carriers;
+    std::array<float, kGreys> opacity{};
+    std::array<double, kGreys> left{};
+    const bool large = core.size() >= kParallelPixels;
+    std::array<std::vector<uint8_t>, kGreys> scratch;
+    InParallel(kGreys, [&](size_t g, unsigned) {
+        Local own = L;
+        if (large && g > 0) {
+            scratch[g].assign(L.mask.size(), 0);
+            own.scratch = &scratch[g];
+        }
+        carriers[g] = Strokes(own, core, greys[g]);
+        opacity[g] = MedianOpacity(own, carriers[g], greys[g]);
+        left[g] = opacity[g] <= 0 || opacity[g] >= 1 ? -1 : EdgeLeft(own, carriers[g], greys[g], opacity[g]);
+    }, large ? 0u : 1u);
     double best = 2;
     std::vector<int32_t> strokes;
-    for (float c : departure > 0 ? kLightGreys : kDarkGreys) {
-        std::vector<int32_t> carrying = Strokes(L, core, c);
-        const float A = MedianOpacity(L, carrying, c);
-        if (A <= 0 || A >= 1)
-            continue;
-        const double left = EdgeLeft(L, carrying, c, A);
-        if (left >= 0 && (best > 1 ? left < best : left < kClearlyBetter * best)) {
-            best = left;
-            e.colour = c;
-            e.opacity = A;
-            strokes = std::move(carrying);
+    for (size_t g = 0; g < kGreys; ++g)
+        if (left[g] >= 0 && (best > 1 ? left[g] < best : left[g] < kClearlyBetter * best)) {
+            best = left[g];
+            e.colour = greys[g];
+            e.opacity = opacity[g];
+            strokes = std::move(carriers[g]);
         }
-    }
     if (best > 1) { // no grey's edges could be told: judge by pure white or black
         e.colour = departure > 0 ? 255.f : 0.f;
         e.opacity = Opacity(L, core, e.colour, 0, 3);
