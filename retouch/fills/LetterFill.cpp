@@ -253,38 +253,51 @@ float Channel(uint32_t p, int ch) { return float((p >> (8 * ch)) & 255); }
 // its most departing channel.
 void Departures(const WordPicture& pic, const Box& b, std::vector<float>& up, std::vector<float>& down)
 {
-    up.assign(size_t(b.w()) * b.h(), 0.f);
+    const int w = b.w(), h = b.h();
+    up.assign(size_t(w) * h, 0.f);
     down.assign(up.size(), 0.f);
     const bool left = b.x0 > 0, right = b.x1 + 1 < pic.W, top = b.y0 > 0, bottom = b.y1 + 1 < pic.H;
-    for (int y = b.y0; y <= b.y1; ++y)
-        for (int x = b.x0; x <= b.x1; ++x) {
-            const uint32_t p = pic.At(x, y);
-            float hi = 0, lo = 0;
-            for (int ch = 0; ch < 3; ++ch) {
-                float sum = 0;
-                int n = 0;
-                if (left || right) {
-                    const float a = Channel(pic.At(left ? b.x0 - 1 : b.x1 + 1, y), ch);
-                    const float c = Channel(pic.At(right ? b.x1 + 1 : b.x0 - 1, y), ch);
-                    sum += a + (c - a) * float(x - b.x0 + 1) / float(b.w() + 1);
-                    ++n;
-                }
-                if (top || bottom) {
-                    const float a = Channel(pic.At(x, top ? b.y0 - 1 : b.y1 + 1), ch);
-                    const float c = Channel(pic.At(x, bottom ? b.y1 + 1 : b.y0 - 1), ch);
-                    sum += a + (c - a) * float(y - b.y0 + 1) / float(b.h() + 1);
-                    ++n;
-                }
-                if (!n)
-                    continue;
-                const float d = Channel(p, ch) - sum / float(n);
-                hi = std::max(hi, d);
-                lo = std::max(lo, -d);
+    const bool across = left || right, downward = top || bottom;
+    if (!across && !downward)
+        return;
+    const float n = float(int(across) + int(downward)), dw = float(w + 1), dh = float(h + 1);
+    // A channel at a time along a row, so that the loops run over whole
+    // rows of floats.
+    std::vector<float> at(static_cast<size_t>(w)), here(static_cast<size_t>(w)), first[3], last[3];
+    for (int x = 0; x < w; ++x)
+        at[size_t(x)] = float(x + 1);
+    for (int ch = 0; ch < 3; ++ch) {
+        first[ch].resize(size_t(w));
+        last[ch].resize(size_t(w));
+        if (downward)
+            for (int x = 0; x < w; ++x) {
+                first[ch][size_t(x)] = Channel(pic.At(b.x0 + x, top ? b.y0 - 1 : b.y1 + 1), ch);
+                last[ch][size_t(x)] = Channel(pic.At(b.x0 + x, bottom ? b.y1 + 1 : b.y0 - 1), ch);
             }
-            const size_t i = size_t(y - b.y0) * b.w() + (x - b.x0);
-            up[i] = hi;
-            down[i] = lo;
+    }
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* row = pic.words + ptrdiff_t(b.y0 + y) * pic.stride + b.x0;
+        float* hi = up.data() + size_t(y) * w;
+        float* lo = down.data() + size_t(y) * w;
+        const float down = float(y + 1);
+        for (int ch = 0; ch < 3; ++ch) {
+            const float a = across ? Channel(pic.At(left ? b.x0 - 1 : b.x1 + 1, b.y0 + y), ch) : 0.f;
+            const float c = across ? Channel(pic.At(right ? b.x1 + 1 : b.x0 - 1, b.y0 + y), ch) : 0.f;
+            const float* t = first[ch].data();
+            const float* u = last[ch].data();
+            for (int x = 0; x < w; ++x)
+                here[size_t(x)] = float((row[x] >> (8 * ch)) & 255);
+            for (int x = 0; x < w; ++x) {
+                const float along = a + (c - a) * at[size_t(x)] / dw;
+                const float sum = across && downward ? along + (t[x] + (u[x] - t[x]) * down / dh)
+                                  : across           ? along
+                                                     : t[x] + (u[x] - t[x]) * down / dh;
+                const float d = here[size_t(x)] - sum / n;
+                hi[x] = std::max(hi[x], d);
+                lo[x] = std::max(lo[x], -d);
+            }
         }
+    }
 }
 
 // Running minimum or maximum over 2r + 1 cells, along rows then columns,
@@ -297,23 +310,28 @@ void MinMax(std::vector<float>& v, int w, int h, int r, bool max)
     const float none = max ? -1e30f : 1e30f;
     auto better = [max](float a, float b) { return max ? std::max(a, b) : std::min(a, b); };
     {
-        const int padded = (w + 2 * r + k - 1) / k * k;
-        const size_t n = static_cast<size_t>(padded);
-        std::vector<float> line(n), head(n), tail(n);
+        // Along a row, by doubling: windows of 2, 4 ... m cells (m the
+        // largest power of two within k), then two of those that overlap to
+        // cover the 2r + 1. Whole rows at a time, no cell waits on another.
+        int m = 1;
+        while (2 * m <= k)
+            m *= 2;
+        const size_t n = size_t(w) + size_t(k) + size_t(m);
+        std::vector<float> line(n), next(n);
         for (int y = 0; y < h; ++y) {
             float* row = v.data() + size_t(y) * w;
             std::fill(line.begin(), line.end(), none);
             std::copy(row, row + w, line.begin() + r);
-            for (int b = 0; b < padded; b += k) {
-                head[size_t(b)] = line[size_t(b)];
-                for (int p = b + 1; p < b + k; ++p)
-                    head[size_t(p)] = better(head[size_t(p - 1)], line[size_t(p)]);
-                tail[size_t(b + k - 1)] = line[size_t(b + k - 1)];
-                for (int p = b + k - 2; p >= b; --p)
-                    tail[size_t(p)] = better(tail[size_t(p + 1)], line[size_t(p)]);
+            for (size_t span = 1; span < size_t(m); span *= 2) {
+                for (size_t i = 0; i + span < n; ++i)
+                    next[i] = better(line[i], line[i + span]);
+                std::swap(line, next);
             }
-            for (int x = 0; x < w; ++x) // the window of x covers padded cells x .. x + 2r
-                row[x] = better(tail[size_t(x)], head[size_t(x + 2 * r)]);
+            // The window of x covers padded cells x .. x + 2r.
+            const float* a = line.data();
+            const float* b = line.data() + (2 * r - m + 1);
+            for (int x = 0; x < w; ++x)
+                row[x] = better(a[x], b[x]);
         }
     }
     // Down the columns a block of k rows at a time, whole rows at once. Row y
