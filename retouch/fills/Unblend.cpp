@@ -255,7 +255,7 @@ float Texture(const Local& L, const std::vector<int32_t>& part)
 // The pixels of the core that carry the mark: their own opacity within half
 // of the core's median opacity either way. A found mask often holds some of
 // the photo beside the strokes too, which carries none.
-std::vector<int32_t> Strokes(const Local& L, const std::vector<int32_t>& core, float c)
+std::vector<int32_t> Strokes(const Local& L, const std::vector<int32_t>& core, float c, std::vector<float>* theirs = nullptr)
 {
     std::vector<float> alpha(core.size());
     for (size_t k = 0; k < core.size(); ++k)
@@ -264,20 +264,22 @@ std::vector<int32_t> Strokes(const Local& L, const std::vector<int32_t>& core, f
     std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
     const float median = sorted.empty() ? 0.f : sorted[sorted.size() / 2];
     std::vector<int32_t> strokes;
+    if (theirs)
+        theirs->clear();
     for (size_t k = 0; k < core.size(); ++k)
-        if (std::abs(alpha[k] - median) <= median / 2)
+        if (std::abs(alpha[k] - median) <= median / 2) {
             strokes.push_back(core[k]);
+            if (theirs)
+                theirs->push_back(alpha[k]);
+        }
     return strokes;
 }
 
-// The median of the pixels' own opacities.
-float MedianOpacity(const Local& L, const std::vector<int32_t>& pixels, float c)
+// The median of opacities (the pixels' own, as Strokes gives them).
+float Median(std::vector<float> alpha)
 {
-    if (pixels.empty())
+    if (alpha.empty())
         return 0.f;
-    std::vector<float> alpha(pixels.size());
-    for (size_t k = 0; k < pixels.size(); ++k)
-        alpha[k] = PixelOpacity(L.I(pixels[k]), L.B(pixels[k]), c, 0.f);
     std::nth_element(alpha.begin(), alpha.begin() + ptrdiff_t(alpha.size() / 2), alpha.end());
     return alpha[alpha.size() / 2];
 }
@@ -315,8 +317,9 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
             scratch[g].assign(L.mask.size(), 0);
             own.scratch = &scratch[g];
         }
-        carriers[g] = Strokes(own, core, greys[g]);
-        opacity[g] = MedianOpacity(own, carriers[g], greys[g]);
+        std::vector<float> alphas;
+        carriers[g] = Strokes(own, core, greys[g], &alphas);
+        opacity[g] = Median(std::move(alphas));
         left[g] = opacity[g] <= 0 || opacity[g] >= 1 ? -1 : EdgeLeft(own, carriers[g], greys[g], opacity[g]);
     }, large ? 0u : 1u);
     double best = 2;
@@ -336,8 +339,9 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
     // A grey mark departs the same share in every channel; the photo the
     // mask also holds has no say in it.
     float spread = 0;
+    const float all = Opacity(L, strokes, e.colour, 0, 3);
     for (int k = 0; k < 3; ++k)
-        spread = std::max(spread, std::abs(Opacity(L, strokes, e.colour, k, k + 1) - Opacity(L, strokes, e.colour, 0, 3)));
+        spread = std::max(spread, std::abs(Opacity(L, strokes, e.colour, k, k + 1) - all));
     const size_t carrying = strokes.size();
     if (spread > kChannelSpread)
         e.refusal = Refusal::Coloured;
@@ -467,31 +471,61 @@ std::vector<uint8_t> Grown(const std::vector<uint8_t>& mask, int w, int h)
 // its border and hold at most `largest` pixels.
 void FillHoles(std::vector<uint8_t>& mask, int w, int h, size_t largest)
 {
-    std::vector<uint8_t> seen(mask.size(), 0);
-    std::vector<int32_t> region;
-    for (size_t start = 0; start < mask.size(); ++start) {
-        if (mask[start] || seen[start])
-            continue;
-        region.assign(1, int32_t(start));
-        seen[start] = 1;
-        bool border = false;
-        for (size_t head = 0; head < region.size(); ++head) {
-            const int x = region[head] % w, y = region[head] / w;
-            border |= x == 0 || y == 0 || x == w - 1 || y == h - 1;
-            for (const auto& [dx, dy] : {std::pair{1, 0}, std::pair{-1, 0}, std::pair{0, 1}, std::pair{0, -1}}) {
-                const int xx = x + dx, yy = y + dy;
-                if (xx < 0 || yy < 0 || xx >= w || yy >= h)
-                    continue;
-                const size_t k = size_t(yy) * w + xx;
-                if (!mask[k] && !seen[k]) {
-                    seen[k] = 1;
-                    region.push_back(int32_t(k));
-                }
+    // The unmasked runs of each row, joined to the runs they touch in the
+    // row above: a region is a set of joined runs (the background around
+    // the strokes is one of a million pixels, but of few runs).
+    struct Run {
+        int y, x0, x1; // [x0, x1)
+    };
+    std::vector<Run> runs;
+    std::vector<size_t> rowStart(size_t(h) + 1);
+    for (int y = 0; y < h; ++y) {
+        rowStart[size_t(y)] = runs.size();
+        const uint8_t* row = mask.data() + size_t(y) * w;
+        for (int x = 0; x < w;) {
+            if (row[x]) {
+                ++x;
+                continue;
             }
+            const int x0 = x;
+            while (x < w && !row[x])
+                ++x;
+            runs.push_back({y, x0, x});
         }
-        if (!border && region.size() <= largest)
-            for (int32_t k : region)
-                mask[size_t(k)] = 1;
+    }
+    rowStart[size_t(h)] = runs.size();
+    std::vector<size_t> parent(runs.size());
+    for (size_t r = 0; r < parent.size(); ++r)
+        parent[r] = r;
+    auto root = [&](size_t r) {
+        while (parent[r] != r)
+            r = parent[r] = parent[parent[r]];
+        return r;
+    };
+    for (int y = 1; y < h; ++y) {
+        size_t a = rowStart[size_t(y) - 1], b = rowStart[size_t(y)];
+        while (a < rowStart[size_t(y)] && b < rowStart[size_t(y) + 1]) {
+            if (runs[a].x0 < runs[b].x1 && runs[b].x0 < runs[a].x1) {
+                const size_t ra = root(a), rb = root(b);
+                parent[std::max(ra, rb)] = std::min(ra, rb);
+            }
+            if (runs[a].x1 < runs[b].x1)
+                ++a;
+            else
+                ++b;
+        }
+    }
+    std::vector<size_t> size(runs.size(), 0);
+    std::vector<uint8_t> border(runs.size(), 0);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const size_t top = root(r);
+        size[top] += size_t(runs[r].x1 - runs[r].x0);
+        border[top] |= runs[r].y == 0 || runs[r].y == h - 1 || runs[r].x0 == 0 || runs[r].x1 == w;
+    }
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const size_t top = root(r);
+        if (!border[top] && size[top] <= largest)
+            std::fill_n(mask.begin() + ptrdiff_t(size_t(runs[r].y) * w + size_t(runs[r].x0)), runs[r].x1 - runs[r].x0, 1);
     }
 }
 
