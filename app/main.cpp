@@ -1,4 +1,5 @@
 #include "FileRead.h"
+#include "Memory.h"
 #include "basCommon.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 
 int main(int argc, char** argv)
 {
+    platform::KeepWorkingMemory();
     // Read before QApplication: --help and --version need no display. The
     // arguments are file names, kept as the file system's bytes.
     QStringList args;

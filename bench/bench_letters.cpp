@@ -7,9 +7,11 @@
 // --table=captions,marks,controls picks some. Then the speed on a
 // 24-megapixel picture, each beside V補正 on the same rectangle.
 #include "LetterFill.h"
+#include "Memory.h"
 #include "PictureDocument.h"
 #include "PictureFiles.h"
 #include "Retouch.h"
+#include "Unblend.h"
 
 #include <QBuffer>
 #include <QFont>
@@ -558,6 +560,29 @@ void BM_MaskOnly(benchmark::State& state)
 
 BENCHMARK(BM_MaskOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The repair alone of the subtitle's mask (found once, before timing): the
+// harmonic fill (0), and the fill with the un-blending's verdicts (1).
+void BM_FillOnly(benchmark::State& state)
+{
+    const QRect r(1100, 3620, 3800, 240);
+    platform::Surface work = Picture24().copy();
+    retouch::WordPicture words{reinterpret_cast<uint32_t*>(work.bits()), work.width(), work.height(), work.bytesPerLine() / 4};
+    const retouch::SelRect sel{r.left(), r.top(), r.right(), r.bottom()};
+    const std::vector<uint8_t> mask = retouch::FindLetters(words, sel);
+    for (auto _ : state) {
+        state.PauseTiming();
+        platform::BitBlt(work, r.left() - 2, r.top() - 2, r.width() + 4, r.height() + 4, Picture24(), r.left() - 2, r.top() - 2);
+        state.ResumeTiming();
+        if (state.range(0))
+            retouch::FillLetters(words, sel, mask);
+        else
+            retouch::FillHarmonic(words, sel, mask);
+    }
+    state.SetLabel(state.range(0) ? "subtitle's mask, fill and verdicts" : "subtitle's mask, harmonic fill");
+}
+
+BENCHMARK(BM_FillOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // A Ctrl+click pick of one letter of the subtitle (3800 x 240), beside
 // V補正 of the same rectangle in BM_Repair.
 void BM_Pick(benchmark::State& state)
@@ -584,6 +609,8 @@ BENCHMARK(BM_Pick)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {
+    // As the program runs.
+    platform::KeepWorkingMemory();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     bool table = true;

@@ -1,6 +1,7 @@
 #include "Batch.h"
 #include "Codec.h"
 #include "FileRead.h"
+#include "Memory.h"
 #include "Settings.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 
 int main(int argc, char** argv)
 {
+    platform::KeepWorkingMemory();
     // No window: Qt's image plugins only need an application object.
     // Past a file-size limit a write fails with EFBIG and is reported like a
     // full disk, instead of the signal ending the run without a word.
