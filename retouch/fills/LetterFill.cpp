@@ -26,11 +26,6 @@ struct Level {
     std::vector<Px> f; // the right-hand side; none (zero) on the finest grid
     std::vector<int32_t> cells[2]; // the free cells, by (x + y) parity
     std::vector<int32_t> rows[2]; // where each row's begin in cells, and the end
-    std::vector<int32_t> parent[2]; // each one's cell on the coarser grid, if free there, else -1
-    // For the correction back from the coarser grid, each free cell's own
-    // coarse cell and the nearest ones across, down and diagonally (9, 3, 3
-    // and 1 sixteenths), the own one again where the grid ends.
-    std::vector<std::array<int32_t, 4>> near[2];
 };
 
 constexpr uint8_t kLeft = 1, kRight = 2, kUp = 4, kDown = 8, kAll = kLeft | kRight | kUp | kDown;
@@ -109,7 +104,7 @@ void Smooth(Level& L, int passes)
 }
 
 // The coarser grid: a cell is free when all of its (up to four) cells are.
-Level Coarsen(Level& fine)
+Level Coarsen(const Level& fine)
 {
     Level c;
     c.w = (fine.w + 1) / 2;
@@ -124,19 +119,6 @@ Level Coarsen(Level& fine)
     c.u.assign(c.free.size(), Px{0, 0, 0, 0});
     c.f.assign(c.free.size(), Px{0, 0, 0, 0});
     Index(c);
-    for (int parity = 0; parity < 2; ++parity) {
-        const std::vector<int32_t>& cells = fine.cells[parity];
-        fine.parent[parity].resize(cells.size());
-        fine.near[parity].resize(cells.size());
-        for (int y = 0; y < fine.h; ++y)
-            for (int32_t n = fine.rows[parity][size_t(y)]; n < fine.rows[parity][size_t(y) + 1]; ++n) {
-                const int x = cells[size_t(n)] - y * fine.w, cx = x / 2, cy = y / 2;
-                const int ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, c.w - 1), oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, c.h - 1);
-                const size_t ci = size_t(cy) * c.w + size_t(cx);
-                fine.parent[parity][size_t(n)] = c.free[ci] ? int32_t(ci) : -1;
-                fine.near[parity][size_t(n)] = {int32_t(ci), cy * c.w + ox, oy * c.w + cx, oy * c.w + ox};
-            }
-    }
     return c;
 }
 
@@ -153,17 +135,20 @@ void Cycle(std::vector<Level>& levels, size_t k)
     std::fill(C.f.begin(), C.f.end(), Px{0, 0, 0, 0});
     // The residual, summed into the coarse cells (their spacing is twice as
     // large, so their equation takes four times the residual's mean).
+    // Each fine cell's own coarse cell is the one at half its coordinates.
     const bool withF = !L.f.empty();
     for (int parity = 0; parity < 2; ++parity) {
-        const std::vector<int32_t>& cells = L.cells[parity];
-        for (size_t n = 0; n < cells.size(); ++n) {
-            const int32_t ci = L.parent[parity][n];
-            if (ci < 0)
-                continue;
-            const int32_t i = cells[n];
-            int count;
-            const Px sum = Neighbours(L, i, count);
-            C.f[size_t(ci)] += (withF ? L.f[size_t(i)] + sum : sum) - float(count) * L.u[size_t(i)];
+        const int32_t* cells = L.cells[parity].data();
+        for (int y = 0; y < L.h; ++y) {
+            const int32_t row = (y / 2) * C.w;
+            for (int32_t n = L.rows[parity][size_t(y)]; n < L.rows[parity][size_t(y) + 1]; ++n) {
+                const int32_t i = cells[n], ci = row + (i - y * L.w) / 2;
+                if (!C.free[size_t(ci)])
+                    continue;
+                int count;
+                const Px sum = Neighbours(L, i, count);
+                C.f[size_t(ci)] += (withF ? L.f[size_t(i)] + sum : sum) - float(count) * L.u[size_t(i)];
+            }
         }
     }
     // Twice (a W-cycle): a mask of strokes keeps few whole cells on the
@@ -172,12 +157,21 @@ void Cycle(std::vector<Level>& levels, size_t k)
     Cycle(levels, k + 1);
     if (k + 2 < levels.size())
         Cycle(levels, k + 1);
-    // Bilinear: the coarse grid's fixed cells hold a correction of zero.
+    // Bilinear, from a fine cell's own coarse cell and the nearest ones
+    // across, down and diagonally (9, 3, 3 and 1 sixteenths; the own one
+    // again where the grid ends): the coarse grid's fixed cells hold a
+    // correction of zero.
     for (int parity = 0; parity < 2; ++parity) {
-        const std::vector<int32_t>& cells = L.cells[parity];
-        for (size_t n = 0; n < cells.size(); ++n) {
-            const std::array<int32_t, 4>& c = L.near[parity][n];
-            L.u[size_t(cells[n])] += (9 * C.u[size_t(c[0])] + 3 * C.u[size_t(c[1])] + 3 * C.u[size_t(c[2])] + C.u[size_t(c[3])]) / 16;
+        const int32_t* cells = L.cells[parity].data();
+        for (int y = 0; y < L.h; ++y) {
+            const int cy = y / 2, oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, C.h - 1);
+            const Px* own = C.u.data() + size_t(cy) * C.w;
+            const Px* other = C.u.data() + size_t(oy) * C.w;
+            for (int32_t n = L.rows[parity][size_t(y)]; n < L.rows[parity][size_t(y) + 1]; ++n) {
+                const int32_t i = cells[n];
+                const int x = i - y * L.w, cx = x / 2, ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, C.w - 1);
+                L.u[size_t(i)] += (9 * own[cx] + 3 * own[ox] + 3 * other[cx] + other[ox]) / 16;
+            }
         }
     }
     Smooth(L, 1);
