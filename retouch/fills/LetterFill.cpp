@@ -229,6 +229,72 @@ void Guess(Level& L)
         }
 }
 
+// The first guess for the finest grid's free cells, from the coarser grids
+// up (full multigrid): each grid's own problem, its fixed cells holding the
+// mean of the fixed cells of the finer grid they cover, is solved by a cycle
+// from the guess the grid below carries up (on the coarsest, the straight
+// lines), so that the finest starts near the answer, not just near its
+// edges.
+void FirstGuess(std::vector<Level>& levels)
+{
+    const size_t top = levels.size() - 1;
+    if (top == 0) {
+        Guess(levels[0]);
+        return;
+    }
+    std::vector<std::vector<Px>> values(levels.size());
+    values[0] = std::move(levels[0].u);
+    for (size_t k = 1; k <= top; ++k) {
+        const Level& F = levels[k - 1];
+        const Level& C = levels[k];
+        values[k].assign(C.free.size(), Px{0, 0, 0, 0});
+        std::vector<uint8_t> count(C.free.size(), 0);
+        for (int y = 0; y < F.h; ++y)
+            for (int x = 0; x < F.w; ++x) {
+                const size_t i = size_t(y) * F.w + x, c = size_t(y / 2) * C.w + size_t(x / 2);
+                if (!F.free[i] && !C.free[c]) {
+                    values[k][c] += values[k - 1][i];
+                    ++count[c];
+                }
+            }
+        for (size_t c = 0; c < count.size(); ++c)
+            if (count[c])
+                values[k][c] = values[k][c] / float(count[c]);
+    }
+    // A grid solves its own problem with no right-hand side, in place of
+    // the correction it holds in a cycle of the finest.
+    auto solving = [&](size_t k, auto&& work) {
+        std::vector<Px> f;
+        std::swap(levels[k].u, values[k]);
+        std::swap(levels[k].f, f);
+        work(levels[k]);
+        std::swap(levels[k].f, f);
+        std::swap(levels[k].u, values[k]);
+    };
+    solving(top, [](Level& L) {
+        Guess(L);
+        Smooth(L, 40);
+    });
+    for (size_t k = top; k-- > 0;) {
+        const Level& F = levels[k];
+        const Level& C = levels[k + 1];
+        const std::vector<Px>& coarse = values[k + 1];
+        for (int y = 0; y < F.h; ++y) {
+            const int cy = y / 2, oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, C.h - 1);
+            const Px* own = coarse.data() + size_t(cy) * C.w;
+            const Px* other = coarse.data() + size_t(oy) * C.w;
+            for (int x = 0; x < F.w; ++x)
+                if (F.free[size_t(y) * F.w + x]) {
+                    const int cx = x / 2, ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, C.w - 1);
+                    values[k][size_t(y) * F.w + x] = (9 * own[cx] + 3 * own[ox] + 3 * other[cx] + other[ox]) / 16;
+                }
+        }
+        if (k > 0)
+            solving(k, [&](Level&) { Cycle(levels, k); });
+    }
+    levels[0].u = std::move(values[0]);
+}
+
 // ---- finding the letters --------------------------------------------------
 
 struct Box {
@@ -934,7 +1000,7 @@ bool Solve(const WordPicture& pic, const Box& R, const Box& b, const int32_t* ce
            && !(levels.back().cells[0].empty() && levels.back().cells[1].empty()))
         levels.push_back(Coarsen(levels.back()));
     Level& fine = levels[0];
-    Guess(fine);
+    FirstGuess(levels);
     std::vector<Px> before(count);
     for (int cycle = 0; cycle < 200; ++cycle) {
         if (!go())
