@@ -68,8 +68,22 @@ std::vector<int32_t> PartAt(const Local& L, size_t at, std::vector<uint8_t>& see
 {
     std::vector<int32_t> part{int32_t(at)};
     seen[at] = 1;
+    const int w = L.w;
+    // Away from the rectangle's edge, no bounds to test.
+    const int32_t around[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
     for (size_t head = 0; head < part.size(); ++head) {
-        const int x = part[head] % L.w, y = part[head] / L.w;
+        const int32_t i = part[head];
+        const int x = i % w, y = i / w;
+        if (x > 0 && y > 0 && x < w - 1 && y < L.h - 1) {
+            for (const int32_t o : around) {
+                const size_t k = size_t(i + o);
+                if (L.mask[k] && !seen[k]) {
+                    seen[k] = 1;
+                    part.push_back(int32_t(k));
+                }
+            }
+            continue;
+        }
         for (int dy = -1; dy <= 1; ++dy)
             for (int dx = -1; dx <= 1; ++dx) {
                 const size_t k = size_t(y + dy) * L.w + (x + dx);
@@ -145,6 +159,21 @@ float Opacity(const Local& L, const std::vector<int32_t>& pixels, float c, int f
             den += c - Ch(L.B(i), k);
         }
     return std::abs(den) < 1e-3 ? 0.f : float(1.0 - num / den);
+}
+
+// Opacity over each channel alone and over all three, in one pass (every
+// term is a whole number, so the sums come out the same in any order).
+std::array<float, 4> Opacities(const Local& L, const std::vector<int32_t>& pixels, float c)
+{
+    double num[3] = {0, 0, 0}, den[3] = {0, 0, 0};
+    for (int32_t i : pixels)
+        for (int k = 0; k < 3; ++k) {
+            num[k] += c - Ch(L.I(i), k);
+            den[k] += c - Ch(L.B(i), k);
+        }
+    auto opacity = [](double n, double d) { return std::abs(d) < 1e-3 ? 0.f : float(1.0 - n / d); };
+    return {opacity(num[0], den[0]), opacity(num[1], den[1]), opacity(num[2], den[2]),
+            opacity(num[0] + num[1] + num[2], den[0] + den[1] + den[2])};
 }
 
 // One pixel's opacity: its departure from the fill against the grey's; where
@@ -339,9 +368,9 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
     // A grey mark departs the same share in every channel; the photo the
     // mask also holds has no say in it.
     float spread = 0;
-    const float all = Opacity(L, strokes, e.colour, 0, 3);
+    const std::array<float, 4> opacities = Opacities(L, strokes, e.colour);
     for (int k = 0; k < 3; ++k)
-        spread = std::max(spread, std::abs(Opacity(L, strokes, e.colour, k, k + 1) - all));
+        spread = std::max(spread, std::abs(opacities[size_t(k)] - opacities[3]));
     const size_t carrying = strokes.size();
     if (spread > kChannelSpread)
         e.refusal = Refusal::Coloured;
