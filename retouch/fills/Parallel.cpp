@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include "Parallel.h"
 
 #include <algorithm>
@@ -13,8 +12,6 @@ namespace retouch {
 
 unsigned Workers(size_t count, unsigned workers)
 {
-    static const bool solo = getenv("SOLO");
-    if (solo) return 1;
     if (!workers)
         workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     return unsigned(std::min<size_t>(workers, count));
