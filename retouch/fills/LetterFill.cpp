@@ -685,23 +685,28 @@ std::vector<uint8_t> JoinWeakToStrong(const Box& R, const std::vector<float>& sc
             mask[i] = 1;
             queue.push_back(int32_t(i));
         }
+    const int w = R.w();
+    const int32_t around[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
     for (size_t head = 0; head < queue.size(); ++head) {
         const int32_t j = queue[head];
         if (steps[size_t(j)] == reach)
             continue;
-        const int x = j % R.w(), y = j / R.w();
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx) {
-                const int xx = x + dx, yy = y + dy;
-                if (xx < 0 || yy < 0 || xx >= R.w() || yy >= R.h())
+        const int x = j % w, y = j / w;
+        const bool inside = x > 0 && y > 0 && x < w - 1 && y < R.h() - 1; // no bounds to test
+        for (int n = 0; n < 8; ++n) {
+            if (!inside) {
+                const int xx = x + (n == 0 || n == 3 || n == 5 ? -1 : n == 1 || n == 6 ? 0 : 1);
+                const int yy = y + (n < 3 ? -1 : n < 5 ? 0 : 1);
+                if (xx < 0 || yy < 0 || xx >= w || yy >= R.h())
                     continue;
-                const size_t k = size_t(yy) * R.w() + xx;
-                if (!mask[k] && score[k] >= weak) {
-                    mask[k] = 1;
-                    steps[k] = uint16_t(std::min<int>(0xFFFE, steps[size_t(j)] + 1));
-                    queue.push_back(int32_t(k));
-                }
             }
+            const size_t k = size_t(j + around[n]);
+            if (!mask[k] && score[k] >= weak) {
+                mask[k] = 1;
+                steps[k] = uint16_t(std::min<int>(0xFFFE, steps[size_t(j)] + 1));
+                queue.push_back(int32_t(k));
+            }
+        }
     }
     return mask;
 }
@@ -757,20 +762,26 @@ void DropWeakParts(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
         part.assign(1, int32_t(i));
         seen[i] = 1;
         size_t strong = 0;
+        const int w = R.w();
+        const int32_t around[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
         for (size_t head = 0; head < part.size(); ++head) {
-            const int x = part[head] % R.w(), y = part[head] / R.w();
-            strong += score[size_t(part[head])] >= kStrong;
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx) {
-                    const int xx = x + dx, yy = y + dy;
-                    if (xx < 0 || yy < 0 || xx >= R.w() || yy >= R.h())
+            const int32_t j = part[head];
+            const int x = j % w, y = j / w;
+            strong += score[size_t(j)] >= kStrong;
+            const bool inside = x > 0 && y > 0 && x < w - 1 && y < R.h() - 1; // no bounds to test
+            for (int n = 0; n < 8; ++n) {
+                if (!inside) {
+                    const int xx = x + (n == 0 || n == 3 || n == 5 ? -1 : n == 1 || n == 6 ? 0 : 1);
+                    const int yy = y + (n < 3 ? -1 : n < 5 ? 0 : 1);
+                    if (xx < 0 || yy < 0 || xx >= w || yy >= R.h())
                         continue;
-                    const size_t k = size_t(yy) * R.w() + xx;
-                    if (mask[k] && !seen[k]) {
-                        seen[k] = 1;
-                        part.push_back(int32_t(k));
-                    }
                 }
+                const size_t k = size_t(j + around[n]);
+                if (mask[k] && !seen[k]) {
+                    seen[k] = 1;
+                    part.push_back(int32_t(k));
+                }
+            }
         }
         if (double(strong) < kLeastStrongShare * double(part.size())) {
             any = true;
