@@ -658,6 +658,26 @@ std::vector<float> Evidence(const WordPicture& pic, const Box& R, const Signals&
     return score;
 }
 
+// take(k) for each of the 8 neighbours k of cell j of R's mask that lie in
+// R, row by row from the top left; away from R's edge, with no bounds to
+// test.
+template <typename Take>
+inline void EachNeighbour(const Box& R, int32_t j, Take&& take)
+{
+    const int w = R.w(), x = j % w, y = j / w;
+    const int32_t around[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
+    const bool inside = x > 0 && y > 0 && x < w - 1 && y < R.h() - 1;
+    for (int n = 0; n < 8; ++n) {
+        if (!inside) {
+            const int xx = x + (n == 0 || n == 3 || n == 5 ? -1 : n == 1 || n == 6 ? 0 : 1);
+            const int yy = y + (n < 3 ? -1 : n < 5 ? 0 : 1);
+            if (xx < 0 || yy < 0 || xx >= w || yy >= R.h())
+                continue;
+        }
+        take(size_t(j + around[n]));
+    }
+}
+
 // Weak evidence counts where it joins strong evidence. Where the
 // background itself is weak evidence nearly all over (grain, noise: a third
 // of the strips or more, near where such pixels join up from edge to edge),
@@ -685,28 +705,17 @@ std::vector<uint8_t> JoinWeakToStrong(const Box& R, const std::vector<float>& sc
             mask[i] = 1;
             queue.push_back(int32_t(i));
         }
-    const int w = R.w();
-    const int32_t around[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
     for (size_t head = 0; head < queue.size(); ++head) {
         const int32_t j = queue[head];
         if (steps[size_t(j)] == reach)
             continue;
-        const int x = j % w, y = j / w;
-        const bool inside = x > 0 && y > 0 && x < w - 1 && y < R.h() - 1; // no bounds to test
-        for (int n = 0; n < 8; ++n) {
-            if (!inside) {
-                const int xx = x + (n == 0 || n == 3 || n == 5 ? -1 : n == 1 || n == 6 ? 0 : 1);
-                const int yy = y + (n < 3 ? -1 : n < 5 ? 0 : 1);
-                if (xx < 0 || yy < 0 || xx >= w || yy >= R.h())
-                    continue;
-            }
-            const size_t k = size_t(j + around[n]);
+        EachNeighbour(R, j, [&](size_t k) {
             if (!mask[k] && score[k] >= weak) {
                 mask[k] = 1;
                 steps[k] = uint16_t(std::min<int>(0xFFFE, steps[size_t(j)] + 1));
                 queue.push_back(int32_t(k));
             }
-        }
+        });
     }
     return mask;
 }
@@ -762,26 +771,15 @@ void DropWeakParts(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
         part.assign(1, int32_t(i));
         seen[i] = 1;
         size_t strong = 0;
-        const int w = R.w();
-        const int32_t around[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
         for (size_t head = 0; head < part.size(); ++head) {
             const int32_t j = part[head];
-            const int x = j % w, y = j / w;
             strong += score[size_t(j)] >= kStrong;
-            const bool inside = x > 0 && y > 0 && x < w - 1 && y < R.h() - 1; // no bounds to test
-            for (int n = 0; n < 8; ++n) {
-                if (!inside) {
-                    const int xx = x + (n == 0 || n == 3 || n == 5 ? -1 : n == 1 || n == 6 ? 0 : 1);
-                    const int yy = y + (n < 3 ? -1 : n < 5 ? 0 : 1);
-                    if (xx < 0 || yy < 0 || xx >= w || yy >= R.h())
-                        continue;
-                }
-                const size_t k = size_t(j + around[n]);
+            EachNeighbour(R, j, [&](size_t k) {
                 if (mask[k] && !seen[k]) {
                     seen[k] = 1;
                     part.push_back(int32_t(k));
                 }
-            }
+            });
         }
         if (double(strong) < kLeastStrongShare * double(part.size())) {
             any = true;
