@@ -9,6 +9,7 @@
 
 #include "AtomicFile.h"
 #include "FileRead.h"
+#include "Parallel.h"
 #include "PictureLoader.h"
 
 #include <QDir>
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -626,6 +628,10 @@ int Run(const Options& o)
     clock.start();
     qint64 lastShown = -1000;
     auto worker = [&] {
+        // With a file on every core, each file's 文字補正 keeps to its own.
+        std::optional<retouch::OneCoreHere> alone;
+        if (jobs > 1)
+            alone.emplace();
         for (int i = next++; i < total && !gStopSignal; i = next++) {
             const Job& job = *mine[size_t(i)];
             QElapsedTimer fileClock;

@@ -9,9 +9,17 @@
 #include <vector>
 
 namespace retouch {
+namespace {
+thread_local bool t_oneCore = false;
+} // namespace
+
+OneCoreHere::OneCoreHere() : was_(t_oneCore) { t_oneCore = true; }
+OneCoreHere::~OneCoreHere() { t_oneCore = was_; }
 
 unsigned Workers(size_t count, unsigned workers)
 {
+    if (t_oneCore)
+        return 1;
     if (!workers)
         workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     return unsigned(std::min<size_t>(workers, count));

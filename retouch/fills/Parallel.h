@@ -19,4 +19,18 @@ constexpr size_t kParallelPixels = 20000;
 // How many workers InParallel would use for count tasks.
 unsigned Workers(size_t count, unsigned workers = 0);
 
+// While one lives, InParallel on its thread runs every task there: for
+// threads that already keep a core each busy (pixmend-batch's workers, one
+// file each), where more threads would only add memory and switching.
+class OneCoreHere {
+public:
+    OneCoreHere();
+    ~OneCoreHere();
+    OneCoreHere(const OneCoreHere&) = delete;
+    OneCoreHere& operator=(const OneCoreHere&) = delete;
+
+private:
+    bool was_;
+};
+
 } // namespace retouch
