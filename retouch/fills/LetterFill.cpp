@@ -131,8 +131,12 @@ void Cycle(std::vector<Level>& levels, size_t k)
     }
     Smooth(L, 2);
     Level& C = levels[k + 1];
-    std::fill(C.u.begin(), C.u.end(), Px{0, 0, 0, 0});
-    std::fill(C.f.begin(), C.f.end(), Px{0, 0, 0, 0});
+    // Only the free cells: the fixed ones hold zero from the start, and
+    // nothing writes them (clearing whole grids on every visit of a W-cycle
+    // cost more than the passes over a mask of strokes).
+    for (int parity = 0; parity < 2; ++parity)
+        for (const int32_t i : C.cells[parity])
+            C.u[size_t(i)] = C.f[size_t(i)] = Px{0, 0, 0, 0};
     // The residual, summed into the coarse cells (their spacing is twice as
     // large, so their equation takes four times the residual's mean).
     // Each fine cell's own coarse cell is the one at half its coordinates.
