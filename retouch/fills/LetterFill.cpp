@@ -190,8 +190,10 @@ void Guess(Level& L)
 {
     std::vector<uint8_t> guessed(L.free.size(), 0);
     const size_t w = size_t(L.w);
-    // The run of cells first .. end - 1 (step apart) between bounds; n cells
-    // of the line before it, and end < limit when a fixed cell follows.
+    // A run of free cells at places start .. end - 1 of a line limit long,
+    // the first at index first, each next one step on: the straight line
+    // between the fixed cells before and after it (the one there is, at
+    // the line's end).
     auto run = [&](size_t first, int start, int end, int limit, size_t step) {
         const bool before = start > 0, after = end < limit;
         if (!before && !after)
@@ -931,8 +933,9 @@ struct Group {
     size_t first, last; // its parts' cells, cells[first .. last)
 };
 
-// Parts of at least this many cells get a grid of their own; smaller ones
-// join the group before them while its grid stays at least this dense.
+// Parts of at least kOwnGrid cells get a grid of their own; smaller ones
+// join the group before them while its grid (with its ring) has no more
+// than four cells for each of theirs, or kSharedGridCells in all.
 constexpr size_t kOwnGrid = 1024;
 constexpr int64_t kSharedGridCells = 4096;
 

@@ -48,8 +48,10 @@ std::vector<uint8_t> PickLetter(const WordPicture& picture, const SelRect& rect,
 // Repaints the masked pixels of rect with the harmonic fill (the solution of
 // Laplace's equation) whose values are fixed at every unmasked pixel, inside
 // the rectangle and around it. Deterministic; converged to well within a
-// byte. Nothing outside the mask changes. keepGoing is asked before every
-// cycle; when it says no, nothing is written and the result is false.
+// byte. Nothing outside the mask changes. The mask's parts are filled apart,
+// on every core; keepGoing is asked on the calling thread, before each cycle
+// of the parts it fills itself, and when it says no, the others stop too,
+// nothing is written and the result is false.
 bool FillHarmonic(WordPicture& picture, const SelRect& rect, const std::vector<uint8_t>& mask,
                   const std::function<bool()>& keepGoing = {});
 
