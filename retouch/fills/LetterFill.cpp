@@ -25,7 +25,7 @@ struct Level {
     std::vector<Px> u;
     std::vector<Px> f; // the right-hand side; none (zero) on the finest grid
     std::vector<int32_t> cells[2]; // the free cells, by (x + y) parity
-    std::vector<int32_t> rows[2]; // where each row's begin in cells, and the end
+    std::vector<int32_t> rows[2]; // where each row's cells begin in cells, and where the last ends
 };
 
 constexpr uint8_t kLeft = 1, kRight = 2, kUp = 4, kDown = 8, kAll = kLeft | kRight | kUp | kDown;
@@ -122,6 +122,18 @@ Level Coarsen(const Level& fine)
     return c;
 }
 
+// The value at fine cell (x, y) of grid C's values v, bilinear from its own
+// coarse cell and the nearest ones across, down and diagonally (9, 3, 3 and
+// 1 sixteenths; the own one again where the grid ends).
+inline Px Bilinear(const Level& C, const std::vector<Px>& v, int x, int y)
+{
+    const int cx = x / 2, cy = y / 2;
+    const int ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, C.w - 1), oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, C.h - 1);
+    const Px* own = v.data() + size_t(cy) * C.w;
+    const Px* other = v.data() + size_t(oy) * C.w;
+    return (9 * own[cx] + 3 * own[ox] + 3 * other[cx] + other[ox]) / 16;
+}
+
 void Cycle(std::vector<Level>& levels, size_t k)
 {
     Level& L = levels[k];
@@ -132,8 +144,7 @@ void Cycle(std::vector<Level>& levels, size_t k)
     Smooth(L, 2);
     Level& C = levels[k + 1];
     // Only the free cells: the fixed ones hold zero from the start, and
-    // nothing writes them (clearing whole grids on every visit of a W-cycle
-    // cost more than the passes over a mask of strokes).
+    // nothing writes them (a mask of strokes leaves most of a grid fixed).
     for (int parity = 0; parity < 2; ++parity)
         for (const int32_t i : C.cells[parity])
             C.u[size_t(i)] = C.f[size_t(i)] = Px{0, 0, 0, 0};
@@ -161,20 +172,13 @@ void Cycle(std::vector<Level>& levels, size_t k)
     Cycle(levels, k + 1);
     if (k + 2 < levels.size())
         Cycle(levels, k + 1);
-    // Bilinear, from a fine cell's own coarse cell and the nearest ones
-    // across, down and diagonally (9, 3, 3 and 1 sixteenths; the own one
-    // again where the grid ends): the coarse grid's fixed cells hold a
-    // correction of zero.
+    // Bilinear: the coarse grid's fixed cells hold a correction of zero.
     for (int parity = 0; parity < 2; ++parity) {
         const int32_t* cells = L.cells[parity].data();
         for (int y = 0; y < L.h; ++y) {
-            const int cy = y / 2, oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, C.h - 1);
-            const Px* own = C.u.data() + size_t(cy) * C.w;
-            const Px* other = C.u.data() + size_t(oy) * C.w;
             for (int32_t n = L.rows[parity][size_t(y)]; n < L.rows[parity][size_t(y) + 1]; ++n) {
                 const int32_t i = cells[n];
-                const int x = i - y * L.w, cx = x / 2, ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, C.w - 1);
-                L.u[size_t(i)] += (9 * own[cx] + 3 * own[ox] + 3 * other[cx] + other[ox]) / 16;
+                L.u[size_t(i)] += Bilinear(C, C.u, i - y * L.w, y);
             }
         }
     }
@@ -285,16 +289,10 @@ void FirstGuess(std::vector<Level>& levels)
         const Level& F = levels[k];
         const Level& C = levels[k + 1];
         const std::vector<Px>& coarse = values[k + 1];
-        for (int y = 0; y < F.h; ++y) {
-            const int cy = y / 2, oy = std::clamp(cy + (y & 1 ? 1 : -1), 0, C.h - 1);
-            const Px* own = coarse.data() + size_t(cy) * C.w;
-            const Px* other = coarse.data() + size_t(oy) * C.w;
+        for (int y = 0; y < F.h; ++y)
             for (int x = 0; x < F.w; ++x)
-                if (F.free[size_t(y) * F.w + x]) {
-                    const int cx = x / 2, ox = std::clamp(cx + (x & 1 ? 1 : -1), 0, C.w - 1);
-                    values[k][size_t(y) * F.w + x] = (9 * own[cx] + 3 * own[ox] + 3 * other[cx] + other[ox]) / 16;
-                }
-        }
+                if (F.free[size_t(y) * F.w + x])
+                    values[k][size_t(y) * F.w + x] = Bilinear(C, coarse, x, y);
         if (k > 0)
             solving(k, [&](Level&) { Cycle(levels, k); });
     }
@@ -345,7 +343,7 @@ void Departures(const WordPicture& pic, const Box& b, std::vector<float>& up, st
         const uint32_t* row = pic.words + ptrdiff_t(b.y0 + y) * pic.stride + b.x0;
         float* hi = up.data() + size_t(y) * w;
         float* lo = down.data() + size_t(y) * w;
-        const float down = float(y + 1);
+        const float below = float(y + 1); // rows from the top edge
         for (int ch = 0; ch < 3; ++ch) {
             const float a = across ? Channel(pic.At(left ? b.x0 - 1 : b.x1 + 1, b.y0 + y), ch) : 0.f;
             const float c = across ? Channel(pic.At(right ? b.x1 + 1 : b.x0 - 1, b.y0 + y), ch) : 0.f;
@@ -355,9 +353,9 @@ void Departures(const WordPicture& pic, const Box& b, std::vector<float>& up, st
                 here[size_t(x)] = float((row[x] >> (8 * ch)) & 255);
             for (int x = 0; x < w; ++x) {
                 const float along = a + (c - a) * at[size_t(x)] / dw;
-                const float sum = across && downward ? along + (t[x] + (u[x] - t[x]) * down / dh)
+                const float sum = across && downward ? along + (t[x] + (u[x] - t[x]) * below / dh)
                                   : across           ? along
-                                                     : t[x] + (u[x] - t[x]) * down / dh;
+                                                     : t[x] + (u[x] - t[x]) * below / dh;
                 const float d = here[size_t(x)] - sum / n;
                 hi[x] = std::max(hi[x], d);
                 lo[x] = std::max(lo[x], -d);
