@@ -560,6 +560,21 @@ void BM_MaskOnly(benchmark::State& state)
 
 BENCHMARK(BM_MaskOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The search for translucent marks alone, one of the two that 文字補正's
+// mask runs side by side: the subtitle (0) and the date stamp (1).
+void BM_TranslucentOnly(benchmark::State& state)
+{
+    const QRect r = state.range(0) == 0 ? QRect(1100, 3620, 3800, 240) : QRect(4850, 3280, 1000, 300);
+    const platform::Surface& pic = Picture24();
+    const retouch::WordPicture words{const_cast<uint32_t*>(reinterpret_cast<const uint32_t*>(pic.constBits())), pic.width(),
+                                     pic.height(), pic.bytesPerLine() / 4};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(retouch::FindTranslucent(words, {r.left(), r.top(), r.right(), r.bottom()}));
+    state.SetLabel(state.range(0) == 0 ? "subtitle 3800 x 240, translucent marks sought" : "date stamp 1000 x 300, translucent marks sought");
+}
+
+BENCHMARK(BM_TranslucentOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The repair alone of the subtitle's mask (found once, before timing): the
 // harmonic fill (0), and the fill with the un-blending's verdicts (1).
 void BM_FillOnly(benchmark::State& state)

@@ -454,30 +454,45 @@ inline bool Steep(uint32_t p, uint32_t q)
     return step >= int(kLeastStep);
 }
 
-// The opacity of the step from q (outside) to p (inside), a steep pair, for
-// grey c, or -1 when the step is no blend towards c: A such that
-// p = A·c + (1 − A)·q in every channel (within kChannelAgreement), the
-// middle pixel m between the two.
-float EdgeOpacity(uint32_t p, uint32_t m, uint32_t q, float c, const float (&range)[2])
-{
-    float num = 0, den = 0, between = 0;
-    for (int k = 0; k < 3; ++k) {
-        num += Ch(p, k) - Ch(q, k);
-        den += c - Ch(q, k);
-        between += (Ch(m, k) - Ch(q, k)) * (Ch(p, k) - Ch(m, k));
+// A steep pair's step from q (outside) to p (inside), two apart, for the
+// greys tried in turn: what does not depend on the grey, worked out once.
+struct Step {
+    float p[3], q[3];
+    float num = 0; // Σ (p − q)
+    bool between;  // the middle pixel m lies between the two
+
+    Step(uint32_t P, uint32_t m, uint32_t Q)
+    {
+        float along = 0;
+        for (int k = 0; k < 3; ++k) {
+            p[k] = Ch(P, k), q[k] = Ch(Q, k);
+            num += p[k] - q[k];
+            along += (Ch(m, k) - q[k]) * (p[k] - Ch(m, k));
+        }
+        between = along >= 0;
     }
-    if (std::abs(den) < 60 || between < 0)
-        return -1;
-    const float A = num / den;
-    if (A < range[0] || A > range[1])
-        return -1;
-    for (int k = 0; k < 3; ++k) {
-        const float d = c - Ch(q, k);
-        if (std::abs(d) >= 20 && std::abs((Ch(p, k) - Ch(q, k)) / d - A) > kChannelAgreement)
+
+    // The step's opacity for grey c, or -1 when it is no blend towards c:
+    // A such that p = A·c + (1 − A)·q in every channel (within
+    // kChannelAgreement), within range.
+    float Opacity(float c, const float (&range)[2]) const
+    {
+        float den = 0;
+        for (int k = 0; k < 3; ++k)
+            den += c - q[k];
+        if (std::abs(den) < 60 || !between)
             return -1;
+        const float A = num / den;
+        if (A < range[0] || A > range[1])
+            return -1;
+        for (int k = 0; k < 3; ++k) {
+            const float d = c - q[k];
+            if (std::abs(d) >= 20 && std::abs((p[k] - q[k]) / d - A) > kChannelAgreement)
+                return -1;
+        }
+        return A;
     }
-    return A;
-}
+};
 
 // mask (w x h) grown by a pixel (a square): along rows, then down columns.
 std::vector<uint8_t> Grown(const std::vector<uint8_t>& mask, int w, int h)
@@ -576,7 +591,7 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // Each pair two apart is looked at once, both ways round.
     std::vector<uint8_t> out(n, 0), outside(n, 0);
     auto edge = [&](size_t p, size_t m, size_t q, int d) {
-        const float A = EdgeOpacity(L.I(int(p)), L.I(int(m)), L.I(int(q)), c, kMarkOpacity);
+        const float A = Step(L.I(int(p)), L.I(int(m)), L.I(int(q))).Opacity(c, kMarkOpacity);
         if (A < 0 || std::abs(A - opacity) > kSameOpacity)
             return;
         out[p] |= uint8_t(1 << d);
@@ -595,21 +610,35 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
                 edge(i + 2 * size_t(w), i + size_t(w), i, 3);
             }
         }
-    // The strokes' width: from each edge inwards to the stroke's far side.
+    // The strokes' width: from each edge inwards to the stroke's far side
+    // (the nearest edge facing it, fewer than 80 pixels back). Each sweep
+    // runs along the rows in memory order: a column's last such edge is
+    // kept per column.
     std::vector<int> widths;
+    constexpr int kNever = -(1 << 20);
+    std::vector<int> last(static_cast<size_t>(w));
+    auto measure = [&](int d, int at, int& behind, size_t i) {
+        if ((out[i] & (1 << d)) && at - behind < 80)
+            widths.push_back(at - behind);
+        if (out[i] & (1 << (d ^ 1)))
+            behind = at;
+    };
+    for (int y = 0; y < h; ++y) {
+        int behind = kNever;
+        for (int x = 0; x < w; ++x)
+            measure(0, x, behind, size_t(y) * w + x);
+        behind = kNever;
+        for (int x = w - 1; x >= 0; --x)
+            measure(1, -x, behind, size_t(y) * w + x);
+    }
+    std::fill(last.begin(), last.end(), kNever);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            for (int d = 0; d < 4; ++d) {
-                if (!(out[size_t(y) * w + x] & (1 << d)))
-                    continue;
-                const int dx = kDirections[d][0], dy = kDirections[d][1];
-                const int back = d ^ 1; // the opposite direction
-                int k = 1;
-                while (k < 80 && L.In(x - k * dx, y - k * dy) && !(out[size_t(y - k * dy) * w + (x - k * dx)] & (1 << back)))
-                    ++k;
-                if (k < 80 && L.In(x - k * dx, y - k * dy))
-                    widths.push_back(k);
-            }
+            measure(2, y, last[size_t(x)], size_t(y) * w + x);
+    std::fill(last.begin(), last.end(), kNever);
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = 0; x < w; ++x)
+            measure(3, -y, last[size_t(x)], size_t(y) * w + x);
     if (widths.size() < kFewestPixels)
         return mask;
     std::nth_element(widths.begin(), widths.begin() + ptrdiff_t(widths.size() / 2), widths.end());
@@ -617,29 +646,37 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // Inside: edges of the mark ahead and behind along a row or a column,
     // each within the widest stroke, with no outside pixel between. The
     // distance to the nearest such edge ahead by a sweep against each
-    // direction; the second of an axis decides with the first's.
-    std::vector<uint16_t> first(n);
-    for (int d = 0; d < 4; ++d) {
-        const int dx = kDirections[d][0], dy = kDirections[d][1];
-        const int lines = dx ? h : w, length = dx ? w : h;
-        for (int line = 0; line < lines; ++line) {
-            uint16_t next = 0xFFFF;
-            for (int s = length - 1; s >= 0; --s) {
-                const int along = dx + dy > 0 ? s : length - 1 - s;
-                const size_t i = dx ? size_t(line) * w + along : size_t(along) * w + line;
-                if (out[i] & (1 << d))
-                    next = 0;
-                else if (outside[i])
-                    next = 0xFFFF;
-                else if (next != 0xFFFF)
-                    next = uint16_t(std::min(0xFFFE, next + 1));
-                if (d % 2 == 0)
-                    first[i] = next;
-                else if (out[i] || (first[i] <= widest && next <= widest))
-                    mask[i] = 1;
-            }
-        }
+    // direction (down the columns row by row, a distance kept per column);
+    // the second of an axis decides with the first's.
+    std::vector<uint16_t> first(n), ahead(static_cast<size_t>(w));
+    auto step = [&](int d, uint16_t& next, size_t i) {
+        if (out[i] & (1 << d))
+            next = 0;
+        else if (outside[i])
+            next = 0xFFFF;
+        else if (next != 0xFFFF)
+            next = uint16_t(std::min(0xFFFE, next + 1));
+        if (d % 2 == 0)
+            first[i] = next;
+        else if (out[i] || (first[i] <= widest && next <= widest))
+            mask[i] = 1;
+    };
+    for (int y = 0; y < h; ++y) {
+        uint16_t next = 0xFFFF;
+        for (int x = w - 1; x >= 0; --x)
+            step(0, next, size_t(y) * w + x);
+        next = 0xFFFF;
+        for (int x = 0; x < w; ++x)
+            step(1, next, size_t(y) * w + x);
     }
+    std::fill(ahead.begin(), ahead.end(), uint16_t(0xFFFF));
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = 0; x < w; ++x)
+            step(2, ahead[size_t(x)], size_t(y) * w + x);
+    std::fill(ahead.begin(), ahead.end(), uint16_t(0xFFFF));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            step(3, ahead[size_t(x)], size_t(y) * w + x);
     std::vector<uint8_t> raw = mask;
     // The majority of each 3 x 3: single pixels of texture go, strokes stay.
     // Counted along rows, then those counts summed down columns.
@@ -722,8 +759,11 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
         // A step towards the light greys brightens, towards the dark ones
         // darkens: only one kind can take it.
         auto count = [&](uint32_t p, uint32_t m, uint32_t q, int sum) {
+            const Step step(p, m, q);
+            if (!step.between)
+                return;
             for (int g = sum > 0 ? 0 : 3, end = g + 3; g < end; ++g) {
-                const float A = EdgeOpacity(p, m, q, greys[g], kVotedOpacity);
+                const float A = step.Opacity(greys[g], kVotedOpacity);
                 if (A >= 0)
                     ++votes[size_t(g)][size_t(std::lround(A * kOpacitySteps))];
             }
@@ -767,13 +807,13 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
         aroundArea += vote(x0, y0, x1, y1, around);
     }
     const double scale = aroundArea * 4 >= inside ? double(inside) / double(aroundArea) : 0.0;
-    // Of the six greys, the one whose opacities peak highest above the
-    // spread about them of what the photo around does not explain: the
-    // right grey gathers its mark's edges at one opacity, a grey a little
-    // off smears them (over a bright ground white and a 245 grey differ
-    // much).
-    double best = kLeastEdges;
-    int grey = -1, bin = 0;
+    // Per grey, its opacities' highest peak above the spread about them of
+    // what the photo around does not explain; the mark's is the grey that
+    // peaks highest: the right grey gathers its mark's edges at one
+    // opacity, a grey a little off smears them (over a bright ground white
+    // and a 245 grey differ much).
+    std::array<double, 6> height{};
+    std::array<int, 6> bin{};
     for (int g = 0; g < 6; ++g) {
         std::array<double, kOpacitySteps + 1> excess{};
         for (int b = 0; b <= kOpacitySteps; ++b)
@@ -784,16 +824,16 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             const double spread = std::max(0.0, excess[size_t(b - 4)]) + std::max(0.0, excess[size_t(b + 4)]);
             // And well above the count's own chance spread.
             const double all = v[size_t(b)] + v[size_t(b - 1)] / 2.0 + v[size_t(b + 1)] / 2.0;
-            if (peak > 2 * spread && peak - spread > best && peak > 4 * std::sqrt(all)) {
-                best = peak - spread;
-                grey = g;
-                bin = b;
+            if (peak > 2 * spread && peak - spread > std::max<double>(kLeastEdges, height[size_t(g)]) && peak > 4 * std::sqrt(all)) {
+                height[size_t(g)] = peak - spread;
+                bin[size_t(g)] = b;
             }
         }
     }
-    if (grey < 0)
+    const int grey = int(std::max_element(height.begin(), height.end()) - height.begin());
+    if (height[size_t(grey)] <= 0)
         return std::vector<uint8_t>(n, 0);
-    return MarkOf(pic, rect, pixels, greys[grey], float(bin) / kOpacitySteps);
+    return MarkOf(pic, rect, pixels, greys[grey], float(bin[size_t(grey)]) / kOpacitySteps);
 }
 
 namespace {
