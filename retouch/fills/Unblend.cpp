@@ -435,8 +435,12 @@ constexpr float kVotedOpacity[2] = {0.02f, 0.86f};
 // a mark's edge when every channel agrees on its opacity within this, and
 // it is at least kLeastStep levels over the three channels.
 constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
-// The edges whose opacity lies this near the mark's are taken for its own.
-constexpr float kSameOpacity = 0.04f;
+// The edges whose opacity lies this near the mark's are taken for its own,
+// their rim pixel even a little past the step (by about an eighth of it):
+// counted in the votes, such steps would blur the peak, but once the mark's
+// blend is known they close its outline where the photo under the rim
+// slopes against the step.
+constexpr float kSameOpacity = 0.04f, kRimSlack = 0.15f;
 // A mark's opacity must stand out of the texture's by this many edges.
 constexpr int kLeastEdges = 40;
 // Parts smaller than this are specks of texture, not strokes.
@@ -459,17 +463,20 @@ inline bool Steep(uint32_t p, uint32_t q)
 struct Step {
     float p[3], q[3];
     float num = 0; // Σ (p − q)
-    bool between;  // the middle pixel m lies between the two
+    bool between;  // the middle pixel m lies between the two (or, by slack,
+                   // up to a share of the step past either: the photo's own
+                   // slope under a rim pixel)
 
-    Step(uint32_t P, uint32_t m, uint32_t Q)
+    Step(uint32_t P, uint32_t m, uint32_t Q, float slack = 0)
     {
-        float along = 0;
+        float along = 0, step = 0;
         for (int k = 0; k < 3; ++k) {
             p[k] = Ch(P, k), q[k] = Ch(Q, k);
             num += p[k] - q[k];
             along += (Ch(m, k) - q[k]) * (p[k] - Ch(m, k));
+            step += (p[k] - q[k]) * (p[k] - q[k]);
         }
-        between = along >= 0;
+        between = along >= -slack * step;
     }
 
     // The step's opacity for grey c, or -1 when it is no blend towards c:
@@ -577,9 +584,16 @@ void FillHoles(std::vector<uint8_t>& mask, int w, int h, size_t largest)
 
 namespace {
 
-// The mark of grey c and opacity in rect, pixels its copy: the pixels
-// enclosed by the edges of that blend, the parts that pass as one mark.
-std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const std::vector<uint32_t>& pixels, float c, float opacity)
+std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask);
+
+// A grey and the opacity its steps peak at.
+struct Blend {
+    float grey, opacity;
+};
+
+// The mark in rect, pixels its copy: the pixels enclosed by the edges of
+// any of the blends, the parts that pass as one mark.
+std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const std::vector<uint32_t>& pixels, const std::vector<Blend>& blends)
 {
     const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
     const size_t n = size_t(w) * h;
@@ -591,8 +605,14 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // Each pair two apart is looked at once, both ways round.
     std::vector<uint8_t> out(n, 0), outside(n, 0);
     auto edge = [&](size_t p, size_t m, size_t q, int d) {
-        const float A = Step(L.I(int(p)), L.I(int(m)), L.I(int(q))).Opacity(c, kMarkOpacity);
-        if (A < 0 || std::abs(A - opacity) > kSameOpacity)
+        const Step step(L.I(int(p)), L.I(int(m)), L.I(int(q)), kRimSlack);
+        if (!step.between)
+            return;
+        const bool ours = std::any_of(blends.begin(), blends.end(), [&](const Blend& b) {
+            const float A = step.Opacity(b.grey, kMarkOpacity);
+            return A >= 0 && std::abs(A - b.opacity) <= kSameOpacity;
+        });
+        if (!ours)
             return;
         out[p] |= uint8_t(1 << d);
         mask[m] = 1;
@@ -693,14 +713,17 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
         }
     // Holes of stroke size within the strokes are the mark too, where
     // neither an edge nor a ray told (a stroke's bend); left out, they
-    // would keep their bit of mark and lead the fill astray about them. A
-    // letter's own counter taken in does no harm: un-blending finds no
-    // opacity there and leaves it as it is.
-    FillHoles(mask, w, h, size_t(4) * widest * widest);
+    // would keep their bit of mark and lead the fill astray about them.
+    // Larger holes are the letters' own counters (an o's, a ©'s ring):
+    // taken in, the photo in them thins the part's opacity until it passes
+    // for faint.
+    FillHoles(mask, w, h, size_t(widest) * widest);
     const std::vector<uint8_t> grown = Grown(mask, w, h);
     // Kept are the parts that pass as one mark of one grey and one opacity,
     // each judged over its own bounds and a ring (the fill of the whole
-    // rectangle's candidates would cost as much as 文字補正's own).
+    // rectangle's candidates would cost as much as 文字補正's own); over a
+    // smooth ground too, where the fill will repair them, but they are the
+    // mark all the same.
     // Parts too thin to have an inside are refused before any fill: the
     // judge tells that from the mask alone (the square that shrinks the
     // mask never reaches across from one part to another).
@@ -731,7 +754,8 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
             own[size_t(k / w - y0) * bw + size_t(k % w - x0)] = 1;
         const SelRect bounds{rect.X1 + x0, rect.Y1 + y0, rect.X1 + x1, rect.Y1 + y1};
         const size_t at = size_t(part[0] / w - y0) * bw + size_t(part[0] % w - x0);
-        keep[p] = RepairWays(pic, bounds, own)[at] == kUnblended;
+        const auto verdict = Refusal(VerdictsOn(pic, bounds, own)[at]);
+        keep[p] = verdict == Refusal::None || verdict == Refusal::Smooth;
     }, n >= kParallelPixels ? 0u : 1u);
     for (size_t p = 0; p < parts.size(); ++p)
         for (int32_t k : parts[p])
@@ -833,7 +857,14 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     const int grey = int(std::max_element(height.begin(), height.end()) - height.begin());
     if (height[size_t(grey)] <= 0)
         return std::vector<uint8_t>(n, 0);
-    return MarkOf(pic, rect, pixels, greys[grey], float(bin[size_t(grey)]) / kOpacitySteps);
+    // Each grey of the mark's side (light or dark) that peaks at all, at its
+    // own peak: over a varied ground the greys a little apart take turns to
+    // gather the mark's edges, and one alone leaves its outline in pieces.
+    std::vector<Blend> blends;
+    for (int g = grey < 3 ? 0 : 3, end = g + 3; g < end; ++g)
+        if (height[size_t(g)] > 0)
+            blends.push_back({greys[g], float(bin[size_t(g)]) / kOpacitySteps});
+    return MarkOf(pic, rect, pixels, blends);
 }
 
 namespace {
