@@ -446,8 +446,6 @@ constexpr int kLeastEdges = 40;
 // Parts smaller than this are specks of texture, not strokes.
 constexpr size_t kFewestPixels = 30;
 
-constexpr int kDirections[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-
 // Whether p and q differ by kLeastStep levels or more over the channels:
 // most pairs do not, and are no edge at all.
 inline bool Steep(uint32_t p, uint32_t q)
@@ -469,14 +467,14 @@ struct Step {
 
     Step(uint32_t P, uint32_t m, uint32_t Q, float slack = 0)
     {
-        float along = 0, step = 0;
+        float order = 0, step = 0;
         for (int k = 0; k < 3; ++k) {
             p[k] = Ch(P, k), q[k] = Ch(Q, k);
             num += p[k] - q[k];
-            along += (Ch(m, k) - q[k]) * (p[k] - Ch(m, k));
+            order += (Ch(m, k) - q[k]) * (p[k] - Ch(m, k));
             step += (p[k] - q[k]) * (p[k] - q[k]);
         }
-        between = along >= -slack * step;
+        between = order >= -slack * step;
     }
 
     // The step's opacity for grey c, or -1 when it is no blend towards c:
@@ -599,8 +597,8 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     const size_t n = size_t(w) * h;
     std::vector<uint8_t> mask(n, 0);
     const Local L{pixels.data(), nullptr, w, h, mask};
-    // The mark's edges: per inside pixel the directions (bits 1 << d of
-    // kDirections) in which the mark ends two pixels on; the rim pixel
+    // The mark's edges: per inside pixel the directions (bits 1 << d, d 0 to
+    // 3 for +x, -x, +y, -y) in which the mark ends two pixels on; the rim pixel
     // between belongs to the mark too, and the outside pixel bounds it.
     // Each pair two apart is looked at once, both ways round.
     std::vector<uint8_t> out(n, 0), outside(n, 0);
