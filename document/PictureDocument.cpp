@@ -23,6 +23,9 @@ namespace {
 
 // The largest rectangle whose letters are found without a job.
 constexpr int64_t kQuickLetters = 256 * 1024;
+// The largest whose job tells too how each part will be repaired: as long
+// again as finding the letters, which beyond this takes seconds already.
+constexpr int64_t kToldLetters = int64_t(4) << 20;
 
 } // namespace
 
@@ -71,6 +74,7 @@ Outcome PictureDocument::Load(const QString& path)
     origin_ = std::move(origin);
     history_.Clear();
     letters_ = LetterMask{};
+    letterRepairs_.clear();
     emit pictureReplaced();
     emit pathChanged(path);
     emit modifiedChanged(false);
@@ -85,12 +89,14 @@ void PictureDocument::SetPicture(platform::Surface picture)
     origin_ = codec::PictureOrigin{};
     history_.Clear();
     letters_ = LetterMask{};
+    letterRepairs_.clear();
     emit pictureReplaced();
     emit modifiedChanged(false);
 }
 
 void PictureDocument::Changed(const QRect& rect)
 {
+    letterRepairs_.clear(); // told of the picture as it was
     emit pictureChanged(rect);
     emit modifiedChanged(IsChanged());
 }
@@ -107,16 +113,28 @@ bool PictureDocument::DetectLetters(const retouch::SelRect& rect)
         found.bits = retouch::FindLetters(ReadOnlyWords(picture_), r);
         return SetLetters(std::move(found));
     }
+    // Off the window's thread, the way each part will be repaired is told
+    // too, for the overlay's second tint (too slow to tell as it paints).
+    const bool tell = int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) <= kToldLetters;
     bool stopped = false;
+    std::vector<uint8_t> repairs;
     const int rc = RunJob(Job::Letters, [&](const codec::SaveProgress& progress) {
         found.bits = retouch::FindLetters(ReadOnlyWords(picture_), r);
-        stopped = !progress(1, 1);
+        stopped = !progress(1, 2);
+        if (!stopped && tell)
+            repairs = retouch::RepairWays(ReadOnlyWords(picture_), r, found.bits);
+        stopped = stopped || !progress(2, 2);
         return 0;
     });
-    return rc == 0 && !stopped && SetLetters(std::move(found));
+    return rc == 0 && !stopped && AdoptLetters(std::move(found), std::move(repairs));
 }
 
 bool PictureDocument::SetLetters(LetterMask mask)
+{
+    return AdoptLetters(std::move(mask), {});
+}
+
+bool PictureDocument::AdoptLetters(LetterMask mask, std::vector<uint8_t> repairs)
 {
     const retouch::SelRect& r = mask.rect;
     if (busy_ || picture_.isNull() || r.X1 < 0 || r.Y1 < 0 || r.X2 < r.X1 || r.Y2 < r.Y1 || r.X2 >= picture_.width()
@@ -125,6 +143,7 @@ bool PictureDocument::SetLetters(LetterMask mask)
     if (!history_.RecordMask(letters_))
         return false;
     letters_ = std::move(mask);
+    letterRepairs_ = std::move(repairs);
     emit lettersChanged();
     return true;
 }
@@ -196,6 +215,7 @@ bool PictureDocument::Step(bool back)
     QRect changed;
     if (busy_ || !(back ? history_.Undo(picture_, letters_, &changed) : history_.Redo(picture_, letters_, &changed)))
         return false;
+    letterRepairs_.clear();
     if (changed.isEmpty())
         emit lettersChanged();
     else

@@ -85,6 +85,11 @@ public:
 
     // 文字補正's mask, which the overlay shows and the fill repaints.
     const LetterMask& Letters() const { return letters_; }
+    // How 文字補正 would repair each pixel of Letters() (retouch::Repair
+    // values), when a job found the mask and told it with the letters (a
+    // large rectangle); empty otherwise, and once the mask or the picture
+    // changed.
+    const std::vector<uint8_t>& LetterRepairs() const { return letterRepairs_; }
     // Finds the letters of the ordered, clamped rect afresh (as a job when
     // the rectangle is large) and makes them the mask, as one step. False
     // when cancelled, refused while a job runs, or out of memory.
@@ -118,6 +123,7 @@ signals:
 
 private:
     int RunJob(Job job, const JobWork& work);
+    bool AdoptLetters(LetterMask mask, std::vector<uint8_t> repairs);
     void Changed(const QRect& rect);
     bool Step(bool back);
 
@@ -127,6 +133,7 @@ private:
     codec::PictureOrigin origin_;
     EditHistory history_;
     LetterMask letters_;
+    std::vector<uint8_t> letterRepairs_;
     JobRunner runner_;
     bool busy_ = false;
 };

@@ -86,6 +86,7 @@ found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/        kee
 rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/constexpr float kSameOpacity = 0.04f, kRimSlack = 0.15f;/constexpr float kSameOpacity = 0.04f, kRimSlack = 0.f;/
 one grey outlines the mark|retouch/fills/Unblend.cpp|s/        if (height\[size_t(g)\] > 0)/        if (g == grey)/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
+tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/
 letter mask judged by the whole surroundings|retouch/fills/LetterFill.cpp|s/                limits\[size_t(t)\]\[size_t(k)\] = std::clamp(local\[size_t(k)\], 0.7f \* limit\[size_t(k)\], limit\[size_t(k)\]);/                limits[size_t(t)][size_t(k)] = limit[size_t(k)];/
 letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/

@@ -349,16 +349,28 @@ const std::vector<uint8_t>& PictureView::RepairShown() const
     if (!shown)
         return unknown;
     const retouch::SelRect& r = shown->rect;
-    if ((preview_ && shown == &*preview_) || int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) > kJudgedLetters) {
+    const bool fresh = !(judged_.rect == r) || judged_.bits != shown->bits;
+    auto tell = [&](std::vector<uint8_t> repairs) {
+        judged_ = *shown;
+        repairs_ = std::move(repairs);
+        unblended_ = std::find(repairs_.begin(), repairs_.end(), retouch::kUnblended) != repairs_.end();
+    };
+    // A large rectangle's mask comes told from the job that found it.
+    const std::vector<uint8_t>& told = doc_->LetterRepairs();
+    if (shown == &doc_->Letters() && told.size() == shown->bits.size()) {
+        if (fresh)
+            tell(told);
+        return repairs_;
+    }
+    if (preview_ && shown == &*preview_) {
         // Not told afresh while a stroke is under way: what was told of the
         // same rectangle stands meanwhile.
         return judged_.rect == r && repairs_.size() == shown->bits.size() ? repairs_ : unknown;
     }
-    if (!(judged_.rect == r) || judged_.bits != shown->bits) {
-        judged_ = *shown;
-        repairs_ = retouch::RepairWays(document::ReadOnlyWords(Pic()), r, shown->bits);
-        unblended_ = std::find(repairs_.begin(), repairs_.end(), retouch::kUnblended) != repairs_.end();
-    }
+    if (int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) > kJudgedLetters)
+        return unknown;
+    if (fresh)
+        tell(retouch::RepairWays(document::ReadOnlyWords(Pic()), r, shown->bits));
     return repairs_;
 }
 

@@ -100,9 +100,11 @@ public:
     static constexpr int kBrushLargest = 200;
     // The largest rectangle whose letters the tint shows while it is dragged.
     static constexpr int64_t kFollowedLetters = 64 * 1024;
-    // The largest rectangle whose translucent marks show in a tint of their
-    // own (cyan: un-blended; the rest magenta: painted over by the fill).
-    // Telling them costs a fill of the mask, done as the overlay shows it.
+    // Translucent marks show in a tint of their own (cyan: un-blended; the
+    // rest magenta: painted over by the fill). Telling them costs a fill of
+    // the mask: up to this size it is done as the overlay shows it; a
+    // larger rectangle's (up to a few megapixels) come told from the job
+    // that found its letters, and once corrected by hand are no longer told.
     static constexpr int64_t kJudgedLetters = 256 * 1024;
     // Per pixel of the shown mask how 文字補正 repairs it (retouch::Repair);
     // empty when it is not known (a stroke under way, a large rectangle):
