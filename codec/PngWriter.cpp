@@ -103,8 +103,9 @@ struct Band {
 bool OpenStream(std::vector<uint8_t>& d)
 {
     z_stream s{};
+    // Nothing but memory can fail it here: told as such, not as a bad stream.
     if (inflateInit2(&s, -15) != Z_OK)
-        return false;
+        throw std::bad_alloc();
     std::vector<uint8_t> sink(1 << 16);
     s.next_in = d.data();
     s.avail_in = uInt(d.size());
@@ -198,6 +199,8 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
         const std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> owned(
             libdeflate_alloc_compressor(settings.level), libdeflate_free_compressor);
         libdeflate_compressor* c = owned.get();
+        if (!c) // its only failure: the save runs out of memory, not of encoder
+            throw std::bad_alloc();
         std::vector<uint8_t> raw, prevRgb(size_t(width) * 3), curRgb(size_t(width) * 3), trial(rowBytes);
         const std::vector<uint8_t> zeros(size_t(width) * 3, 0);
         for (;;) {
@@ -212,10 +215,10 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
             Band& out = results[size_t(band)];
             const int y0 = band * bandRows, y1 = std::min(height, y0 + bandRows);
             raw.resize(size_t(y1 - y0) * rowBytes);
-            bool ok = c != nullptr;
+            bool ok = true;
             if (y0 > 0)
                 ToRgb(bits + qsizetype(y0 - 1) * stride, width, prevRgb.data());
-            for (int y = y0; ok && y < y1; ++y) {
+            for (int y = y0; y < y1; ++y) {
                 ToRgb(bits + qsizetype(y) * stride, width, curRgb.data());
                 uint8_t* dst = raw.data() + size_t(y - y0) * rowBytes;
                 const uint8_t* prev = y > 0 ? prevRgb.data() : zeros.data();
