@@ -88,6 +88,8 @@ one grey outlines the mark|retouch/fills/Unblend.cpp|s/        if (height\[size_
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/
+soft objects kept in the letter mask|retouch/fills/LetterFill.cpp|s/        if (steps < enough)/        if (false)/
+strokes across a soft object dropped|retouch/fills/LetterFill.cpp|s/                mask\[size_t(k)\] = strokes\[size_t(k)\] >= kStrong;/                mask[size_t(k)] = 0;/
 letter mask judged by the whole surroundings|retouch/fills/LetterFill.cpp|s/                limits\[size_t(t)\]\[size_t(k)\] = std::clamp(local\[size_t(k)\], 0.7f \* limit\[size_t(k)\], limit\[size_t(k)\]);/                limits[size_t(t)][size_t(k)] = limit[size_t(k)];/
 letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/
 letter fill writes outside the mask|retouch/fills/LetterFill.cpp|s/                if (j >= 0 \&\& mask\[size_t(j)\] \&\& !seen\[size_t(j)\]) {/                if (j >= 0 \&\& !seen[size_t(j)]) {/

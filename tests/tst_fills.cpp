@@ -327,6 +327,41 @@ private slots:
             }
     }
 
+    // An out-of-focus object beside a caption, with a stroke of the caption
+    // across it: its soft edges tell it from a bold letter's sharp ones.
+    void softObjects_data()
+    {
+        QTest::addColumn<int>("ramp"); // the disc's edge, in pixels
+        QTest::newRow("blurred disc") << 14;
+        QTest::newRow("sharp disc") << 1;
+    }
+    void softObjects()
+    {
+        QFETCH(int, ramp);
+        const int W = 240, H = 120;
+        std::vector<uint32_t> pic(size_t(W) * H);
+        auto mix = [](int a, int b, double t) { return uint32_t(std::lround(a + (b - a) * t)); };
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const double r = std::hypot(x - 150, y - 60), t = std::clamp((44.0 - r) / ramp, 0.0, 1.0);
+                pic[size_t(y) * W + x] = 0xFF000000u | mix(90, 230, t) << 16 | mix(120, 200, t) << 8 | mix(60, 60, t);
+            }
+        auto paint = [&](int x0, int y0, int x1, int y1, uint32_t ink) {
+            for (int y = y0; y <= y1; ++y)
+                std::fill_n(pic.begin() + y * W + x0, x1 - x0 + 1, ink);
+        };
+        paint(40, 40, 42, 80, 0xFFFFFFFFu); // an "E"
+        for (int y : {40, 59, 78})
+            paint(40, y, 60, y + 2, 0xFFFFFFFFu);
+        paint(149, 40, 151, 80, 0xFF101010u); // a stroke across the disc
+        const SelRect rect{20, 8, 229, 111};
+        const std::vector<uint8_t> mask = retouch::FindLetters({pic.data(), W, H, W}, rect);
+        auto masks = [&](int x, int y) { return mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)] != 0; };
+        QVERIFY(masks(41, 60) && masks(55, 79) && masks(150, 42) && masks(150, 60));
+        // The disc's middle, away from the stroke: a bold letter's, not a blurred object's.
+        QCOMPARE(masks(130, 60) && masks(170, 45), ramp == 1);
+    }
+
     // A mask of many parts: specks, a broken line, blobs of every size, one
     // of them large. Each is filled from the pixels about it alone, as one
     // fill of the whole would, and nothing else changes.

@@ -639,21 +639,26 @@ std::vector<uint8_t> ColoursAround(const WordPicture& pic, const Box& R, const s
 }
 
 // Evidence per pixel, in units of the background's extremes; a colour the
-// surroundings do not hold counts as strong.
+// surroundings do not hold counts as strong. strokes receives the thin and
+// thick strokes' evidence alone.
 std::vector<float> Evidence(const WordPicture& pic, const Box& R, const Signals& here, const std::vector<Limits>& limits,
-                            const std::vector<uint8_t>& near)
+                            const std::vector<uint8_t>& near, std::vector<float>& strokes)
 {
     const bool wide = R.w() >= R.h();
     const int length = wide ? R.w() : R.h();
     const int64_t stretches = int64_t(limits.size());
     std::vector<float> score(size_t(R.w()) * R.h());
+    strokes.assign(score.size(), 0.f);
     for (int y = R.y0; y <= R.y1; ++y)
         for (int x = R.x0; x <= R.x1; ++x) {
             const size_t i = size_t(y - R.y0) * R.w() + (x - R.x0);
             const int along = wide ? x - R.x0 : y - R.y0;
             const Limits& lim = limits[size_t(int64_t(along) * stretches / length)];
             float s = 0;
-            for (int k = 0; k < kSignals; ++k)
+            for (int k = 2; k < kSignals; ++k)
+                s = std::max(s, here[size_t(k)][i] / lim[size_t(k)]);
+            strokes[i] = s;
+            for (int k = 0; k < 2; ++k)
                 s = std::max(s, here[size_t(k)][i] / lim[size_t(k)]);
             if (!near.empty() && !near[size_t(Bin(pic.At(x, y)))])
                 s = std::max(s, 1.5f);
@@ -802,6 +807,108 @@ void DropWeakParts(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
             mask[i] = 0;
 }
 
+// Out of focus, a leaf, a lamp's glow or a glass stands out of the strips
+// beside as much as a caption does; but no caption is drawn thick with
+// edges that soft. The parts of the mask wider than 2 kBlobRadius + 1
+// every way, whose steepest steps (between pixels two apart) fall short of
+// kSharpShare of their contrast with the unmasked pixels around, go, but
+// for the strokes across them (strong evidence of a stroke's own).
+constexpr int kBlobRadius = 8;
+constexpr float kSharpShare = 0.35f, kSteepestShare = 0.03f;
+
+void DropSoftBlobs(const WordPicture& pic, const Box& R, std::vector<uint8_t>& mask, const std::vector<float>& strokes)
+{
+    const int w = R.w(), h = R.h();
+    const size_t n = mask.size();
+    // Most masks have no run of 2 kBlobRadius + 1 along a row: nothing to
+    // open.
+    bool wide = false;
+    for (int y = 0, run = 0; y < h && !wide; ++y, run = 0)
+        for (int x = 0; x < w && !wide; ++x)
+            wide = (run = mask[size_t(y) * w + x] ? run + 1 : 0) > 2 * kBlobRadius;
+    if (!wide)
+        return;
+    std::vector<uint8_t> unmasked(n);
+    for (size_t i = 0; i < n; ++i)
+        unmasked[i] = !mask[i];
+    // The mask opened: eroded, then grown back, by a square of kBlobRadius.
+    std::vector<uint8_t> thick = Dilated(unmasked, w, h, kBlobRadius);
+    bool any = false;
+    for (size_t i = 0; i < n; ++i)
+        any |= (thick[i] = !thick[i]);
+    if (!any)
+        return;
+    std::vector<uint8_t> blob = Dilated(thick, w, h, kBlobRadius);
+    for (size_t i = 0; i < n; ++i)
+        blob[i] &= mask[i];
+    auto at = [&](int x, int y) { return pic.At(R.x0 + x, R.y0 + y); };
+    // Whether the step across (x, y), along a row or down a column, reaches
+    // `least` levels in any channel (the rectangle's edge pixels standing
+    // for those beyond).
+    auto steep = [&](int x, int y, float least) {
+        const uint32_t l = at(std::max(0, x - 1), y), r = at(std::min(w - 1, x + 1), y);
+        const uint32_t u = at(x, std::max(0, y - 1)), d = at(x, std::min(h - 1, y + 1));
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(Channel(l, c) - Channel(r, c)) >= least || std::abs(Channel(u, c) - Channel(d, c)) >= least)
+                return true;
+        return false;
+    };
+    std::vector<uint8_t> seen(n, 0);
+    std::vector<int32_t> part;
+    for (size_t i = 0; i < n; ++i) {
+        if (!blob[i] || seen[i])
+            continue;
+        part.assign(1, int32_t(i));
+        seen[i] = 1;
+        int x0 = w, y0 = h, x1 = 0, y1 = 0;
+        double inside[3] = {};
+        size_t thickCount = 0;
+        for (size_t head = 0; head < part.size(); ++head) {
+            const int32_t j = part[head];
+            const int x = j % w, y = j / w;
+            x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            if (thick[size_t(j)]) {
+                ++thickCount;
+                for (int c = 0; c < 3; ++c)
+                    inside[c] += Channel(at(x, y), c);
+            }
+            for (const int32_t k : {x > 0 ? j - 1 : -1, x + 1 < w ? j + 1 : -1, y > 0 ? j - w : -1, y + 1 < h ? j + w : -1})
+                if (k >= 0 && blob[size_t(k)] && !seen[size_t(k)]) {
+                    seen[size_t(k)] = 1;
+                    part.push_back(k);
+                }
+        }
+        // Its contrast: the mean of its thick middle against the unmasked
+        // pixels of its bounds and a margin (every other one each way).
+        double around[3] = {};
+        size_t aroundCount = 0;
+        for (int y = std::max(0, y0 - kBlobRadius); y <= std::min(h - 1, y1 + kBlobRadius); y += 2)
+            for (int x = std::max(0, x0 - kBlobRadius); x <= std::min(w - 1, x1 + kBlobRadius); x += 2)
+                if (!mask[size_t(y) * w + x]) {
+                    ++aroundCount;
+                    for (int c = 0; c < 3; ++c)
+                        around[c] += Channel(at(x, y), c);
+                }
+        if (!aroundCount || !thickCount)
+            continue;
+        float contrast = 0;
+        for (int c = 0; c < 3; ++c)
+            contrast = std::max(contrast, float(std::abs(inside[c] / double(thickCount) - around[c] / double(aroundCount))));
+        // Sharp: kSteepestShare of the pixels of its bounds and 3 around
+        // (every other one each way) step by kSharpShare of it or more.
+        const int sx0 = std::max(0, x0 - 3), sy0 = std::max(0, y0 - 3), sx1 = std::min(w - 1, x1 + 3), sy1 = std::min(h - 1, y1 + 3);
+        const size_t looked = size_t((sx1 - sx0) / 2 + 1) * size_t((sy1 - sy0) / 2 + 1);
+        const size_t enough = looked - size_t(double(looked) * (1.0 - kSteepestShare));
+        size_t steps = 0;
+        for (int y = sy0; y <= sy1 && steps < enough; y += 2)
+            for (int x = sx0; x <= sx1 && steps < enough; x += 2)
+                steps += steep(x, y, kSharpShare * contrast);
+        if (steps < enough)
+            for (int32_t k : part)
+                mask[size_t(k)] = strokes[size_t(k)] >= kStrong;
+    }
+}
+
 // Grown by 1 pixel for the anti-aliased edge, and by a second where that
 // ring still shows some evidence (an outline, a halo, a blurred edge): a
 // clean edge keeps the photograph beside it. Nearly all of the rectangle:
@@ -841,9 +948,11 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         }, workers);
         Limits whole;
         const std::vector<Limits> limits = StretchLimits(R, strips, beside, whole);
-        const std::vector<float> score = Evidence(pic, R, here, limits, ColoursAround(pic, R, strips));
+        std::vector<float> strokes;
+        const std::vector<float> score = Evidence(pic, R, here, limits, ColoursAround(pic, R, strips), strokes);
         mask = JoinWeakToStrong(R, score, beside, whole);
         DropWeakParts(pic, R, mask, score);
+        DropSoftBlobs(pic, R, mask, strokes);
         GrowForHalos(R, mask, score);
     }, workers);
     for (size_t i = 0; i < mask.size(); ++i)
