@@ -83,7 +83,9 @@ translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\
 thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
 weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
 found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/        keep\[p\] = verdict == Refusal::None || verdict == Refusal::Smooth;/        keep[p] = verdict == Refusal::None;/
-rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/constexpr float kSameOpacity = 0.04f, kRimSlack = 0.15f;/constexpr float kSameOpacity = 0.04f, kRimSlack = 0.f;/
+rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/kSameShare = 0.2f, kRimSlack = 0.15f,/kSameShare = 0.2f, kRimSlack = 0.f,/
+outline as strict about the channels as the vote|retouch/fills/Unblend.cpp|s/kMarkOpacity, kOutlineAgreement);/kMarkOpacity);/
+outline window not widened for strong marks|retouch/fills/Unblend.cpp|s/<= std::max(kSameOpacity, kSameShare \* b.opacity);/<= kSameOpacity;/
 one grey outlines the mark|retouch/fills/Unblend.cpp|s/        if (height\[size_t(g)\] > 0)/        if (g == grey)/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/

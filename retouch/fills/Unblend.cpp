@@ -435,12 +435,18 @@ constexpr float kVotedOpacity[2] = {0.02f, 0.86f};
 // a mark's edge when every channel agrees on its opacity within this, and
 // it is at least kLeastStep levels over the three channels.
 constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
-// The edges whose opacity lies this near the mark's are taken for its own,
-// their rim pixel even a little past the step (by about an eighth of it):
-// counted in the votes, such steps would blur the peak, but once the mark's
-// blend is known they close its outline where the photo under the rim
-// slopes against the step.
-constexpr float kSameOpacity = 0.04f, kRimSlack = 0.15f;
+// An edge is taken for the mark's own when its opacity lies within a share
+// kSameShare of the mark's (kSameOpacity at the least), its rim pixel even
+// a little past the step (by about an eighth of it), the channels agreeing
+// within the looser kOutlineAgreement. Counted in the votes, such steps
+// would blur the peak; but once the mark's blend is known they close its
+// outline where the photo under the rim slopes against the step, where a
+// rim covered in part or blurred keeps only part of the opacity (a share
+// of it: strong marks stray further), and where JPEG's colour at half
+// resolution smears the rim (its channels then disagree by about a tenth).
+// The texture's own steps crowd the low opacities, where the window stays
+// as narrow as the least.
+constexpr float kSameOpacity = 0.04f, kSameShare = 0.2f, kRimSlack = 0.15f, kOutlineAgreement = 0.12f;
 // A mark's opacity must stand out of the texture's by this many edges.
 constexpr int kLeastEdges = 40;
 // Parts smaller than this are specks of texture, not strokes.
@@ -478,9 +484,9 @@ struct Step {
     }
 
     // The step's opacity for grey c, or -1 when it is no blend towards c:
-    // A such that p = A·c + (1 − A)·q in every channel (within
-    // kChannelAgreement), within range.
-    float Opacity(float c, const float (&range)[2]) const
+    // A such that p = A·c + (1 − A)·q in every channel (within agreement),
+    // within range.
+    float Opacity(float c, const float (&range)[2], float agreement = kChannelAgreement) const
     {
         float den = 0;
         for (int k = 0; k < 3; ++k)
@@ -492,7 +498,7 @@ struct Step {
             return -1;
         for (int k = 0; k < 3; ++k) {
             const float d = c - q[k];
-            if (std::abs(d) >= 20 && std::abs((p[k] - q[k]) / d - A) > kChannelAgreement)
+            if (std::abs(d) >= 20 && std::abs((p[k] - q[k]) / d - A) > agreement)
                 return -1;
         }
         return A;
@@ -607,8 +613,8 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
         if (!step.between)
             return;
         const bool ours = std::any_of(blends.begin(), blends.end(), [&](const Blend& b) {
-            const float A = step.Opacity(b.grey, kMarkOpacity);
-            return A >= 0 && std::abs(A - b.opacity) <= kSameOpacity;
+            const float A = step.Opacity(b.grey, kMarkOpacity, kOutlineAgreement);
+            return A >= 0 && std::abs(A - b.opacity) <= std::max(kSameOpacity, kSameShare * b.opacity);
         });
         if (!ours)
             return;
