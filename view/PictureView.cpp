@@ -349,7 +349,8 @@ const std::vector<uint8_t>& PictureView::RepairShown() const
     if (!shown)
         return unknown;
     const retouch::SelRect& r = shown->rect;
-    const bool fresh = !(judged_.rect == r) || judged_.bits != shown->bits;
+    // Compared only where it decides (a mask can be megapixels).
+    auto fresh = [&] { return !(judged_.rect == r) || judged_.bits != shown->bits; };
     auto tell = [&](std::vector<uint8_t> repairs) {
         judged_ = *shown;
         repairs_ = std::move(repairs);
@@ -358,7 +359,7 @@ const std::vector<uint8_t>& PictureView::RepairShown() const
     // A large rectangle's mask comes told from the job that found it.
     const std::vector<uint8_t>& told = doc_->LetterRepairs();
     if (shown == &doc_->Letters() && told.size() == shown->bits.size()) {
-        if (fresh)
+        if (fresh())
             tell(told);
         return repairs_;
     }
@@ -369,7 +370,7 @@ const std::vector<uint8_t>& PictureView::RepairShown() const
     }
     if (int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) > kJudgedLetters)
         return unknown;
-    if (fresh)
+    if (fresh())
         tell(retouch::RepairWays(document::ReadOnlyWords(Pic()), r, shown->bits));
     return repairs_;
 }
