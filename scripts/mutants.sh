@@ -86,6 +86,7 @@ found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/        kee
 rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/kSameShare = 0.2f, kRimSlack = 0.15f,/kSameShare = 0.2f, kRimSlack = 0.f,/
 outline as strict about the channels as the vote|retouch/fills/Unblend.cpp|s/kMarkOpacity, kOutlineAgreement);/kMarkOpacity);/
 outline window not widened for strong marks|retouch/fills/Unblend.cpp|s/<= std::max(kSameOpacity, kSameShare \* b.opacity);/<= kSameOpacity;/
+thin ring about a corner rectangle ignored|retouch/fills/Unblend.cpp|s/ >= inside || aroundArea >= kEnoughAround ? / >= inside ? /
 one grey outlines the mark|retouch/fills/Unblend.cpp|s/        if (height\[size_t(g)\] > 0)/        if (g == grey)/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/

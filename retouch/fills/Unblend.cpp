@@ -449,6 +449,9 @@ constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
 constexpr float kSameOpacity = 0.04f, kSameShare = 0.2f, kRimSlack = 0.15f, kOutlineAgreement = 0.12f;
 // A mark's opacity must stand out of the texture's by this many edges.
 constexpr int kLeastEdges = 40;
+// Pixels of the ring about the rectangle that tell the photo's own steps,
+// however many the rectangle has.
+constexpr size_t kEnoughAround = 10000;
 // Parts smaller than this are specks of texture, not strokes.
 constexpr size_t kFewestPixels = 30;
 
@@ -820,8 +823,11 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     Votes votes{}, around{};
     const size_t inside = vote(rect.X1, rect.Y1, rect.X2, rect.Y2, votes);
     // The photo's own steps, from strips around the rectangle, scaled to as
-    // many pixels: a mark is what the rectangle has more of than they have
-    // (left out where the picture's edge leaves too little of them).
+    // many pixels: a mark is what the rectangle has more of than they have.
+    // Left out only where the picture's edge leaves too few of them to tell
+    // (a quarter of the rectangle's, or kEnoughAround): a large rectangle in
+    // a corner has a thin ring, and without it the photo's own steps, many
+    // in a cloud or a rock at low opacities, outvote the mark.
     const int ring = std::clamp(std::min(w, h) / 3, 8, 40);
     size_t aroundArea = 0;
     const int boxes[4][4] = {{rect.X1 - ring, rect.Y1 - ring, rect.X2 + ring, rect.Y1 - 1},
@@ -834,7 +840,7 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             continue;
         aroundArea += vote(x0, y0, x1, y1, around);
     }
-    const double scale = aroundArea * 4 >= inside ? double(inside) / double(aroundArea) : 0.0;
+    const double scale = aroundArea * 4 >= inside || aroundArea >= kEnoughAround ? double(inside) / double(aroundArea) : 0.0;
     // Per grey, its opacities' highest peak above the spread about them of
     // what the photo around does not explain; the mark's is the grey that
     // peaks highest: the right grey gathers its mark's edges at one
