@@ -449,6 +449,9 @@ constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
 constexpr float kSameOpacity = 0.04f, kSameShare = 0.2f, kRimSlack = 0.15f, kOutlineAgreement = 0.12f;
 // A mark's opacity must stand out of the texture's by this many edges.
 constexpr int kLeastEdges = 40;
+// The other side's hump is sought above this opacity: below, the photo's
+// own faintest steps crowd.
+constexpr float kAboveTexture = 0.16f;
 // Pixels of the ring about the rectangle that tell the photo's own steps,
 // however many the rectangle has.
 constexpr size_t kEnoughAround = 10000;
@@ -846,8 +849,11 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // peaks highest: the right grey gathers its mark's edges at one
     // opacity, a grey a little off smears them (over a bright ground white
     // and a 245 grey differ much).
-    std::array<double, 6> height{};
-    std::array<int, 6> bin{};
+    // Per grey too, the opacity with the most such edges at all, above the
+    // photo's faintest steps (a hump, not a peak, where a rough ground widens
+    // the mark's).
+    std::array<double, 6> height{}, most{};
+    std::array<int, 6> bin{}, mostBin{};
     for (int g = 0; g < 6; ++g) {
         std::array<double, kOpacitySteps + 1> excess{};
         for (int b = 0; b <= kOpacitySteps; ++b)
@@ -855,6 +861,10 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
         const auto& v = votes[size_t(g)];
         for (int b = int(std::lround(kLeastOpacity * kOpacitySteps)); b <= int(std::lround(kMostOpacity * kOpacitySteps)); ++b) {
             const double peak = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
+            if (b >= int(std::lround(kAboveTexture * kOpacitySteps)) && peak > std::max<double>(kLeastEdges, most[size_t(g)])) {
+                most[size_t(g)] = peak;
+                mostBin[size_t(g)] = b;
+            }
             const double spread = std::max(0.0, excess[size_t(b - 4)]) + std::max(0.0, excess[size_t(b + 4)]);
             // And well above the count's own chance spread.
             const double all = v[size_t(b)] + v[size_t(b - 1)] / 2.0 + v[size_t(b + 1)] / 2.0;
@@ -874,7 +884,18 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     for (int g = grey < 3 ? 0 : 3, end = g + 3; g < end; ++g)
         if (height[size_t(g)] > 0)
             blends.push_back({greys[g], float(bin[size_t(g)]) / kOpacitySteps});
-    return MarkOf(pic, rect, pixels, blends);
+    std::vector<uint8_t> mark = MarkOf(pic, rect, pixels, blends);
+    if (std::find(mark.begin(), mark.end(), 1) != mark.end())
+        return mark;
+    // A mark over a rough ground (rock, a textured beach) can peak nowhere:
+    // its edges spread into a hump, while the photo's own steps on the other
+    // side (light or dark) peak among the faintest. Where those outline
+    // nothing that passes for a mark, the other side's humps are tried.
+    blends.clear();
+    for (int g = grey < 3 ? 3 : 0, end = g + 3; g < end; ++g)
+        if (most[size_t(g)] > 0)
+            blends.push_back({greys[g], float(mostBin[size_t(g)]) / kOpacitySteps});
+    return blends.empty() ? mark : MarkOf(pic, rect, pixels, blends);
 }
 
 namespace {
