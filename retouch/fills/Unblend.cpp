@@ -890,12 +890,18 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // A mark over a rough ground (rock, a textured beach) can peak nowhere:
     // its edges spread into a hump, while the photo's own steps on the other
     // side (light or dark) peak among the faintest. Where those outline
-    // nothing that passes for a mark, the other side's humps are tried.
+    // nothing that passes for a mark, the other side's humps are tried; but
+    // a hump is weaker evidence than a peak, and what they outline over
+    // three quarters of the rectangle or more (a mark's strokes and counters
+    // leave more of even a tight rectangle) is the photo's own texture.
     blends.clear();
     for (int g = grey < 3 ? 3 : 0, end = g + 3; g < end; ++g)
         if (most[size_t(g)] > 0)
             blends.push_back({greys[g], float(mostBin[size_t(g)]) / kOpacitySteps});
-    return blends.empty() ? mark : MarkOf(pic, rect, pixels, blends);
+    if (blends.empty())
+        return mark;
+    std::vector<uint8_t> other = MarkOf(pic, rect, pixels, blends);
+    return size_t(std::count(other.begin(), other.end(), 1)) * 4 < n * 3 ? other : mark;
 }
 
 namespace {
