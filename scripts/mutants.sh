@@ -83,7 +83,7 @@ translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\
 thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
 weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
 found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/        keep\[p\] = verdict == Refusal::None || verdict == Refusal::Smooth;/        keep[p] = verdict == Refusal::None;/
-other side never tried|retouch/fills/Unblend.cpp|s/    if (blends.empty())\n        return mark;/    return mark;/
+other side never tried|retouch/fills/Unblend.cpp|s/    if (blends.empty())$/    if (true)/
 other side sought among the faintest steps|retouch/fills/Unblend.cpp|s/constexpr float kAboveTexture = 0.16f;/constexpr float kAboveTexture = kLeastOpacity;/
 rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/kSameShare = 0.2f, kRimSlack = 0.15f,/kSameShare = 0.2f, kRimSlack = 0.f,/
 outline as strict about the channels as the vote|retouch/fills/Unblend.cpp|s/kMarkOpacity, kOutlineAgreement);/kMarkOpacity);/
