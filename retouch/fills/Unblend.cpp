@@ -885,15 +885,17 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
         if (height[size_t(g)] > 0)
             blends.push_back({greys[g], float(bin[size_t(g)]) / kOpacitySteps});
     std::vector<uint8_t> mark = MarkOf(pic, rect, pixels, blends);
-    if (std::find(mark.begin(), mark.end(), 1) != mark.end())
-        return mark;
     // A mark over a rough ground (rock, a textured beach) can peak nowhere:
     // its edges spread into a hump, while the photo's own steps on the other
-    // side (light or dark) peak among the faintest. Where those outline
-    // nothing that passes for a mark, the other side's humps are tried; but
-    // a hump is weaker evidence than a peak, and what they outline over
-    // three quarters of the rectangle or more (a mark's strokes and counters
-    // leave more of even a tight rectangle) is the photo's own texture.
+    // side (light or dark) peak among the faintest. Where the peak is that
+    // faint and outlines nothing that passes for a mark, the other side's
+    // humps are tried (a peak at a mark's own opacity that outlines nothing
+    // is more likely the mark's side with its opacity misread); but a hump
+    // is weaker evidence than a peak, and what they outline over three
+    // quarters of the rectangle or more (a mark's strokes and counters leave
+    // more of even a tight rectangle) is the photo's own texture.
+    if (bin[size_t(grey)] > int(std::lround(kAboveTexture * kOpacitySteps)) || std::find(mark.begin(), mark.end(), 1) != mark.end())
+        return mark;
     blends.clear();
     for (int g = grey < 3 ? 3 : 0, end = g + 3; g < end; ++g)
         if (most[size_t(g)] > 0)
