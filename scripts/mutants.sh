@@ -82,9 +82,11 @@ un-blending takes no coverage|retouch/fills/Unblend.cpp|s/median <= kNone \* e.o
 translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\] |= marks\[i\];/        (void)marks;/
 thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
 weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
-found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/        keep\[p\] = verdict == Refusal::None || verdict == Refusal::Smooth;/        keep[p] = verdict == Refusal::None;/
+found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/v == Refusal::None || v == Refusal::Smooth ||/v == Refusal::None ||/
 other side never tried|retouch/fills/Unblend.cpp|s/    if (blends.empty())$/    if (true)/
 other side sought among the faintest steps|retouch/fills/Unblend.cpp|s/constexpr float kAboveTexture = 0.16f;/constexpr float kAboveTexture = kLeastOpacity;/
+coloured letter dropped beside a passing mark|retouch/fills/Unblend.cpp|s/ || (passed \&\& v == Refusal::Coloured)//
+coloured parts kept with no mark beside them|retouch/fills/Unblend.cpp|s/(passed \&\& v == Refusal::Coloured)/v == Refusal::Coloured/
 rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/kSameShare = 0.2f, kRimSlack = 0.15f,/kSameShare = 0.2f, kRimSlack = 0.f,/
 outline as strict about the channels as the vote|retouch/fills/Unblend.cpp|s/kMarkOpacity, kOutlineAgreement);/kMarkOpacity);/
 outline window not widened for strong marks|retouch/fills/Unblend.cpp|s/<= std::max(kSameOpacity, kSameShare \* b.opacity);/<= kSameOpacity;/

@@ -671,6 +671,34 @@ private slots:
         QCOMPARE(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect), QString());
     }
 
+    // Three light blocks of one mark, the third over a saturated red whose
+    // red cannot brighten: its channels disagree on the opacity. With the
+    // two that pass it is the mark's; alone it is not told from the photo.
+    void translucentLetterOverRed()
+    {
+        const int W = 240, H = 150;
+        platform::Surface ground = Textured(W, H, 30);
+        for (int y = 40; y < 110; ++y)
+            for (int x = 150; x < 210; ++x)
+                ground.setPixel(x, y, qRgb(255, qGreen(ground.pixel(x, y)) / 2, 30));
+        const SelRect rect{20, 30, 219, 119};
+        for (const bool alone : {false, true}) {
+            std::vector<uint8_t> mark(size_t(W) * H, 0), red(size_t(W) * H, 0);
+            Set(red, W, QRect(160, 50, 40, 50));
+            Set(mark, W, QRect(160, 50, 40, 50));
+            if (!alone) {
+                Set(mark, W, QRect(40, 50, 40, 50));
+                Set(mark, W, QRect(100, 50, 40, 50));
+            }
+            platform::Surface pic = Blended(ground, mark, qRgb(255, 255, 255), 0.35);
+            const std::vector<uint8_t> found = retouch::FindTranslucent(words(pic), rect);
+            if (!alone)
+                QCOMPARE(Misses(found, mark, W, rect), QString());
+            else
+                QVERIFY(!Misses(found, red, W, rect).isEmpty());
+        }
+    }
+
     // The buffer is the picture bottom-up; a round trip keeps every byte,
     // byte 3 included; a transfer that cannot be made changes nothing.
     void transfers()

@@ -747,7 +747,7 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
             parts.push_back(PartAt(G, i, seen));
             thin.push_back(parts.back().size() < kFewestPixels || Solid(G, Core(G, parts.back())) < kFewestInner);
         }
-    std::vector<uint8_t> keep(parts.size(), 0);
+    std::vector<Refusal> verdicts(parts.size(), Refusal::Thin);
     InParallel(parts.size(), [&](size_t p, unsigned) {
         const std::vector<int32_t>& part = parts[p];
         if (thin[p])
@@ -764,12 +764,21 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
             own[size_t(k / w - y0) * bw + size_t(k % w - x0)] = 1;
         const SelRect bounds{rect.X1 + x0, rect.Y1 + y0, rect.X1 + x1, rect.Y1 + y1};
         const size_t at = size_t(part[0] / w - y0) * bw + size_t(part[0] % w - x0);
-        const auto verdict = Refusal(VerdictsOn(pic, bounds, own)[at]);
-        keep[p] = verdict == Refusal::None || verdict == Refusal::Smooth;
+        verdicts[p] = Refusal(VerdictsOn(pic, bounds, own)[at]);
     }, n >= kParallelPixels ? 0u : 1u);
-    for (size_t p = 0; p < parts.size(); ++p)
+    // A part refused only as not one grey, found with parts that passed, is
+    // a letter of the same mark: where the photo under it keeps a channel
+    // at the grey's own level (a red flower's red under white) or the fill
+    // beside it errs in one channel more than the others (a bright stalk),
+    // the channels disagree on the opacity. The fill repairs it. Alone, such
+    // parts are more often the photo's coloured texture.
+    const bool passed = std::find(verdicts.begin(), verdicts.end(), Refusal::None) != verdicts.end();
+    for (size_t p = 0; p < parts.size(); ++p) {
+        const Refusal v = verdicts[p];
+        const bool keep = v == Refusal::None || v == Refusal::Smooth || (passed && v == Refusal::Coloured);
         for (int32_t k : parts[p])
-            mask[size_t(k)] = keep[p];
+            mask[size_t(k)] = keep;
+    }
     return mask;
 }
 
