@@ -215,7 +215,6 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
             Band& out = results[size_t(band)];
             const int y0 = band * bandRows, y1 = std::min(height, y0 + bandRows);
             raw.resize(size_t(y1 - y0) * rowBytes);
-            bool ok = true;
             if (y0 > 0)
                 ToRgb(bits + qsizetype(y0 - 1) * stride, width, prevRgb.data());
             for (int y = y0; y < y1; ++y) {
@@ -239,14 +238,12 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
                 }
                 std::swap(prevRgb, curRgb);
             }
-            if (ok) {
-                out.data.resize(libdeflate_deflate_compress_bound(c, raw.size()));
-                const size_t n = libdeflate_deflate_compress(c, raw.data(), raw.size(), out.data.data(), out.data.size());
-                out.data.resize(n);
-                ok = n > 0 && (band == bands - 1 || OpenStream(out.data));
-                out.adler = uint32_t(adler32(1, raw.data(), uInt(raw.size())));
-                out.rawBytes = raw.size();
-            }
+            out.data.resize(libdeflate_deflate_compress_bound(c, raw.size()));
+            const size_t n = libdeflate_deflate_compress(c, raw.data(), raw.size(), out.data.data(), out.data.size());
+            out.data.resize(n);
+            const bool ok = n > 0 && (band == bands - 1 || OpenStream(out.data));
+            out.adler = uint32_t(adler32(1, raw.data(), uInt(raw.size())));
+            out.rawBytes = raw.size();
             std::lock_guard<std::mutex> lock(m);
             out.failed = !ok;
             out.ready = true;
