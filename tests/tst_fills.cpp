@@ -699,6 +699,28 @@ private slots:
         }
     }
 
+    // Where the photo steps along a stroke's edge (a dark crack) the
+    // outline loses that edge, and the stroke's inside there with it; that
+    // piece is still the mark's colour beside the strokes found, and joins
+    // them.
+    void translucentStrokeBesideALostEdge()
+    {
+        const int W = 240, H = 150;
+        const SelRect rect{30, 25, 209, 124};
+        platform::Surface ground = Textured(W, H, 30);
+        std::vector<uint8_t> mark(size_t(W) * H, 0), piece(size_t(W) * H, 0);
+        for (const QRect& r : {QRect(50, 40, 140, 14), QRect(50, 70, 140, 14), QRect(50, 100, 140, 14), QRect(110, 40, 14, 60)})
+            Set(mark, W, r);
+        Set(piece, W, QRect(60, 46, 40, 8));
+        for (int y = 54; y < 57; ++y)
+            for (int x = 58; x < 102; ++x)
+                ground.setPixel(x, y, qRgb(20, 20, 20));
+        platform::Surface pic = Blended(ground, mark, qRgb(255, 255, 255), 0.4);
+        const std::vector<uint8_t> found = retouch::FindTranslucent(words(pic), rect);
+        QCOMPARE(Misses(found, mark, W, rect), QString());
+        QCOMPARE(Misses(found, piece, W, rect), QString());
+    }
+
     // The buffer is the picture bottom-up; a round trip keeps every byte,
     // byte 3 included; a transfer that cannot be made changes nothing.
     void transfers()

@@ -457,6 +457,12 @@ constexpr float kAboveTexture = 0.16f;
 constexpr size_t kEnoughAround = 10000;
 // Parts smaller than this are specks of texture, not strokes.
 constexpr size_t kFewestPixels = 30;
+// A piece of stroke beside the outline is nearer the strokes' colour about it
+// than their un-blended colour by this many levels (over the channels) and
+// by this share of the latter distance; the strokes' colour is taken over a
+// box of half the widest stroke, within these bounds.
+constexpr float kAlikeMargin = 12.f, kAlikeShare = 0.5f;
+constexpr int kAlikeBox[2] = {3, 16};
 
 // Whether p and q differ by kLeastStep levels or more over the channels:
 // most pairs do not, and are no edge at all.
@@ -601,6 +607,96 @@ struct Blend {
     float grey, opacity;
 };
 
+// The pieces of stroke the outline missed beside the strokes kept (the
+// mark's edge lost in the photo's texture, or a stroke's inside open to a
+// counter through such a gap), joined to kept (1 the strokes, w x h; the
+// pieces come back as 2). A pixel is a piece when it looks like the strokes
+// about it rather than like them un-blended (the photo without the mark):
+// a step of the mark's own size and direction tells the two apart where one
+// colour alone would not. Within `far` of the strokes, through pixels alike.
+// Growth that would outgrow the strokes by more than a third, or cover
+// nearly the whole rectangle, is the photo's texture taken for the mark:
+// none is joined then.
+void JoinAlike(const Local& L, const std::vector<Blend>& blends, int far, std::vector<uint8_t>& kept)
+{
+    const int w = L.w, h = L.h;
+    const size_t n = size_t(w) * h;
+    const int r = std::clamp(far / 2, kAlikeBox[0], kAlikeBox[1]);
+    // The strokes' colour about each pixel: sums over a box of 2r + 1, its
+    // columns' sums carried down the rows.
+    std::vector<std::array<int32_t, 4>> columns(size_t(w), std::array<int32_t, 4>{});
+    auto add = [&](int y, int sign) {
+        for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            if (kept[i] != 1)
+                continue;
+            for (int c = 0; c < 3; ++c)
+                columns[size_t(x)][size_t(c)] += sign * int32_t(Ch(L.I(int(i)), c));
+            columns[size_t(x)][3] += sign;
+        }
+    };
+    std::vector<uint8_t> alike(n, 0);
+    for (int y = 0; y < std::min(r, h); ++y)
+        add(y, 1);
+    for (int y = 0; y < h; ++y) {
+        if (y + r < h)
+            add(y + r, 1);
+        if (y - r - 1 >= 0)
+            add(y - r - 1, -1);
+        std::array<int32_t, 4> box{};
+        auto slide = [&](int x, int sign) {
+            for (int c = 0; c < 4; ++c)
+                box[size_t(c)] += sign * columns[size_t(x)][size_t(c)];
+        };
+        for (int x = 0; x < std::min(r, w); ++x)
+            slide(x, 1);
+        for (int x = 0; x < w; ++x) {
+            if (x + r < w)
+                slide(x + r, 1);
+            if (x - r - 1 >= 0)
+                slide(x - r - 1, -1);
+            const size_t i = size_t(y) * w + x;
+            if (kept[i] || box[3] < r)
+                continue;
+            alike[i] = std::any_of(blends.begin(), blends.end(), [&](const Blend& b) {
+                float in = 0, away = 0;
+                for (int c = 0; c < 3; ++c) {
+                    const float I = Ch(L.I(int(i)), c), M = float(box[size_t(c)]) / float(box[3]);
+                    in += std::abs(I - M);
+                    away += std::abs(I - (M - b.opacity * b.grey) / (1 - b.opacity));
+                }
+                return in + kAlikeMargin < away && in < kAlikeShare * away;
+            });
+        }
+    }
+    std::vector<int32_t> front;
+    std::vector<uint16_t> steps(n, 0);
+    size_t seeds = 0;
+    for (size_t i = 0; i < n; ++i)
+        if (kept[i] == 1)
+            front.push_back(int32_t(i)), ++seeds;
+    for (size_t at = 0; at < front.size(); ++at) {
+        const size_t m = size_t(front[at]);
+        if (steps[m] >= far)
+            continue;
+        const int x = int(m % size_t(w)), y = int(m / size_t(w));
+        const int dx[4] = {1, -1, 0, 0}, dy[4] = {0, 0, 1, -1};
+        for (int d = 0; d < 4; ++d) {
+            if (!L.In(x + dx[d], y + dy[d]))
+                continue;
+            const size_t p = size_t(y + dy[d]) * w + size_t(x + dx[d]);
+            if (alike[p] && !kept[p]) {
+                kept[p] = 2, steps[p] = uint16_t(steps[m] + 1);
+                front.push_back(int32_t(p));
+            }
+        }
+    }
+    const size_t joined = front.size() - seeds;
+    if (joined * 3 > seeds || front.size() * 4 >= n * 3)
+        for (uint8_t& k : kept)
+            k = k == 1;
+}
+
 // The mark in rect, pixels its copy: the pixels enclosed by the edges of
 // any of the blends, the parts that pass as one mark.
 std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const std::vector<uint32_t>& pixels, const std::vector<Blend>& blends)
@@ -728,6 +824,7 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // taken in, the photo in them thins the part's opacity until it passes
     // for faint.
     FillHoles(mask, w, h, size_t(widest) * widest);
+    const std::vector<uint8_t> strokes = mask;
     const std::vector<uint8_t> grown = Grown(mask, w, h);
     // Kept are the parts that pass as one mark of one grey and one opacity,
     // each judged over its own bounds and a ring (the fill of the whole
@@ -779,6 +876,13 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
         for (int32_t k : parts[p])
             mask[size_t(k)] = keep;
     }
+    std::vector<uint8_t> kept(n, 0);
+    for (size_t i = 0; i < n; ++i)
+        kept[i] = mask[i] && strokes[i];
+    JoinAlike(L, blends, widest, kept);
+    const std::vector<uint8_t> joined = Grown(kept, w, h);
+    for (size_t i = 0; i < n; ++i)
+        mask[i] |= joined[i];
     return mask;
 }
 
