@@ -622,11 +622,15 @@ void JoinAlike(const Local& L, const std::vector<Blend>& blends, int far, std::v
     const int w = L.w, h = L.h;
     const size_t n = size_t(w) * h;
     const int r = std::clamp(far / 2, kAlikeBox[0], kAlikeBox[1]);
+    // Rows with no stroke within r are passed over whole.
+    std::vector<size_t> rowSeeds(size_t(h), 0);
+    for (int y = 0; y < h; ++y)
+        rowSeeds[size_t(y)] = size_t(std::count(kept.begin() + ptrdiff_t(size_t(y) * w), kept.begin() + ptrdiff_t(size_t(y + 1) * w), uint8_t(1)));
     // The strokes' colour about each pixel: sums over a box of 2r + 1, its
     // columns' sums carried down the rows.
     std::vector<std::array<int32_t, 4>> columns(size_t(w), std::array<int32_t, 4>{});
     auto add = [&](int y, int sign) {
-        for (int x = 0; x < w; ++x) {
+        for (int x = 0; x < w && rowSeeds[size_t(y)]; ++x) {
             const size_t i = size_t(y) * w + x;
             if (kept[i] != 1)
                 continue;
@@ -636,13 +640,16 @@ void JoinAlike(const Local& L, const std::vector<Blend>& blends, int far, std::v
         }
     };
     std::vector<uint8_t> alike(n, 0);
+    size_t near = 0;
     for (int y = 0; y < std::min(r, h); ++y)
-        add(y, 1);
+        add(y, 1), near += rowSeeds[size_t(y)];
     for (int y = 0; y < h; ++y) {
         if (y + r < h)
-            add(y + r, 1);
+            add(y + r, 1), near += rowSeeds[size_t(y + r)];
         if (y - r - 1 >= 0)
-            add(y - r - 1, -1);
+            add(y - r - 1, -1), near -= rowSeeds[size_t(y - r - 1)];
+        if (near == 0)
+            continue;
         std::array<int32_t, 4> box{};
         auto slide = [&](int x, int sign) {
             for (int c = 0; c < 4; ++c)
@@ -671,10 +678,10 @@ void JoinAlike(const Local& L, const std::vector<Blend>& blends, int far, std::v
     }
     std::vector<int32_t> front;
     std::vector<uint16_t> steps(n, 0);
-    size_t seeds = 0;
     for (size_t i = 0; i < n; ++i)
         if (kept[i] == 1)
-            front.push_back(int32_t(i)), ++seeds;
+            front.push_back(int32_t(i));
+    const size_t seeds = front.size();
     for (size_t at = 0; at < front.size(); ++at) {
         const size_t m = size_t(front[at]);
         if (steps[m] >= far)
