@@ -85,6 +85,8 @@ weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth |
 found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/v == Refusal::None || v == Refusal::Smooth ||/v == Refusal::None ||/
 other side never tried|retouch/fills/Unblend.cpp|s/    if (blends.empty())$/    if (true)/
 other side sought among the faintest steps|retouch/fills/Unblend.cpp|s/constexpr float kAboveTexture = 0.16f;/constexpr float kAboveTexture = kLeastOpacity;/
+other side tried only when the faint peak outlines nothing|retouch/fills/Unblend.cpp|s/    if (bin\[size_t(grey)\] > int(std::lround(kAboveTexture \* kOpacitySteps)))$/    if (bin[size_t(grey)] > int(std::lround(kAboveTexture * kOpacitySteps)) || std::count(mark.begin(), mark.end(), 1))/
+other side taken though it outlines less|retouch/fills/Unblend.cpp|s/instead > first \&\& //
 coloured letter dropped beside a passing mark|retouch/fills/Unblend.cpp|s/ || (passed \&\& v == Refusal::Coloured)//
 coloured parts kept with no mark beside them|retouch/fills/Unblend.cpp|s/(passed \&\& v == Refusal::Coloured)/v == Refusal::Coloured/
 rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/kSameShare = 0.2f, kRimSlack = 0.15f,/kSameShare = 0.2f, kRimSlack = 0.f,/

@@ -671,6 +671,32 @@ private slots:
         QCOMPARE(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect), QString());
     }
 
+    // A dark mark beside squares of the photo a little lighter than it all
+    // round: their sides step towards white at 14 %, more often than the
+    // mark's towards black, and peak highest; over the smooth ground they
+    // pass for a faint light mark. The mark's side is tried too, and the
+    // mark, the more it outlines, is taken.
+    void translucentMarkBesideFaintSquares()
+    {
+        const int W = 320, H = 200;
+        platform::Surface ground = platform::MakeSurface(W, H);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const int v = 90 + 110 * x / W;
+                ground.setPixel(x, y, qRgb(v + 10, v, v - 10));
+            }
+        std::vector<uint8_t> squares(size_t(W) * H, 0), mark(size_t(W) * H, 0);
+        for (const int y : {71, 92, 144})
+            for (int x = 45; x < 285; x += 16)
+                Set(squares, W, QRect(x, y, 11, 11));
+        ground = Blended(ground, squares, qRgb(255, 255, 255), 0.14);
+        for (const QRect& r : {QRect(60, 40, 200, 24), QRect(60, 110, 200, 24)})
+            Set(mark, W, r);
+        platform::Surface pic = Blended(ground, mark, qRgb(10, 10, 10), 0.3);
+        const SelRect rect{35, 20, 284, 179};
+        QCOMPARE(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect), QString());
+    }
+
     // Three light blocks of one mark, the third over a saturated red whose
     // red cannot brighten: its channels disagree on the opacity. With the
     // two that pass it is the mark's; alone it is not told from the photo.

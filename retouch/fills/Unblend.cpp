@@ -464,15 +464,16 @@ constexpr size_t kFewestPixels = 30;
 constexpr float kAlikeMargin = 12.f, kAlikeShare = 0.5f;
 constexpr int kAlikeBox[2] = {3, 16};
 
-// Whether p and q differ by kLeastStep levels or more over the channels:
-// most pairs do not, and are no edge at all.
-inline bool Steep(uint32_t p, uint32_t q)
+// The size of the step from p to q, over the channels; steep from
+// kLeastStep levels: most pairs are not, and are no edge at all.
+inline int Size(uint32_t p, uint32_t q)
 {
     int step = 0;
     for (int k = 0; k < 24; k += 8)
         step += std::abs(int((p >> k) & 255) - int((q >> k) & 255));
-    return step >= int(kLeastStep);
+    return step;
 }
+inline bool Steep(uint32_t p, uint32_t q) { return Size(p, q) >= int(kLeastStep); }
 
 // A steep pair's step from q (outside) to p (inside), two apart, for the
 // greys tried in turn: what does not depend on the grey, worked out once.
@@ -907,8 +908,13 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // The votes of the steps within a box (picture coordinates); returns
     // the pixels looked at. Large rectangles are sampled on every other
     // row: a histogram of a hundred thousand pixels tells no less.
+    // Only the steepest of a run of steps, if so (a step no smaller than the
+    // one a pixel before it, and larger than the one a pixel after): an
+    // edge at a slant crosses a pixel in part on either side of its
+    // steepest step, and those steps, read as a fainter blend, crowd the
+    // faint opacities where the photo's own already do.
     const int every = n > 150000 ? 2 : 1;
-    auto vote = [&](int x0, int y0, int x1, int y1, Votes& votes) {
+    auto vote = [&](int x0, int y0, int x1, int y1, Votes& votes, bool steepest) {
         size_t sampled = 0;
         // A step towards the light greys brightens, towards the dark ones
         // darkens: only one kind can take it.
@@ -931,20 +937,22 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             count(p, m, q, sum);
             count(q, m, p, -sum);
         };
+        const ptrdiff_t down = pic.stride;
         for (int y = y0; y <= y1; y += every) {
-            const uint32_t* row = pic.words + ptrdiff_t(y) * pic.stride;
-            const uint32_t* below = y + 2 <= y1 ? row + 2 * pic.stride : nullptr;
+            const uint32_t* row = pic.words + ptrdiff_t(y) * down;
+            const bool across = y + 2 <= y1;
             for (int x = x0; x <= x1; ++x, ++sampled) {
-                if (x + 2 <= x1)
-                    pair(row[x], row[x + 1], row[x + 2]);
-                if (below)
-                    pair(row[x], row[x + pic.stride], below[x]);
+                const uint32_t* at = row + x;
+                if (x + 2 <= x1 && (!steepest || ((x == x0 || Size(at[0], at[2]) >= Size(at[-1], at[1])) &&
+                                                  (x + 3 > x1 || Size(at[0], at[2]) > Size(at[1], at[3])))))
+                    pair(at[0], at[1], at[2]);
+                if (across && (!steepest || ((y == y0 || Size(at[0], at[2 * down]) >= Size(at[-down], at[down])) &&
+                                             (y + 3 > y1 || Size(at[0], at[2 * down]) > Size(at[down], at[3 * down])))))
+                    pair(at[0], at[down], at[2 * down]);
             }
         }
         return sampled;
     };
-    Votes votes{}, around{};
-    const size_t inside = vote(rect.X1, rect.Y1, rect.X2, rect.Y2, votes);
     // The photo's own steps, from strips around the rectangle, scaled to as
     // many pixels: a mark is what the rectangle has more of than they have.
     // Left out only where the picture's edge leaves too few of them to tell
@@ -952,39 +960,42 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // a corner has a thin ring, and without it the photo's own steps, many
     // in a cloud or a rock at low opacities, outvote the mark.
     const int ring = std::clamp(std::min(w, h) / 3, 8, 40);
-    size_t aroundArea = 0;
     const int boxes[4][4] = {{rect.X1 - ring, rect.Y1 - ring, rect.X2 + ring, rect.Y1 - 1},
                              {rect.X1 - ring, rect.Y2 + 1, rect.X2 + ring, rect.Y2 + ring},
                              {rect.X1 - ring, rect.Y1, rect.X1 - 1, rect.Y2},
                              {rect.X2 + 1, rect.Y1, rect.X2 + ring, rect.Y2}};
-    for (const auto& bx : boxes) {
-        const int x0 = std::max(0, bx[0]), y0 = std::max(0, bx[1]), x1 = std::min(pic.W - 1, bx[2]), y1 = std::min(pic.H - 1, bx[3]);
-        if (x1 - x0 < 4 || y1 - y0 < 4)
-            continue;
-        aroundArea += vote(x0, y0, x1, y1, around);
-    }
+    auto tally = [&](bool steepest, Votes& in, Votes& around, size_t& aroundArea) {
+        aroundArea = 0;
+        for (const auto& bx : boxes) {
+            const int x0 = std::max(0, bx[0]), y0 = std::max(0, bx[1]), x1 = std::min(pic.W - 1, bx[2]), y1 = std::min(pic.H - 1, bx[3]);
+            if (x1 - x0 < 4 || y1 - y0 < 4)
+                continue;
+            aroundArea += vote(x0, y0, x1, y1, around, steepest);
+        }
+        return vote(rect.X1, rect.Y1, rect.X2, rect.Y2, in, steepest);
+    };
+    Votes votes{}, around{};
+    size_t aroundArea = 0;
+    const size_t inside = tally(false, votes, around, aroundArea);
     const double scale = aroundArea * 4 >= inside || aroundArea >= kEnoughAround ? double(inside) / double(aroundArea) : 0.0;
+    auto excessOf = [&](const Votes& in, const Votes& out, int g) {
+        std::array<double, kOpacitySteps + 1> excess{};
+        for (int b = 0; b <= kOpacitySteps; ++b)
+            excess[size_t(b)] = in[size_t(g)][size_t(b)] - scale * out[size_t(g)][size_t(b)];
+        return excess;
+    };
     // Per grey, its opacities' highest peak above the spread about them of
     // what the photo around does not explain; the mark's is the grey that
     // peaks highest: the right grey gathers its mark's edges at one
     // opacity, a grey a little off smears them (over a bright ground white
     // and a 245 grey differ much).
-    // Per grey too, the opacity with the most such edges at all, above the
-    // photo's faintest steps (a hump, not a peak, where a rough ground widens
-    // the mark's).
-    std::array<double, 6> height{}, most{};
-    std::array<int, 6> bin{}, mostBin{};
+    std::array<double, 6> height{};
+    std::array<int, 6> bin{};
     for (int g = 0; g < 6; ++g) {
-        std::array<double, kOpacitySteps + 1> excess{};
-        for (int b = 0; b <= kOpacitySteps; ++b)
-            excess[size_t(b)] = votes[size_t(g)][size_t(b)] - scale * around[size_t(g)][size_t(b)];
+        const std::array<double, kOpacitySteps + 1> excess = excessOf(votes, around, g);
         const auto& v = votes[size_t(g)];
         for (int b = int(std::lround(kLeastOpacity * kOpacitySteps)); b <= int(std::lround(kMostOpacity * kOpacitySteps)); ++b) {
             const double peak = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
-            if (b >= int(std::lround(kAboveTexture * kOpacitySteps)) && peak > std::max<double>(kLeastEdges, most[size_t(g)])) {
-                most[size_t(g)] = peak;
-                mostBin[size_t(g)] = b;
-            }
             const double spread = std::max(0.0, excess[size_t(b - 4)]) + std::max(0.0, excess[size_t(b + 4)]);
             // And well above the count's own chance spread.
             const double all = v[size_t(b)] + v[size_t(b - 1)] / 2.0 + v[size_t(b + 1)] / 2.0;
@@ -1005,25 +1016,38 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
         if (height[size_t(g)] > 0)
             blends.push_back({greys[g], float(bin[size_t(g)]) / kOpacitySteps});
     std::vector<uint8_t> mark = MarkOf(pic, rect, pixels, blends);
-    // A mark over a rough ground (rock, a textured beach) can peak nowhere:
-    // its edges spread into a hump, while the photo's own steps on the other
-    // side (light or dark) peak among the faintest. Where the peak is that
-    // faint and outlines nothing that passes for a mark, the other side's
-    // humps are tried (a peak at a mark's own opacity that outlines nothing
-    // is more likely the mark's side with its opacity misread); but a hump
-    // is weaker evidence than a peak, and what they outline over three
-    // quarters of the rectangle or more (a mark's strokes and counters leave
-    // more of even a tight rectangle) is the photo's own texture.
-    if (bin[size_t(grey)] > int(std::lround(kAboveTexture * kOpacitySteps)) || std::find(mark.begin(), mark.end(), 1) != mark.end())
+    // A mark over a rough ground (rock, a textured beach), or one at a slant,
+    // can peak nowhere: its edges spread into a hump, while the photo's own
+    // steps on the other side (light or dark) peak among the faintest. Where
+    // the peak is that faint, the other side's humps above the faintest
+    // opacities are tried, of the steepest steps only (a slanted edge's
+    // partial steps fill the faint opacities up to the hump). A hump is
+    // weaker evidence than a peak: what it outlines is taken only when it
+    // is more than the faint peak outlined, and less than three quarters of
+    // the rectangle (a mark's strokes and counters leave more of even a
+    // tight rectangle; more is the photo's own texture).
+    if (bin[size_t(grey)] > int(std::lround(kAboveTexture * kOpacitySteps)))
         return mark;
+    Votes steepest{}, steepestAround{};
+    tally(true, steepest, steepestAround, aroundArea);
     blends.clear();
-    for (int g = grey < 3 ? 3 : 0, end = g + 3; g < end; ++g)
-        if (most[size_t(g)] > 0)
-            blends.push_back({greys[g], float(mostBin[size_t(g)]) / kOpacitySteps});
+    for (int g = grey < 3 ? 3 : 0, end = g + 3; g < end; ++g) {
+        const std::array<double, kOpacitySteps + 1> excess = excessOf(steepest, steepestAround, g);
+        double most = 0;
+        int at = 0;
+        for (int b = int(std::lround(kAboveTexture * kOpacitySteps)); b <= int(std::lround(kMostOpacity * kOpacitySteps)); ++b) {
+            const double hump = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
+            if (hump > std::max<double>(kLeastEdges, most))
+                most = hump, at = b;
+        }
+        if (most > 0)
+            blends.push_back({greys[g], float(at) / kOpacitySteps});
+    }
     if (blends.empty())
         return mark;
     std::vector<uint8_t> other = MarkOf(pic, rect, pixels, blends);
-    return size_t(std::count(other.begin(), other.end(), 1)) * 4 < n * 3 ? other : mark;
+    const size_t first = size_t(std::count(mark.begin(), mark.end(), 1)), instead = size_t(std::count(other.begin(), other.end(), 1));
+    return instead > first && instead * 4 < n * 3 ? other : mark;
 }
 
 namespace {
