@@ -908,47 +908,49 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // The votes of the steps within a box (picture coordinates); returns
     // the pixels looked at. Large rectangles are sampled on every other
     // row: a histogram of a hundred thousand pixels tells no less.
-    // Only the steepest of a run of steps, if so (a step no smaller than the
+    // Counted apart too, the steepest step of each run (no smaller than the
     // one a pixel before it, and larger than the one a pixel after): an
     // edge at a slant crosses a pixel in part on either side of its
     // steepest step, and those steps, read as a fainter blend, crowd the
     // faint opacities where the photo's own already do.
     const int every = n > 150000 ? 2 : 1;
-    auto vote = [&](int x0, int y0, int x1, int y1, Votes& votes, bool steepest) {
+    auto vote = [&](int x0, int y0, int x1, int y1, Votes& votes, Votes& steepest) {
         size_t sampled = 0;
         // A step towards the light greys brightens, towards the dark ones
         // darkens: only one kind can take it.
-        auto count = [&](uint32_t p, uint32_t m, uint32_t q, int sum) {
+        auto count = [&](uint32_t p, uint32_t m, uint32_t q, int sum, bool top) {
             const Step step(p, m, q);
             if (!step.between)
                 return;
             for (int g = sum > 0 ? 0 : 3, end = g + 3; g < end; ++g) {
                 const float A = step.Opacity(greys[g], kVotedOpacity);
-                if (A >= 0)
-                    ++votes[size_t(g)][size_t(std::lround(A * kOpacitySteps))];
+                if (A < 0)
+                    continue;
+                const size_t b = size_t(std::lround(A * kOpacitySteps));
+                ++votes[size_t(g)][b];
+                steepest[size_t(g)][b] += top;
             }
         };
         // Each pair two apart once, both ways round; rows sampled with
-        // their pairs down to the next sampled row.
-        auto pair = [&](uint32_t p, uint32_t m, uint32_t q) {
-            if (!Steep(p, q))
+        // their pairs down to the next sampled row. Along the box's edge a
+        // pair has no step before (first) or after (last) it to be steeper.
+        auto pair = [&](const uint32_t* at, ptrdiff_t along, bool first, bool last) {
+            const int size = Size(at[0], at[2 * along]);
+            if (size < int(kLeastStep))
                 return;
-            const int sum = int(Ch(p, 0) + Ch(p, 1) + Ch(p, 2) - Ch(q, 0) - Ch(q, 1) - Ch(q, 2));
-            count(p, m, q, sum);
-            count(q, m, p, -sum);
+            const bool top = (first || size >= Size(at[-along], at[along])) && (last || size > Size(at[along], at[3 * along]));
+            const int sum = int(Ch(at[0], 0) + Ch(at[0], 1) + Ch(at[0], 2) - Ch(at[2 * along], 0) - Ch(at[2 * along], 1) - Ch(at[2 * along], 2));
+            count(at[0], at[along], at[2 * along], sum, top);
+            count(at[2 * along], at[along], at[0], -sum, top);
         };
         const ptrdiff_t down = pic.stride;
         for (int y = y0; y <= y1; y += every) {
             const uint32_t* row = pic.words + ptrdiff_t(y) * down;
-            const bool across = y + 2 <= y1;
             for (int x = x0; x <= x1; ++x, ++sampled) {
-                const uint32_t* at = row + x;
-                if (x + 2 <= x1 && (!steepest || ((x == x0 || Size(at[0], at[2]) >= Size(at[-1], at[1])) &&
-                                                  (x + 3 > x1 || Size(at[0], at[2]) > Size(at[1], at[3])))))
-                    pair(at[0], at[1], at[2]);
-                if (across && (!steepest || ((y == y0 || Size(at[0], at[2 * down]) >= Size(at[-down], at[down])) &&
-                                             (y + 3 > y1 || Size(at[0], at[2 * down]) > Size(at[down], at[3 * down])))))
-                    pair(at[0], at[down], at[2 * down]);
+                if (x + 2 <= x1)
+                    pair(row + x, 1, x == x0, x + 3 > x1);
+                if (y + 2 <= y1)
+                    pair(row + x, down, y == y0, y + 3 > y1);
             }
         }
         return sampled;
@@ -964,19 +966,15 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
                              {rect.X1 - ring, rect.Y2 + 1, rect.X2 + ring, rect.Y2 + ring},
                              {rect.X1 - ring, rect.Y1, rect.X1 - 1, rect.Y2},
                              {rect.X2 + 1, rect.Y1, rect.X2 + ring, rect.Y2}};
-    auto tally = [&](bool steepest, Votes& in, Votes& around, size_t& aroundArea) {
-        aroundArea = 0;
-        for (const auto& bx : boxes) {
-            const int x0 = std::max(0, bx[0]), y0 = std::max(0, bx[1]), x1 = std::min(pic.W - 1, bx[2]), y1 = std::min(pic.H - 1, bx[3]);
-            if (x1 - x0 < 4 || y1 - y0 < 4)
-                continue;
-            aroundArea += vote(x0, y0, x1, y1, around, steepest);
-        }
-        return vote(rect.X1, rect.Y1, rect.X2, rect.Y2, in, steepest);
-    };
-    Votes votes{}, around{};
+    Votes votes{}, around{}, steepest{}, steepestAround{};
+    const size_t inside = vote(rect.X1, rect.Y1, rect.X2, rect.Y2, votes, steepest);
     size_t aroundArea = 0;
-    const size_t inside = tally(false, votes, around, aroundArea);
+    for (const auto& bx : boxes) {
+        const int x0 = std::max(0, bx[0]), y0 = std::max(0, bx[1]), x1 = std::min(pic.W - 1, bx[2]), y1 = std::min(pic.H - 1, bx[3]);
+        if (x1 - x0 < 4 || y1 - y0 < 4)
+            continue;
+        aroundArea += vote(x0, y0, x1, y1, around, steepestAround);
+    }
     const double scale = aroundArea * 4 >= inside || aroundArea >= kEnoughAround ? double(inside) / double(aroundArea) : 0.0;
     auto excessOf = [&](const Votes& in, const Votes& out, int g) {
         std::array<double, kOpacitySteps + 1> excess{};
@@ -1028,8 +1026,6 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // tight rectangle; more is the photo's own texture).
     if (bin[size_t(grey)] > int(std::lround(kAboveTexture * kOpacitySteps)))
         return mark;
-    Votes steepest{}, steepestAround{};
-    tally(true, steepest, steepestAround, aroundArea);
     blends.clear();
     for (int g = grey < 3 ? 3 : 0, end = g + 3; g < end; ++g) {
         const std::array<double, kOpacitySteps + 1> excess = excessOf(steepest, steepestAround, g);
