@@ -58,6 +58,19 @@ platform::Surface Textured(int W, int H, int texture)
     return truth;
 }
 
+// A smooth ground brightening from left to right, from level `from` by
+// `rise` levels, a little warm.
+platform::Surface Slope(int W, int H, int from, int rise)
+{
+    platform::Surface ground = platform::MakeSurface(W, H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const int v = from + rise * x / W;
+            ground.setPixel(x, y, qRgb(v + 10, v, v - 10));
+        }
+    return ground;
+}
+
 void Set(std::vector<uint8_t>& mark, int W, const QRect& r)
 {
     for (int y = r.top(); y <= r.bottom(); ++y)
@@ -646,14 +659,9 @@ private slots:
     void translucentMarkUnderSpecks()
     {
         const int W = 240, H = 150;
-        platform::Surface ground = platform::MakeSurface(W, H);
+        platform::Surface ground = Slope(W, H, 70, 130);
         uint32_t seed = 7;
         auto random = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                const int v = 70 + 130 * x / W;
-                ground.setPixel(x, y, qRgb(v + 10, v, v - 10));
-            }
         for (int k = 0; k < 600; ++k) { // specks of 2 x 2
             const int x = 30 + int(random() % 178), y = 25 + int(random() % 98);
             for (int dy = 0; dy < 2; ++dy)
@@ -679,12 +687,7 @@ private slots:
     void translucentMarkBesideFaintSquares()
     {
         const int W = 320, H = 200;
-        platform::Surface ground = platform::MakeSurface(W, H);
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                const int v = 90 + 110 * x / W;
-                ground.setPixel(x, y, qRgb(v + 10, v, v - 10));
-            }
+        platform::Surface ground = Slope(W, H, 90, 110);
         std::vector<uint8_t> squares(size_t(W) * H, 0), mark(size_t(W) * H, 0);
         for (const int y : {71, 92, 144})
             for (int x = 45; x < 285; x += 16)
