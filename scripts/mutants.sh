@@ -83,10 +83,11 @@ translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\
 thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
 weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
 found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/v == Refusal::None || v == Refusal::Smooth ||/v == Refusal::None ||/
-other side never tried|retouch/fills/Unblend.cpp|s/    if (blends.empty())$/    if (true)/
-other side sought among the faintest steps|retouch/fills/Unblend.cpp|s/constexpr float kAboveTexture = 0.16f;/constexpr float kAboveTexture = kLeastOpacity;/
-other side tried only when the faint peak outlines nothing|retouch/fills/Unblend.cpp|s/    if (bin\[size_t(grey)\] > int(std::lround(kAboveTexture \* kOpacitySteps)))$/    if (bin[size_t(grey)] > int(std::lround(kAboveTexture * kOpacitySteps)) || std::count(mark.begin(), mark.end(), 1))/
-other side taken though it outlines less|retouch/fills/Unblend.cpp|s/instead > first \&\& //
+humps never tried|retouch/fills/Unblend.cpp|s/            if (!humps.empty())$/            if (false)/
+own side never searched for a hump|retouch/fills/Unblend.cpp|s/    for (const int side : {grey < 3 ? 0 : 3, grey < 3 ? 3 : 0}) {/    for (const int side : {grey < 3 ? 3 : 0}) {/
+humps sought among the faintest steps|retouch/fills/Unblend.cpp|s/constexpr float kAboveTexture = 0.16f;/constexpr float kAboveTexture = kLeastOpacity;/
+humps tried only when the faint peak outlines nothing|retouch/fills/Unblend.cpp|s/for (size_t t = 1; t < outlines.size(); ++t) {/for (size_t t = most ? outlines.size() : 1; t < outlines.size(); ++t) {/
+hump taken though it outlines less|retouch/fills/Unblend.cpp|s/outlined > most \&\& //
 coloured letter dropped beside a passing mark|retouch/fills/Unblend.cpp|s/ || (passed \&\& v == Refusal::Coloured)//
 coloured parts kept with no mark beside them|retouch/fills/Unblend.cpp|s/(passed \&\& v == Refusal::Coloured)/v == Refusal::Coloured/
 rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/kSameShare = 0.2f, kRimSlack = 0.15f,/kSameShare = 0.2f, kRimSlack = 0.f,/

@@ -449,8 +449,8 @@ constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
 constexpr float kSameOpacity = 0.04f, kSameShare = 0.2f, kRimSlack = 0.15f, kOutlineAgreement = 0.12f;
 // A mark's opacity must stand out of the texture's by this many edges.
 constexpr int kLeastEdges = 40;
-// The other side's hump is sought above this opacity: below, the photo's
-// own faintest steps crowd.
+// A hump is sought above this opacity: below, the photo's own faintest
+// steps crowd.
 constexpr float kAboveTexture = 0.16f;
 // Pixels of the ring about the rectangle that tell the photo's own steps,
 // however many the rectangle has.
@@ -1009,41 +1009,53 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // Each grey of the mark's side (light or dark) that peaks at all, at its
     // own peak: over a varied ground the greys a little apart take turns to
     // gather the mark's edges, and one alone leaves its outline in pieces.
-    std::vector<Blend> blends;
+    std::vector<std::vector<Blend>> tries(1);
     for (int g = grey < 3 ? 0 : 3, end = g + 3; g < end; ++g)
         if (height[size_t(g)] > 0)
-            blends.push_back({greys[g], float(bin[size_t(g)]) / kOpacitySteps});
-    std::vector<uint8_t> mark = MarkOf(pic, rect, pixels, blends);
+            tries[0].push_back({greys[g], float(bin[size_t(g)]) / kOpacitySteps});
     // A mark over a rough ground (rock, a textured beach), or one at a slant,
     // can peak nowhere: its edges spread into a hump, while the photo's own
-    // steps on the other side (light or dark) peak among the faintest. Where
-    // the peak is that faint, the other side's humps above the faintest
-    // opacities are tried, of the steepest steps only (a slanted edge's
-    // partial steps fill the faint opacities up to the hump). A hump is
-    // weaker evidence than a peak: what it outlines is taken only when it
-    // is more than the faint peak outlined, and less than three quarters of
-    // the rectangle (a mark's strokes and counters leave more of even a
-    // tight rectangle; more is the photo's own texture).
-    if (bin[size_t(grey)] > int(std::lround(kAboveTexture * kOpacitySteps)))
-        return mark;
-    blends.clear();
-    for (int g = grey < 3 ? 3 : 0, end = g + 3; g < end; ++g) {
-        const std::array<double, kOpacitySteps + 1> excess = excessOf(steepest, steepestAround, g);
-        double most = 0;
-        int at = 0;
-        for (int b = int(std::lround(kAboveTexture * kOpacitySteps)); b <= int(std::lround(kMostOpacity * kOpacitySteps)); ++b) {
-            const double hump = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
-            if (hump > std::max<double>(kLeastEdges, most))
-                most = hump, at = b;
+    // steps peak among the faintest, on either side (light or dark: a
+    // boardwalk's dark gaps under a dark mark). Where the peak is that faint,
+    // each side's humps above the faintest opacities are tried, its own side
+    // first, of the steepest steps only (a slanted edge's partial steps fill
+    // the faint opacities up to the hump). A hump is weaker evidence than a
+    // peak: what it outlines is taken only when it is more than anything
+    // outlined before it, and less than three quarters of the rectangle (a
+    // mark's strokes and counters leave more of even a tight rectangle; more
+    // is the photo's own texture).
+    const int faint = int(std::lround(kAboveTexture * kOpacitySteps));
+    if (bin[size_t(grey)] <= faint)
+        for (const int side : {grey < 3 ? 0 : 3, grey < 3 ? 3 : 0}) {
+            std::vector<Blend> humps;
+            for (int g = side; g < side + 3; ++g) {
+                const std::array<double, kOpacitySteps + 1> excess = excessOf(steepest, steepestAround, g);
+                double top = 0;
+                int at = 0;
+                for (int b = faint; b <= int(std::lround(kMostOpacity * kOpacitySteps)); ++b) {
+                    const double hump = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
+                    if (hump > std::max<double>(kLeastEdges, top))
+                        top = hump, at = b;
+                }
+                if (top > 0)
+                    humps.push_back({greys[g], float(at) / kOpacitySteps});
+            }
+            if (!humps.empty())
+                tries.push_back(std::move(humps));
         }
-        if (most > 0)
-            blends.push_back({greys[g], float(at) / kOpacitySteps});
+    // Outlined side by side: each is as costly as the search before it.
+    std::vector<std::vector<uint8_t>> outlines(tries.size());
+    InParallel(tries.size(), [&](size_t t, unsigned) { outlines[t] = MarkOf(pic, rect, pixels, tries[t]); },
+               n >= kParallelPixels ? 0u : 1u);
+    size_t most = size_t(std::count(outlines[0].begin(), outlines[0].end(), 1)), taken = 0;
+    for (size_t t = 1; t < outlines.size(); ++t) {
+        const size_t outlined = size_t(std::count(outlines[t].begin(), outlines[t].end(), 1));
+        if (outlined > most && outlined * 4 < n * 3) {
+            most = outlined;
+            taken = t;
+        }
     }
-    if (blends.empty())
-        return mark;
-    std::vector<uint8_t> other = MarkOf(pic, rect, pixels, blends);
-    const size_t first = size_t(std::count(mark.begin(), mark.end(), 1)), instead = size_t(std::count(other.begin(), other.end(), 1));
-    return instead > first && instead * 4 < n * 3 ? other : mark;
+    return std::move(outlines[taken]);
 }
 
 namespace {
