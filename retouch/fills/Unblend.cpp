@@ -1028,6 +1028,7 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     if (bin[size_t(grey)] <= faint)
         for (const int side : {grey < 3 ? 0 : 3, grey < 3 ? 3 : 0}) {
             std::vector<Blend> humps;
+            size_t repeats = 0;
             for (int g = side; g < side + 3; ++g) {
                 const std::array<double, kOpacitySteps + 1> excess = excessOf(steepest, steepestAround, g);
                 double top = 0;
@@ -1037,10 +1038,16 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
                     if (hump > std::max<double>(kLeastEdges, top))
                         top = hump, at = b;
                 }
-                if (top > 0)
-                    humps.push_back({greys[g], float(at) / kOpacitySteps});
+                if (top > 0) {
+                    const float peak = float(bin[size_t(g)]) / kOpacitySteps, A = float(at) / kOpacitySteps;
+                    repeats += (g < 3) == (grey < 3) && height[size_t(g)] > 0
+                             && std::abs(A - peak) <= std::max(kSameOpacity, kSameShare * peak);
+                    humps.push_back({greys[g], A});
+                }
             }
-            if (!humps.empty())
+            // Humps all within the outline's window about their greys' own
+            // peaks would outline again the edges the peak already did.
+            if (!humps.empty() && repeats < humps.size())
                 tries.push_back(std::move(humps));
         }
     // Outlined side by side: each is as costly as the search before it.
