@@ -457,6 +457,8 @@ constexpr float kAboveTexture = 0.16f;
 constexpr size_t kEnoughAround = 10000;
 // Parts smaller than this are specks of texture, not strokes.
 constexpr size_t kFewestPixels = 30;
+// Rectangles up to this many pixels are outlined for several blends at once.
+constexpr size_t kSideBySidePixels = 4'000'000;
 // A piece of stroke beside the outline is nearer the strokes' colour about it
 // than their un-blended colour by this many levels (over the channels) and
 // by this share of the latter distance; the strokes' colour is taken over a
@@ -1051,9 +1053,11 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
                 tries.push_back(std::move(humps));
         }
     // Outlined side by side: each is as costly as the search before it.
+    // Not on a rectangle of many megapixels, where each outline's own
+    // working masks (tens of bytes a pixel) would add up at once.
     std::vector<std::vector<uint8_t>> outlines(tries.size());
     InParallel(tries.size(), [&](size_t t, unsigned) { outlines[t] = MarkOf(pic, rect, pixels, tries[t]); },
-               n >= kParallelPixels ? 0u : 1u);
+               n >= kParallelPixels && n <= kSideBySidePixels ? 0u : 1u);
     size_t most = size_t(std::count(outlines[0].begin(), outlines[0].end(), 1)), taken = 0;
     for (size_t t = 1; t < outlines.size(); ++t) {
         const size_t outlined = size_t(std::count(outlines[t].begin(), outlines[t].end(), 1));
