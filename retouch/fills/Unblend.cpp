@@ -984,6 +984,12 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             excess[size_t(b)] = in[size_t(g)][size_t(b)] - scale * out[size_t(g)][size_t(b)];
         return excess;
     };
+    // The edges about opacity b: its own and half of each neighbour's (an
+    // edge's opacity falls on either side of a step's boundary).
+    auto gathered = [](const std::array<double, kOpacitySteps + 1>& excess, int b) {
+        return excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
+    };
+    const int least = int(std::lround(kLeastOpacity * kOpacitySteps)), strongest = int(std::lround(kMostOpacity * kOpacitySteps));
     // Per grey, its opacities' highest peak above the spread about them of
     // what the photo around does not explain; the mark's is the grey that
     // peaks highest: the right grey gathers its mark's edges at one
@@ -994,8 +1000,8 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     for (int g = 0; g < 6; ++g) {
         const std::array<double, kOpacitySteps + 1> excess = excessOf(votes, around, g);
         const auto& v = votes[size_t(g)];
-        for (int b = int(std::lround(kLeastOpacity * kOpacitySteps)); b <= int(std::lround(kMostOpacity * kOpacitySteps)); ++b) {
-            const double peak = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
+        for (int b = least; b <= strongest; ++b) {
+            const double peak = gathered(excess, b);
             const double spread = std::max(0.0, excess[size_t(b - 4)]) + std::max(0.0, excess[size_t(b + 4)]);
             // And well above the count's own chance spread.
             const double all = v[size_t(b)] + v[size_t(b - 1)] / 2.0 + v[size_t(b + 1)] / 2.0;
@@ -1035,8 +1041,8 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
                 const std::array<double, kOpacitySteps + 1> excess = excessOf(steepest, steepestAround, g);
                 double top = 0;
                 int at = 0;
-                for (int b = faint; b <= int(std::lround(kMostOpacity * kOpacitySteps)); ++b) {
-                    const double hump = excess[size_t(b)] + excess[size_t(b - 1)] / 2 + excess[size_t(b + 1)] / 2;
+                for (int b = faint; b <= strongest; ++b) {
+                    const double hump = gathered(excess, b);
                     if (hump > std::max<double>(kLeastEdges, top))
                         top = hump, at = b;
                 }
