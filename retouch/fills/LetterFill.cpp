@@ -1190,7 +1190,9 @@ bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
         };
         solved[order[k]] = Solve(pic, R, g.bounds, cells.data() + g.first, g.last - g.first, go, out.data() + g.first);
     }, work >= kParallelPixels ? 0u : 1u);
-    if (stopped)
+    // Asked once more: the other workers may have taken every part before
+    // the calling thread took one, and a cancel then went unasked.
+    if (stopped || (keepGoing && !keepGoing()))
         return false;
     for (size_t g = 0; g < groups.size(); ++g)
         if (solved[g])
