@@ -83,7 +83,11 @@ translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\
 thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
 weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
 found marks over a smooth ground dropped|retouch/fills/Unblend.cpp|s/v == Refusal::None || v == Refusal::Smooth ||/v == Refusal::None ||/
-humps never tried|retouch/fills/Unblend.cpp|s/            if (!humps.empty() \&\& repeats/            if (false \&\& repeats/
+humps never tried|retouch/fills/Unblend.cpp|s/        if (!humps.empty() \&\& repeats/        if (false \&\& repeats/
+no hump after a stronger peak|retouch/fills/Unblend.cpp|s/        if (!faintPeak \&\& (side < 3) != (grey < 3))/        if (!faintPeak)/
+slanted sides never told|retouch/fills/Unblend.cpp|s/std::pair{0, 4}, std::pair{4, 8}}/std::pair{0, 4}}/
+slanted sides judged as leniently as straight ones|retouch/fills/Unblend.cpp|s/(slanted ? 2 : 1) \* after/after/
+hump after a clean peak tried|retouch/fills/Unblend.cpp|s/ \&\& top <= gathered(excess, bin\[size_t(g)\])//
 own side never searched for a hump|retouch/fills/Unblend.cpp|s/    for (const int side : {grey < 3 ? 0 : 3, grey < 3 ? 3 : 0}) {/    for (const int side : {grey < 3 ? 3 : 0}) {/
 humps sought among the faintest steps|retouch/fills/Unblend.cpp|s/constexpr float kAboveTexture = 0.16f;/constexpr float kAboveTexture = kLeastOpacity;/
 humps tried only when the faint peak outlines nothing|retouch/fills/Unblend.cpp|s/for (size_t t = 1; t < outlines.size(); ++t) {/for (size_t t = most ? outlines.size() : 1; t < outlines.size(); ++t) {/

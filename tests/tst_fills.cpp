@@ -12,7 +12,9 @@
 
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <random>
+#include <tuple>
 
 using retouch::PixelBuffer;
 using retouch::SelRect;
@@ -699,6 +701,96 @@ private slots:
             platform::Surface pic = Blended(ground, mark, qRgb(10, 10, 10), 0.3);
             const SelRect rect{35, 20, 284, 179};
             QCOMPARE(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect), QString());
+        }
+    }
+
+    // A dark mark beside dark stalks with a soft rim a pixel wide: the rims
+    // step 26 % of the way to black, far more often than the mark steps at
+    // all, and peak highest, well above the faintest opacities; but each
+    // leads on into the stalk's far steeper step, while the mark's edges
+    // are the steepest steps there are. Their hump is tried too.
+    void translucentMarkBesideSoftStalks()
+    {
+        const int W = 320, H = 200;
+        std::vector<uint8_t> rims(size_t(W) * H, 0), stalks(size_t(W) * H, 0), mark(size_t(W) * H, 0);
+        for (const int y : {68, 140})
+            for (int x = 40; x < 272; x += 14) {
+                Set(rims, W, QRect(x, y, 8, 30));
+                Set(stalks, W, QRect(x + 1, y, 6, 30));
+            }
+        const platform::Surface ground = Blended(Blended(Slope(W, H, 150, 60), rims, qRgb(0, 0, 0), 0.26), stalks, qRgb(0, 0, 0), 0.95);
+        for (const QRect& r : {QRect(60, 40, 200, 24), QRect(60, 110, 200, 24)})
+            Set(mark, W, r);
+        platform::Surface pic = Blended(ground, mark, qRgb(10, 10, 10), 0.5);
+        const SelRect rect{35, 20, 284, 179};
+        QCOMPARE(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect), QString());
+    }
+
+    // A mark turned 30 or 45 degrees over texture: the core of its strokes
+    // (the mask shrunk by a square) lies deeper within a slanted side than
+    // a straight walk of 3 pixels reaches, yet it is told and found.
+    void translucentMarkAtASlant()
+    {
+        const int W = 360, H = 220;
+        const platform::Surface ground = Textured(W, H, 30);
+        const SelRect rect{20, 10, W - 21, H - 11};
+        for (const double degrees : {30.0, 45.0}) {
+            const double c = std::cos(degrees * std::numbers::pi / 180), s = std::sin(degrees * std::numbers::pi / 180);
+            // Three bars and a post at 50 %, each pixel covered by the share
+            // of its 4 x 4 samples inside; the mark is what they cover wholly.
+            std::vector<uint8_t> mark(size_t(W) * H, 0);
+            platform::Surface pic = ground.copy();
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    int in = 0;
+                    for (int k = 0; k < 16; ++k) {
+                        const double px = x + (k % 4 + 0.5) / 4 - W / 2.0, py = y + (k / 4 + 0.5) / 4 - H / 2.0;
+                        const double u = c * px + s * py, v = c * py - s * px;
+                        in += std::abs(u) < 110
+                           && (std::abs(v + 35) < 8 || std::abs(v - 5) < 8 || std::abs(v - 45) < 8 || (std::abs(u + 40) < 8 && std::abs(v - 5) < 48));
+                    }
+                    mark[size_t(y) * W + x] = in == 16;
+                    const double a = 0.5 * in / 16;
+                    const QRgb b = ground.pixel(x, y);
+                    auto mix = [&](int t) { return int(std::lround(a * 10 + (1 - a) * t)); };
+                    pic.setPixel(x, y, qRgb(mix(qRed(b)), mix(qGreen(b)), mix(qBlue(b))));
+                }
+            QVERIFY2(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect).isEmpty(), qPrintable(QString::number(degrees)));
+        }
+    }
+
+    // A diamond's sides all slant: its edges are told along the diagonals
+    // only, and must then vanish far better. A shade of 35 % throughout
+    // does, and is un-blended; one deepening from 20 % to 55 % across the
+    // diamond (the photo's own shading, no one opacity) is refused.
+    void translucentDiamonds()
+    {
+        const int W = 240, H = 150;
+        const platform::Surface ground = Textured(W, H, 30);
+        const SelRect rect{30, 10, 209, 139};
+        const int rw = rect.X2 - rect.X1 + 1, rh = rect.Y2 - rect.Y1 + 1;
+        using R = retouch::Refusal;
+        for (const auto& [from, to, refusal] : {std::tuple{0.35, 0.35, R::None}, std::tuple{0.2, 0.55, R::EdgesStay}}) {
+            platform::Surface pic = ground.copy();
+            std::vector<uint8_t> mask(size_t(rw) * rh, 0);
+            for (int y = rect.Y1; y <= rect.Y2; ++y)
+                for (int x = rect.X1; x <= rect.X2; ++x) {
+                    const int d = std::abs(x - 120) + std::abs(y - 75);
+                    mask[size_t(y - rect.Y1) * rw + size_t(x - rect.X1)] = d <= 41;
+                    if (d > 40)
+                        continue;
+                    const double a = from + (to - from) * (x - 80) / 80.0;
+                    const QRgb b = ground.pixel(x, y);
+                    auto mix = [&](int t) { return int(std::lround((1 - a) * t)); };
+                    pic.setPixel(x, y, qRgb(mix(qRed(b)), mix(qGreen(b)), mix(qBlue(b))));
+                }
+            platform::Surface harmonic = pic.copy();
+            retouch::WordPicture hw = words(harmonic);
+            QVERIFY(retouch::FillHarmonic(hw, rect, mask));
+            std::vector<retouch::MarkEstimate> verdicts;
+            retouch::UnblendTranslucent(words(pic), hw, rect, mask, false, &verdicts);
+            QCOMPARE(int(verdicts.size()), 1);
+            QCOMPARE(int(verdicts[0].refusal), int(refusal));
         }
     }
 
