@@ -796,16 +796,17 @@ private slots:
 
     // Three light blocks of one mark, the third over a saturated red whose
     // red cannot brighten: its channels disagree on the opacity. With the
-    // two that pass it is the mark's; alone it is not told from the photo.
+    // two that pass it is the mark's (over a smooth ground too, where they
+    // pass to be filled); alone it is not told from the photo.
     void translucentLetterOverRed()
     {
         const int W = 240, H = 150;
-        platform::Surface ground = Textured(W, H, 30);
-        for (int y = 40; y < 110; ++y)
-            for (int x = 150; x < 210; ++x)
-                ground.setPixel(x, y, qRgb(255, qGreen(ground.pixel(x, y)) / 2, 30));
         const SelRect rect{20, 30, 219, 119};
-        for (const bool alone : {false, true}) {
+        for (const auto& [smooth, alone] : {std::pair{false, false}, std::pair{false, true}, std::pair{true, false}}) {
+            platform::Surface ground = smooth ? Slope(W, H, 90, 40) : Textured(W, H, 30);
+            for (int y = 40; y < 110; ++y)
+                for (int x = 150; x < 210; ++x)
+                    ground.setPixel(x, y, qRgb(255, qGreen(ground.pixel(x, y)) / 2, 30));
             std::vector<uint8_t> mark(size_t(W) * H, 0), red(size_t(W) * H, 0);
             Set(red, W, QRect(160, 50, 40, 50));
             Set(mark, W, QRect(160, 50, 40, 50));

@@ -890,13 +890,14 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
         const size_t at = size_t(part[0] / w - y0) * bw + size_t(part[0] % w - x0);
         verdicts[p] = Refusal(VerdictsOn(pic, bounds, own)[at]);
     }, n >= kParallelPixels ? 0u : 1u);
-    // A part refused only as not one grey, found with parts that passed, is
-    // a letter of the same mark: where the photo under it keeps a channel
-    // at the grey's own level (a red flower's red under white) or the fill
-    // beside it errs in one channel more than the others (a bright stalk),
+    // A part refused only as not one grey, found with parts that passed
+    // (over a smooth ground too), is a letter of the same mark: where the
+    // photo under it keeps a channel at the grey's own level (a red
+    // flower's red under white) or the fill beside it errs in one channel
+    // more than the others (a bright stalk, a dark ground's colour cast),
     // the channels disagree on the opacity. The fill repairs it. Alone, such
     // parts are more often the photo's coloured texture.
-    const bool passed = std::find(verdicts.begin(), verdicts.end(), Refusal::None) != verdicts.end();
+    const bool passed = std::any_of(verdicts.begin(), verdicts.end(), [](Refusal v) { return v == Refusal::None || v == Refusal::Smooth; });
     for (size_t p = 0; p < parts.size(); ++p) {
         const Refusal v = verdicts[p];
         const bool keep = v == Refusal::None || v == Refusal::Smooth || (passed && v == Refusal::Coloured);
