@@ -848,6 +848,29 @@ private slots:
         QCOMPARE(Misses(found, piece, W, rect), QString());
     }
 
+    // A letter of a light mark joined, by a line of the photo two pixels
+    // wide, to a patch of the photo that steps like the mark at its rim but
+    // barely departs inside: the part they make is too faint to be a mark;
+    // opened, the letter passes as one and is found, the patch is not.
+    void translucentLetterJoinedToThePhoto()
+    {
+        const int W = 320, H = 200;
+        const SelRect rect{30, 20, 289, 189};
+        const platform::Surface ground = Textured(W, H, 30);
+        std::vector<uint8_t> mark(size_t(W) * H, 0), letter(size_t(W) * H, 0), photo(size_t(W) * H, 0), inside(size_t(W) * H, 0);
+        for (const QRect& r : {QRect(60, 40, 200, 22), QRect(60, 90, 200, 22), QRect(120, 135, 28, 28)})
+            Set(mark, W, r);
+        Set(letter, W, QRect(120, 135, 28, 28));
+        Set(photo, W, QRect(148, 145, 40, 2));
+        Set(photo, W, QRect(188, 125, 40, 40));
+        Set(inside, W, QRect(191, 128, 34, 34));
+        platform::Surface pic = Blended(Blended(Blended(ground, photo, qRgb(255, 255, 255), 0.3), inside, qRgb(0, 0, 0), 0.25), mark,
+                                        qRgb(255, 255, 255), 0.3);
+        const std::vector<uint8_t> found = retouch::FindTranslucent(words(pic), rect);
+        QCOMPARE(Misses(found, letter, W, rect), QString());
+        QVERIFY(!Misses(found, inside, W, rect).isEmpty());
+    }
+
     // The buffer is the picture bottom-up; a round trip keeps every byte,
     // byte 3 included; a transfer that cannot be made changes nothing.
     void transfers()

@@ -131,6 +131,75 @@ std::vector<uint8_t> Shrunk(const std::vector<uint8_t>& mask, int w, int h)
     return out;
 }
 
+// The pieces a part falls into once opened: its pixels three or more inside
+// it (inner, the mask shrunk by 2, shrunk by a pixel more), 8-connected,
+// each grown back by up to three pixels (a square) within the part, the
+// nearest piece first. A line of the photo up to four pixels wide as the
+// mask holds it (two, with a rim pixel either side) that joins a letter
+// goes: a door frame's edge, a stalk. The letter keeps its shape.
+std::vector<std::vector<int32_t>> Opened(int w, const std::vector<int32_t>& part, const std::vector<uint8_t>& inner)
+{
+    int x0 = part[0] % w, y0 = part[0] / w, x1 = x0, y1 = y0;
+    for (int32_t k : part) {
+        x0 = std::min(x0, k % w), x1 = std::max(x1, k % w);
+        y0 = std::min(y0, k / w), y1 = std::max(y1, k / w);
+    }
+    // Over the part's bounds and a pixel of margin all round: no bounds to
+    // test.
+    const int bw = x1 - x0 + 3, bh = y1 - y0 + 3;
+    auto local = [&](int32_t k) { return (k / w - y0 + 1) * bw + (k % w - x0 + 1); };
+    auto global = [&](int32_t i) { return (i / bw - 1 + y0) * w + (i % bw - 1 + x0); };
+    constexpr int32_t kOutside = -2, kUnclaimed = -1;
+    std::vector<int32_t> label(size_t(bw) * size_t(bh), kOutside);
+    for (int32_t k : part)
+        label[size_t(local(k))] = kUnclaimed;
+    const int32_t around[8] = {-bw - 1, -bw, -bw + 1, -1, 1, bw - 1, bw, bw + 1};
+    // inner keeps clear of the rectangle's edge: its neighbours are in it.
+    auto deep = [&](int32_t g) {
+        for (const int32_t o : {-w - 1, -w, -w + 1, -1, 0, 1, w - 1, w, w + 1})
+            if (!inner[size_t(g + o)])
+                return false;
+        return true;
+    };
+    std::vector<std::vector<int32_t>> pieces;
+    for (int32_t k : part) {
+        const int32_t at = local(k);
+        if (label[size_t(at)] != kUnclaimed || !deep(k))
+            continue;
+        const auto id = int32_t(pieces.size());
+        pieces.push_back({at});
+        label[size_t(at)] = id;
+        std::vector<int32_t>& piece = pieces.back();
+        for (size_t head = 0; head < piece.size(); ++head)
+            for (const int32_t o : around) {
+                const int32_t q = piece[head] + o;
+                if (label[size_t(q)] == kUnclaimed && deep(global(q))) {
+                    label[size_t(q)] = id;
+                    piece.push_back(q);
+                }
+            }
+    }
+    // Grown back a ring at a time, every piece at once.
+    std::vector<int32_t> ring;
+    for (const auto& piece : pieces)
+        ring.insert(ring.end(), piece.begin(), piece.end());
+    for (int step = 0; step < 3; ++step) {
+        std::vector<int32_t> next;
+        for (const int32_t i : ring)
+            for (const int32_t o : around)
+                if (label[size_t(i + o)] == kUnclaimed) {
+                    label[size_t(i + o)] = label[size_t(i)];
+                    pieces[size_t(label[size_t(i)])].push_back(i + o);
+                    next.push_back(i + o);
+                }
+        ring = std::move(next);
+    }
+    for (auto& piece : pieces)
+        for (int32_t& i : piece)
+            i = global(i);
+    return pieces;
+}
+
 // The core pixels whose four neighbours are core pixels too: strokes wide
 // enough to have an inside.
 size_t Solid(const Local& L, const std::vector<int32_t>& core)
@@ -871,11 +940,7 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
             parts.push_back(PartAt(G, i, seen));
             thin.push_back(parts.back().size() < kFewestPixels || Solid(G, Core(G, parts.back())) < kFewestInner);
         }
-    std::vector<Refusal> verdicts(parts.size(), Refusal::Thin);
-    InParallel(parts.size(), [&](size_t p, unsigned) {
-        const std::vector<int32_t>& part = parts[p];
-        if (thin[p])
-            return;
+    auto judge = [&](const std::vector<int32_t>& part) {
         int x0 = w, y0 = h, x1 = 0, y1 = 0;
         for (int32_t k : part) {
             x0 = std::min(x0, k % w), x1 = std::max(x1, k % w);
@@ -888,7 +953,12 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
             own[size_t(k / w - y0) * bw + size_t(k % w - x0)] = 1;
         const SelRect bounds{rect.X1 + x0, rect.Y1 + y0, rect.X1 + x1, rect.Y1 + y1};
         const size_t at = size_t(part[0] / w - y0) * bw + size_t(part[0] % w - x0);
-        verdicts[p] = Refusal(VerdictsOn(pic, bounds, own)[at]);
+        return Refusal(VerdictsOn(pic, bounds, own)[at]);
+    };
+    std::vector<Refusal> verdicts(parts.size(), Refusal::Thin);
+    InParallel(parts.size(), [&](size_t p, unsigned) {
+        if (!thin[p])
+            verdicts[p] = judge(parts[p]);
     }, n >= kParallelPixels ? 0u : 1u);
     // A part refused only as not one grey, found with parts that passed
     // (over a smooth ground too), is a letter of the same mark: where the
@@ -904,6 +974,39 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
         for (int32_t k : parts[p])
             mask[size_t(k)] = keep;
     }
+    // A letter that touches a thin line of the photo (a door frame's edge)
+    // is one part with it, and no one mark. Refused so, the part is opened
+    // and its pieces judged on their own. They are letters the mark mostly
+    // showed already: pieces that would add more than a third to the parts
+    // that passed are the photo's texture (over foliage or gravel a few
+    // specks pass, and opening their neighbours passes more).
+    size_t shown = 0;
+    for (size_t p = 0; p < parts.size(); ++p)
+        shown += verdicts[p] == Refusal::None ? parts[p].size() : 0;
+    std::vector<std::vector<int32_t>> pieces;
+    for (size_t p = 0; p < parts.size() && shown > 0; ++p) {
+        const Refusal v = verdicts[p];
+        if (v != Refusal::EdgesStay && v != Refusal::Uneven && v != Refusal::Faint)
+            continue;
+        std::vector<std::vector<int32_t>> own = Opened(w, parts[p], inner);
+        if (own.size() == 1 && own[0].size() == parts[p].size())
+            continue;
+        for (auto& piece : own)
+            if (piece.size() >= kFewestPixels)
+                pieces.push_back(std::move(piece));
+    }
+    std::vector<uint8_t> letter(pieces.size(), 0);
+    InParallel(pieces.size(), [&](size_t p, unsigned) {
+        const Refusal v = judge(pieces[p]);
+        letter[p] = v == Refusal::None || v == Refusal::Smooth;
+    }, n >= kParallelPixels ? 0u : 1u);
+    size_t added = 0;
+    for (size_t p = 0; p < pieces.size(); ++p)
+        added += letter[p] ? pieces[p].size() : 0;
+    if (added * 3 <= shown)
+        for (size_t p = 0; p < pieces.size(); ++p)
+            for (int32_t k : pieces[p])
+                mask[size_t(k)] |= letter[p];
     std::vector<uint8_t> kept(n, 0);
     for (size_t i = 0; i < n; ++i)
         kept[i] = mask[i] && strokes[i];
