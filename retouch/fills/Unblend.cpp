@@ -27,7 +27,7 @@ constexpr double kEdgeLeft = 0.6;
 constexpr float kSmooth = 6.f;
 // A pixel whose coverage (the median about it) is above the first share of
 // the mark's opacity is wholly covered, below the second not at all.
-constexpr float kWhole = 0.75f, kNone = 0.25f;
+constexpr float kWhole = 0.75f, kNone = 0.18f;
 // Marks are white or black, or a little off: the greys tried, the first
 // kept unless another leaves this share of its edges or less.
 constexpr double kClearlyBetter = 0.85;
