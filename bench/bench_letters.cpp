@@ -32,6 +32,7 @@ namespace {
 struct Case {
     QString name;
     QImage truth, captioned; // Format_RGB32
+    QImage drawn;            // captioned before any compression (null: the same)
     QImage alpha;            // the caption's own coverage (Format_Alpha8)
     QRect rect;              // the loose rectangle a user would draw
 };
@@ -243,6 +244,7 @@ Case TranslucentMark(int k, const QImage& photo, const Spot& s)
     QPainter(&marked).drawImage(0, 0, layer);
     c.captioned = marked.convertToFormat(QImage::Format_RGB32);
     if ((k / 4) % 2) {
+        c.drawn = c.captioned;
         c.captioned = Jpeg(c.captioned, 80 + (k * 5) % 13);
         c.name += QStringLiteral(" jpg");
     }
@@ -337,18 +339,20 @@ double Ssim(const QImage& a, const QImage& b, const QRect& r)
     return sum / double(x.size());
 }
 
-// The caption's visible pixels (10 levels or more from the photo) that the
-// repair left as they were.
+// The caption's visible pixels (the caption moved them 10 levels or more
+// from the photo) that the repair left as they were. Told before JPEG:
+// its noise over texture moves pixels far from any letter as much.
 double LeftBehind(const Case& c, const QImage& out)
 {
+    const QImage& drawn = c.drawn.isNull() ? c.captioned : c.drawn;
     int visible = 0, left = 0;
     for (int y = c.rect.top(); y <= c.rect.bottom(); ++y)
         for (int x = c.rect.left(); x <= c.rect.right(); ++x) {
-            const QRgb t = c.truth.pixel(x, y), s = c.captioned.pixel(x, y);
-            if (std::max({std::abs(qRed(t) - qRed(s)), std::abs(qGreen(t) - qGreen(s)), std::abs(qBlue(t) - qBlue(s))}) < 10)
+            const QRgb t = c.truth.pixel(x, y), d = drawn.pixel(x, y);
+            if (std::max({std::abs(qRed(t) - qRed(d)), std::abs(qGreen(t) - qGreen(d)), std::abs(qBlue(t) - qBlue(d))}) < 10)
                 continue;
             ++visible;
-            left += out.pixel(x, y) == s;
+            left += out.pixel(x, y) == c.captioned.pixel(x, y);
         }
     return visible ? double(left) / visible : 0.0;
 }
