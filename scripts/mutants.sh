@@ -102,6 +102,8 @@ thin ring about a corner rectangle ignored|retouch/fills/Unblend.cpp|s/ >= insid
 one grey outlines the mark|retouch/fills/Unblend.cpp|s/        if (height\[size_t(g)\] > 0)/        if (g == grey)/
 pieces of stroke beside the outline never joined|retouch/fills/Unblend.cpp|s/            if (alike\[p\] \&\& !kept\[p\]) {/            if (false) {/
 refused parts never opened|retouch/fills/Unblend.cpp|s/        if (own.size() == 1 \&\& own\[0\].size() == parts\[p\].size())/        if (true)/
+a part is repaired as strictly as it is found|retouch/fills/Unblend.cpp|s/purpose == Purpose::Finding ? kEdgeLeft : kRepairEdgeLeft/kEdgeLeft/
+a part is found as loosely as it is repaired|retouch/fills/Unblend.cpp|s/purpose == Purpose::Finding ? kEdgeLeft : kRepairEdgeLeft/kRepairEdgeLeft/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/

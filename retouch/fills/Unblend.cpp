@@ -20,7 +20,16 @@ constexpr float kChannelSpread = 0.1f;
 // At least this many tenths of a mark's inner pixels carry its opacity.
 constexpr size_t kOpacitySpreadTenths = 3;
 // Un-blended, a mark's edges keep no more than this share of their step.
-constexpr double kEdgeLeft = 0.6;
+// Finding a mark, the first: the photo's own specks must not pass. A part
+// in the mask is repaired either way, the second deciding how: where the
+// texture's own steps are as large as the mark's, its un-blended edges keep
+// more than the first share, but the photo under it is still nearer than
+// the fill's smooth guess (a mark over foliage that the user outlined).
+constexpr double kEdgeLeft = 0.6, kRepairEdgeLeft = 0.8;
+
+// Why a part is judged: whether it is a mark at all, or how to repair it.
+enum class Purpose { Finding, Repairing };
+
 // A background with less texture than this (levels, root mean square about
 // the best plane) keeps the fill: it is as good there, and the inversion
 // would magnify compression error by 1 / (1 − A).
@@ -399,7 +408,7 @@ float Median(std::vector<float> alpha)
     return alpha[alpha.size() / 2];
 }
 
-MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
+MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose purpose)
 {
     MarkEstimate e;
     const std::vector<int32_t> core = Core(L, part);
@@ -468,7 +477,7 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part)
         e.refusal = Refusal::Uneven;
     else if (Texture(L, part) < kSmooth)
         e.refusal = Refusal::Smooth;
-    else if (best > kEdgeLeft)
+    else if (best > (purpose == Purpose::Finding ? kEdgeLeft : kRepairEdgeLeft))
         e.refusal = Refusal::EdgesStay;
     else
         e.refusal = Refusal::None;
@@ -689,7 +698,7 @@ void FillHoles(std::vector<uint8_t>& mask, int w, int h, size_t largest)
 
 namespace {
 
-std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask);
+std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask, Purpose purpose);
 
 // A grey and the opacity its steps peak at.
 struct Blend {
@@ -953,7 +962,7 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
             own[size_t(k / w - y0) * bw + size_t(k % w - x0)] = 1;
         const SelRect bounds{rect.X1 + x0, rect.Y1 + y0, rect.X1 + x1, rect.Y1 + y1};
         const size_t at = size_t(part[0] / w - y0) * bw + size_t(part[0] % w - x0);
-        return Refusal(VerdictsOn(pic, bounds, own)[at]);
+        return Refusal(VerdictsOn(pic, bounds, own, Purpose::Finding)[at]);
     };
     std::vector<Refusal> verdicts(parts.size(), Refusal::Thin);
     InParallel(parts.size(), [&](size_t p, unsigned) {
@@ -1217,7 +1226,8 @@ using Results = std::vector<std::pair<std::vector<int32_t>, std::vector<uint32_t
 // translucent part un-blended; all are judged before any is written, as
 // each reads the fill about it.
 std::vector<uint8_t> Verdicts(const std::vector<uint32_t>& before, const std::vector<uint32_t>& after, int w, int h,
-                              const std::vector<uint8_t>& mask, std::vector<MarkEstimate>* estimates, Results* results)
+                              const std::vector<uint8_t>& mask, Purpose purpose, std::vector<MarkEstimate>* estimates,
+                              Results* results)
 {
     std::vector<uint8_t> scratch(mask.size(), 0), seen(mask.size(), 0), verdicts(mask.size(), kOutside);
     const std::vector<uint8_t> inner = Shrunk(mask, w, h);
@@ -1233,7 +1243,7 @@ std::vector<uint8_t> Verdicts(const std::vector<uint32_t>& before, const std::ve
     std::vector<MarkEstimate> judged(parts.size());
     std::vector<std::vector<uint32_t>> unblended(parts.size());
     InParallel(parts.size(), [&](size_t k, unsigned) {
-        judged[k] = Judge(L, parts[k]);
+        judged[k] = Judge(L, parts[k], purpose);
         if (judged[k].refusal == Refusal::None && results)
             unblended[k] = Unblended(L, parts[k], judged[k]);
     }, masked >= kParallelPixels ? 0u : 1u);
@@ -1266,7 +1276,7 @@ std::vector<uint8_t> Repairs(const std::vector<uint8_t>& verdicts)
 
 // The verdicts on mask with the picture left as it is: the fill made on a
 // copy of the rectangle and the ring that fixes it.
-std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
+std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask, Purpose purpose)
 {
     const int x0 = std::max(0, rect.X1 - 1), y0 = std::max(0, rect.Y1 - 1);
     const int x1 = std::min(pic.W - 1, rect.X2 + 1), y1 = std::min(pic.H - 1, rect.Y2 + 1);
@@ -1274,8 +1284,8 @@ std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, con
     WordPicture filled{ring.data(), x1 - x0 + 1, y1 - y0 + 1, x1 - x0 + 1};
     const SelRect local{rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0};
     FillHarmonic(filled, local, mask);
-    return Verdicts(Copied(pic, rect), Copied(filled, local), rect.X2 - rect.X1 + 1, rect.Y2 - rect.Y1 + 1, mask, nullptr,
-                    nullptr);
+    return Verdicts(Copied(pic, rect), Copied(filled, local), rect.X2 - rect.X1 + 1, rect.Y2 - rect.Y1 + 1, mask, purpose,
+                    nullptr, nullptr);
 }
 
 } // namespace
@@ -1285,7 +1295,8 @@ std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture
 {
     Results results;
     const std::vector<uint8_t> verdicts = Verdicts(Copied(original, rect), Copied(filled, rect), rect.X2 - rect.X1 + 1,
-                                                   rect.Y2 - rect.Y1 + 1, mask, estimates, apply ? &results : nullptr);
+                                                   rect.Y2 - rect.Y1 + 1, mask, Purpose::Repairing, estimates,
+                                                   apply ? &results : nullptr);
     Write(results, filled, rect);
     return Repairs(verdicts);
 }
@@ -1297,14 +1308,15 @@ bool FillLetters(WordPicture& pic, const SelRect& rect, const std::vector<uint8_
     if (!FillHarmonic(pic, rect, mask, keepGoing))
         return false;
     Results results;
-    Verdicts(before, Copied(pic, rect), rect.X2 - rect.X1 + 1, rect.Y2 - rect.Y1 + 1, mask, nullptr, &results);
+    Verdicts(before, Copied(pic, rect), rect.X2 - rect.X1 + 1, rect.Y2 - rect.Y1 + 1, mask, Purpose::Repairing, nullptr,
+             &results);
     Write(results, pic, rect);
     return true;
 }
 
 std::vector<uint8_t> MarkLike(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
 {
-    std::vector<uint8_t> like = VerdictsOn(pic, rect, mask);
+    std::vector<uint8_t> like = VerdictsOn(pic, rect, mask, Purpose::Finding);
     for (uint8_t& v : like) {
         const auto r = Refusal(v);
         v = v != kOutside && (r == Refusal::None || r == Refusal::Opaque || r == Refusal::Smooth || r == Refusal::Thin);
@@ -1314,7 +1326,7 @@ std::vector<uint8_t> MarkLike(const WordPicture& pic, const SelRect& rect, const
 
 std::vector<uint8_t> RepairWays(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask)
 {
-    return Repairs(VerdictsOn(pic, rect, mask));
+    return Repairs(VerdictsOn(pic, rect, mask, Purpose::Repairing));
 }
 
 } // namespace retouch
