@@ -74,7 +74,7 @@ exif orientation kept on upright pixels|codec/Metadata.cpp|s/        Put(t + val
 exif thumbnail kept|codec/Metadata.cpp|s/    Put(t + link, 4, le, 0);/    (void)link;/
 letter mask not grown|retouch/fills/LetterFill.cpp|s/    const std::vector<uint8_t> one = Dilated(mask, R.w(), R.h(), 1),/    const std::vector<uint8_t> one = Dilated(mask, R.w(), R.h(), 0),/
 opaque mark un-blended|retouch/fills/Unblend.cpp|s/    else if (e.opacity > kMostOpaque)/    else if (false)/
-coloured mark un-blended|retouch/fills/Unblend.cpp|s/    if (spread > kChannelSpread)/    if (false)/
+coloured mark un-blended|retouch/fills/Unblend.cpp|s/    else if (spread > kChannelSpread)/    else if (false)/
 thin strokes un-blended|retouch/fills/Unblend.cpp|s/    if (Solid(L, core) < kFewestInner)/    if (core.empty())/
 smooth background un-blended|retouch/fills/Unblend.cpp|s/    else if (Texture(L, part) < kSmooth)/    else if (false)/
 un-blending writes over refused parts|retouch/fills/Unblend.cpp|s/        if (judged\[k\].refusal == Refusal::None \&\& results)/        if (results)/
@@ -104,6 +104,8 @@ pieces of stroke beside the outline never joined|retouch/fills/Unblend.cpp|s/   
 refused parts never opened|retouch/fills/Unblend.cpp|s/        if (own.size() == 1 \&\& own\[0\].size() == parts\[p\].size())/        if (true)/
 a part is repaired as strictly as it is found|retouch/fills/Unblend.cpp|s/purpose == Purpose::Finding ? kEdgeLeft : kRepairEdgeLeft/kEdgeLeft/
 a part is found as loosely as it is repaired|retouch/fills/Unblend.cpp|s/purpose == Purpose::Finding ? kEdgeLeft : kRepairEdgeLeft/kRepairEdgeLeft/
+a brushed part judged as a tight one|retouch/fills/Unblend.cpp|s/    if (purpose == Purpose::Finding || (r != Refusal::Faint/    if (true || (r != Refusal::Faint/
+opaque letters under a brush un-blended|retouch/fills/Unblend.cpp|s/    if (opaque \* 8 > carrying)/    if (false)/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/

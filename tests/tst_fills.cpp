@@ -8,6 +8,8 @@
 #include "Transfer.h"
 #include "Unblend.h"
 
+#include <QPainter>
+#include <QPainterPath>
 #include <QTest>
 
 #include <array>
@@ -805,6 +807,63 @@ private slots:
                 return sum;
             };
             QVERIFY2(offBy(unblended) < offBy(harmonic), qPrintable(QString("%1 against %2").arg(offBy(unblended)).arg(offBy(harmonic))));
+        }
+    }
+
+    // A brush's stroke over a translucent mark holds more of the photo than
+    // of the mark: the mark is still un-blended, the photo beside it under
+    // the brush kept as it is. White letters in a black outline under the
+    // same brush hide the photo: they are filled.
+    void translucentMarkUnderABrush()
+    {
+        const int W = 240, H = 150;
+        const SelRect rect{10, 10, 229, 139};
+        const int rw = rect.X2 - rect.X1 + 1;
+        const platform::Surface ground = Textured(W, H, 30);
+        for (const bool opaque : {false, true}) {
+            std::vector<uint8_t> mark(size_t(W) * H, 0), outline(size_t(W) * H, 0), mask(size_t(rw) * (rect.Y2 - rect.Y1 + 1), 0);
+            for (int left : {50, 110, 170}) {
+                Set(outline, W, QRect(left - 2, 53, 24, 44));
+                Set(mark, W, QRect(left, 55, 20, 40));
+            }
+            platform::Surface pic = opaque ? ground.copy() : Blended(ground, mark, qRgb(255, 255, 255), 0.35);
+            if (opaque) { // a subtitle's strokes: white, outlined in black, anti-aliased
+                QPainter p(&pic);
+                p.setRenderHint(QPainter::Antialiasing);
+                p.setPen(QPen(Qt::black, 3));
+                p.setBrush(Qt::white);
+                for (int left : {50, 110, 170})
+                    p.drawPath([&] { QPainterPath b; b.addRect(left + 0.3, 55.3, 8, 40); return QTransform().rotate(4).map(b); }());
+            }
+            for (int y = rect.Y1; y <= rect.Y2; ++y) // the brush: 12 pixels beyond the letters
+                for (int x = rect.X1; x <= rect.X2; ++x)
+                    mask[size_t(y - rect.Y1) * rw + size_t(x - rect.X1)] = y >= 41 && y <= 108 && x >= 36 && x <= 201;
+            platform::Surface harmonic = pic.copy(), repaired;
+            retouch::WordPicture hw = words(harmonic);
+            QVERIFY(retouch::FillHarmonic(hw, rect, mask));
+            repaired = harmonic.copy();
+            retouch::WordPicture rw2 = words(repaired);
+            const std::vector<uint8_t> ways = retouch::UnblendTranslucent(words(pic), rw2, rect, mask);
+            const size_t inLetter = size_t(75 - rect.Y1) * rw + size_t((opaque ? 52 : 60) - rect.X1);
+            QCOMPARE(ways[inLetter], uint8_t(opaque ? retouch::kFilled : retouch::kUnblended));
+            if (opaque)
+                continue;
+            // Under the letters, and beside them under the brush, nearer the
+            // photo than the fill by half (the fill smooths the texture away).
+            for (const bool under : {true, false}) {
+                double unblended = 0, filled = 0;
+                for (int y = 41; y <= 108; ++y)
+                    for (int x = 36; x <= 201; ++x) {
+                        if (bool(mark[size_t(y) * W + x]) != under)
+                            continue;
+                        for (int sh : {0, 8, 16}) {
+                            const int t = int((ground.pixel(x, y) >> sh) & 255);
+                            unblended += std::abs(int((repaired.pixel(x, y) >> sh) & 255) - t);
+                            filled += std::abs(int((harmonic.pixel(x, y) >> sh) & 255) - t);
+                        }
+                    }
+                QVERIFY2(unblended * 2 < filled, qPrintable(QString("%1: %2 against the fill's %3").arg(under ? "under" : "beside").arg(unblended).arg(filled)));
+            }
         }
     }
 

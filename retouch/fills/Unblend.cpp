@@ -275,9 +275,14 @@ float PixelOpacity(uint32_t I, uint32_t B, float c, float fallback)
 // diagonals are walked too; but a speck of texture with no straight side is
 // told that way as well, and what is told only so counts as leaving twice
 // as much (a slanted mark's edges still vanish well within the bound,
-// texture's do not).
-double EdgeLeft(const Local& L, const std::vector<int32_t>& core, float c, float A)
+// texture's do not). wide: the mask holds the photo beside the strokes too
+// (a brush's stroke), and a masked pixel the mark does not cover (its own
+// opacity under a fifth of A) bounds the step as well.
+double EdgeLeft(const Local& L, const std::vector<int32_t>& core, float c, float A, bool wide = false)
 {
+    auto bounds = [&](int x, int y) {
+        return !L.Masked(x, y) || (wide && PixelOpacity(L.I(y * L.w + x), L.B(y * L.w + x), c, A) < kNone * A);
+    };
     std::vector<uint8_t>& in = *L.scratch;
     for (int32_t i : core)
         in[size_t(i)] = 1;
@@ -297,7 +302,7 @@ double EdgeLeft(const Local& L, const std::vector<int32_t>& core, float c, float
                 if (!L.In(x + dx, y + dy) || in[size_t(y + dy) * L.w + (x + dx)])
                     continue;
                 int k = 1;
-                while (k <= 3 && L.Masked(x + k * dx, y + k * dy))
+                while (k <= 3 && L.In(x + k * dx, y + k * dy) && !bounds(x + k * dx, y + k * dy))
                     ++k;
                 if (k > 3 || !L.In(x + k * dx, y + k * dy))
                     continue;
@@ -378,20 +383,39 @@ float Texture(const Local& L, const std::vector<int32_t>& part)
 
 // The pixels of the core that carry the mark: their own opacity within half
 // of the core's median opacity either way. A found mask often holds some of
-// the photo beside the strokes too, which carries none.
-std::vector<int32_t> Strokes(const Local& L, const std::vector<int32_t>& core, float c, std::vector<float>* theirs = nullptr)
+// the photo beside the strokes too, which carries none. wide: the mask
+// holds more of the photo than of the mark (a brush's stroke), and the
+// median would fall between the two: the most common opacity a mark can
+// have is taken instead (in steps of 1/50, each with half its neighbours').
+std::vector<int32_t> Strokes(const Local& L, const std::vector<int32_t>& core, float c, std::vector<float>* theirs = nullptr,
+                             bool wide = false)
 {
     std::vector<float> alpha(core.size());
     for (size_t k = 0; k < core.size(); ++k)
         alpha[k] = PixelOpacity(L.I(core[k]), L.B(core[k]), c, 0.f);
-    std::vector<float> sorted = alpha;
-    std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
-    const float median = sorted.empty() ? 0.f : sorted[sorted.size() / 2];
+    float centre = 0.f;
+    if (wide) {
+        constexpr int kSteps = 50;
+        std::array<double, kSteps + 2> count{};
+        for (float a : alpha)
+            if (a >= kFaintest && a <= kMostOpaque)
+                count[size_t(std::lround(a * kSteps))] += 1;
+        double most = 0;
+        for (int b = 1; b <= kSteps; ++b) {
+            const double here = count[size_t(b)] + (count[size_t(b - 1)] + count[size_t(b + 1)]) / 2;
+            if (here > most)
+                most = here, centre = float(b) / kSteps;
+        }
+    } else if (!alpha.empty()) {
+        std::vector<float> sorted = alpha;
+        std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
+        centre = sorted[sorted.size() / 2];
+    }
     std::vector<int32_t> strokes;
     if (theirs)
         theirs->clear();
     for (size_t k = 0; k < core.size(); ++k)
-        if (std::abs(alpha[k] - median) <= median / 2) {
+        if (std::abs(alpha[k] - centre) <= centre / 2) {
             strokes.push_back(core[k]);
             if (theirs)
                 theirs->push_back(alpha[k]);
@@ -408,7 +432,7 @@ float Median(std::vector<float> alpha)
     return alpha[alpha.size() / 2];
 }
 
-MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose purpose)
+MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, Purpose purpose, bool wide)
 {
     MarkEstimate e;
     const std::vector<int32_t> core = Core(L, part);
@@ -442,9 +466,9 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose pur
             own.scratch = &scratch[g];
         }
         std::vector<float> alphas;
-        carriers[g] = Strokes(own, core, greys[g], &alphas);
+        carriers[g] = Strokes(own, core, greys[g], &alphas, wide);
         opacity[g] = Median(std::move(alphas));
-        left[g] = opacity[g] <= 0 || opacity[g] >= 1 ? -1 : EdgeLeft(own, carriers[g], greys[g], opacity[g]);
+        left[g] = opacity[g] <= 0 || opacity[g] >= 1 ? -1 : EdgeLeft(own, carriers[g], greys[g], opacity[g], wide);
     }, large ? 0u : 1u);
     double best = 2;
     std::vector<int32_t> strokes;
@@ -458,7 +482,7 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose pur
     if (best > 1) { // no grey's edges could be told: judge by pure white or black
         e.colour = departure > 0 ? 255.f : 0.f;
         e.opacity = Opacity(L, core, e.colour, 0, 3);
-        strokes = Strokes(L, core, e.colour);
+        strokes = Strokes(L, core, e.colour, nullptr, wide);
     }
     // A grey mark departs the same share in every channel; the photo the
     // mask also holds has no say in it.
@@ -467,13 +491,23 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose pur
     for (int k = 0; k < 3; ++k)
         spread = std::max(spread, std::abs(opacities[size_t(k)] - opacities[3]));
     const size_t carrying = strokes.size();
-    if (spread > kChannelSpread)
+    // Under a brush's stroke the opacity a mark can have is sought among the
+    // photo's own pixels and the rims of opaque letters too: where an eighth
+    // as many pixels as carry it hide the photo, it is opaque letters' (a
+    // translucent mark's pixels pass for opaque only where the fill errs).
+    size_t opaque = 0;
+    if (wide)
+        for (int32_t i : core)
+            opaque += PixelOpacity(L.I(i), L.B(i), e.colour, 0.f) > kMostOpaque;
+    if (opaque * 8 > carrying)
+        e.refusal = Refusal::Opaque;
+    else if (spread > kChannelSpread)
         e.refusal = Refusal::Coloured;
     else if (e.opacity > kMostOpaque)
         e.refusal = Refusal::Opaque;
     else if (e.opacity < kFaintest)
         e.refusal = Refusal::Faint;
-    else if (carrying * 10 < core.size() * kOpacitySpreadTenths)
+    else if (!wide && carrying * 10 < core.size() * kOpacitySpreadTenths)
         e.refusal = Refusal::Uneven;
     else if (Texture(L, part) < kSmooth)
         e.refusal = Refusal::Smooth;
@@ -482,6 +516,21 @@ MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose pur
     else
         e.refusal = Refusal::None;
     return e;
+}
+
+// The verdict on a part. To repair one that would be filled as faint,
+// uneven or with edges that stay, it is judged again as the photo beside a
+// mark under a brush's stroke: the mark's most common opacity, its edges
+// bounded by the photo inside the mask as well. Only finding a mark asks
+// the tight mask's verdict alone.
+MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose purpose)
+{
+    const MarkEstimate tight = Estimate(L, part, purpose, false);
+    const Refusal r = tight.refusal;
+    if (purpose == Purpose::Finding || (r != Refusal::Faint && r != Refusal::Uneven && r != Refusal::EdgesStay))
+        return tight;
+    const MarkEstimate wide = Estimate(L, part, purpose, true);
+    return wide.refusal == Refusal::None ? wide : tight;
 }
 
 // The photo under the part un-blended: per pixel its coverage is the median
