@@ -432,7 +432,7 @@ float Median(std::vector<float> alpha)
     return alpha[alpha.size() / 2];
 }
 
-MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, Purpose purpose, bool wide)
+MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, Purpose purpose, bool wide, float grey = -1)
 {
     MarkEstimate e;
     const std::vector<int32_t> core = Core(L, part);
@@ -460,6 +460,9 @@ MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, Purpose 
     const bool large = core.size() >= kParallelPixels;
     std::array<std::vector<uint8_t>, kGreys> scratch;
     InParallel(kGreys, [&](size_t g, unsigned) {
+        left[g] = -1;
+        if (grey >= 0 && greys[g] != grey)
+            return;
         Local own = L;
         if (large && g > 0) {
             scratch[g].assign(L.mask.size(), 0);
@@ -520,16 +523,16 @@ MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, Purpose 
 
 // The verdict on a part. To repair one that would be filled as faint,
 // uneven or with edges that stay, it is judged again as the photo beside a
-// mark under a brush's stroke: the mark's most common opacity, its edges
-// bounded by the photo inside the mask as well. Only finding a mark asks
-// the tight mask's verdict alone.
+// mark under a brush's stroke, in the grey the first judgement chose: the
+// mark's most common opacity, its edges bounded by the photo inside the
+// mask as well. Only finding a mark asks the tight mask's verdict alone.
 MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose purpose)
 {
     const MarkEstimate tight = Estimate(L, part, purpose, false);
     const Refusal r = tight.refusal;
     if (purpose == Purpose::Finding || (r != Refusal::Faint && r != Refusal::Uneven && r != Refusal::EdgesStay))
         return tight;
-    const MarkEstimate wide = Estimate(L, part, purpose, true);
+    const MarkEstimate wide = Estimate(L, part, purpose, true, tight.colour);
     return wide.refusal == Refusal::None ? wide : tight;
 }
 
