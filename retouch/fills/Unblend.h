@@ -50,7 +50,9 @@ enum Repair : uint8_t { kUnmasked = 0, kFilled = 1, kUnblended = 2 };
 // in the order of their first pixels. The mask is the mark here (found or
 // drawn by hand): a part whose edges keep up to four fifths of their step
 // once un-blended (a mark over foliage) is still un-blended, where finding
-// a mark (MarkLike, FindTranslucent) asks for less.
+// a mark (MarkLike, FindTranslucent) asks for less; and a part that holds
+// more of the photo than of the mark (a brush's stroke) is judged by the
+// mark's most common opacity in it.
 std::vector<uint8_t> UnblendTranslucent(const WordPicture& original, WordPicture& filled, const SelRect& rect,
                                         const std::vector<uint8_t>& mask, bool apply = true,
                                         std::vector<MarkEstimate>* estimates = nullptr);
