@@ -16,4 +16,11 @@ void KeepWorkingMemory()
 #endif
 }
 
+void GiveBackFreeMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 } // namespace platform

@@ -11,4 +11,8 @@ namespace platform {
 // are still mapped and unmapped whole. Called once, first thing in main.
 void KeepWorkingMemory();
 
+// Hands what is kept back to the kernel: after memory ran out, the kept
+// buffers would otherwise fail the next file under an address-space limit.
+void GiveBackFreeMemory();
+
 } // namespace platform

@@ -43,13 +43,13 @@ cmp "$work/want/photo.png" "$work/one/photo.png" || fail "pixmend-batch without 
 # behind; the small one after it is done; nothing ends the program.
 cp "$(dirname "$0")/data/loads/rle.bmp" "$work/small.bmp"
 said=""
-for limit in $(seq 250000 -5000 90000); do
+for limit in $(seq 250000 -5000 105000) $(seq 104000 -1000 86000); do
   rm -rf "$work/mem"
   ( ulimit -v $limit; exec "$batch" --mode L --format png --rect 1%,1%,60%,56% --out "$work/mem" \
       "$work/photo.jpg" "$work/small.bmp" ) >"$work/mem.out" 2>&1
   status=$?
   [ $status -le 1 ] || { cat "$work/mem.out" >&2; fail "pixmend-batch ended with $status under ulimit -v $limit"; }
-  [ -s "$work/mem/small.png" ] || fail "the next file was not done under ulimit -v $limit"
+  [ -s "$work/mem/small.png" ] || { cat "$work/mem.out" >&2; fail "the next file was not done under ulimit -v $limit"; }
   if [ $status -eq 1 ]; then
     grep -q 'メモリが足りません' "$work/mem.out" || { cat "$work/mem.out" >&2; fail "a failure under ulimit -v $limit that is not told as memory"; }
     [ ! -e "$work/mem/photo.png" ] || fail "a partial result under ulimit -v $limit"

@@ -9,6 +9,7 @@
 
 #include "AtomicFile.h"
 #include "FileRead.h"
+#include "Memory.h"
 #include "Parallel.h"
 #include "PictureLoader.h"
 
@@ -627,56 +628,74 @@ int Run(const Options& o)
     QElapsedTimer clock;
     clock.start();
     qint64 lastShown = -1000;
+    // A file that runs out of memory while others are in work is tried
+    // again at the end, alone: on a machine with little memory a run with
+    // a worker per core must not fail files that one worker would do.
+    std::atomic<int> inWork{0}, started{0};
+    std::vector<const Job*> later;
+    auto process = [&](const Job& job, bool mayWait) {
+        QElapsedTimer fileClock;
+        fileClock.start();
+        QString reason = job.reason;
+        QSize size;
+        int64_t letters = -1;
+        if (job.kind == Job::Work) {
+            const int startedBefore = started++;
+            ++inWork;
+            try { // memory running out fails this file; the rest go on
+                reason = ProcessFile(job, o, &size, &letters);
+            } catch (const std::bad_alloc&) {
+                reason = QStringLiteral("メモリが足りません");
+            }
+            const bool crowded = inWork-- > 1 || started != startedBefore + 1;
+            const bool noMemory = reason.contains(QStringLiteral("メモリが足りません"));
+            if (noMemory)
+                platform::GiveBackFreeMemory();
+            if (mayWait && crowded && noMemory) {
+                std::lock_guard<std::mutex> lock(io);
+                later.push_back(&job);
+                return;
+            }
+        }
+        const qint64 ms = fileClock.elapsed();
+        std::lock_guard<std::mutex> lock(io);
+        ++done;
+        if (terminal && showProgress)
+            std::fputs("\r\033[K", stderr);
+        const bool ok = job.kind == Job::Skip || reason.isEmpty();
+        if (!ok)
+            ++failed;
+        else if (job.kind == Job::Skip)
+            ++skipped;
+        if (!ok || (job.kind == Job::Skip && !o.quiet))
+            std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(job.input), qPrintable(reason));
+        else if (letters == 0) // written unchanged: worth a word
+            std::fprintf(stderr, "pixmend-batch: %s: 文字が見つかりません\n", qPrintable(job.input));
+        if (report) {
+            const char* status = job.kind == Job::Skip ? "skipped" : (ok ? "ok" : "failed");
+            const QByteArray lettersField = letters >= 0 ? ",\"letters\":" + QByteArray::number(qint64(letters)) : QByteArray();
+            std::fprintf(report, "{\"input\":%s,\"output\":%s,\"status\":\"%s\",\"error\":%s,\"width\":%d,\"height\":%d,\"ms\":%lld%s}\n",
+                         JsonString(job.input).constData(), JsonString(job.output).constData(), status,
+                         JsonString(ok ? QString() : reason).constData(), size.width() > 0 ? size.width() : 0,
+                         size.height() > 0 ? size.height() : 0, static_cast<long long>(ms), lettersField.constData());
+            std::fflush(report); // a run killed half-way leaves a usable report
+        }
+        const qint64 now = clock.elapsed();
+        if (showProgress && (terminal || now - lastShown >= 1000 || done == total)) {
+            lastShown = now;
+            const double rate = now > 0 ? done * 1000.0 / double(now) : 0;
+            const int left = rate > 0 ? int((total - done) / rate + 0.5) : 0;
+            std::fprintf(stderr, terminal ? "[%d/%d] %.1f files/s, %d s left" : "[%d/%d] %.1f files/s, %d s left\n",
+                         done.load(), total, rate, left);
+        }
+    };
     auto worker = [&] {
         // With a file on every core, each file's 文字補正 keeps to its own.
         std::optional<retouch::OneCoreHere> alone;
         if (jobs > 1)
             alone.emplace();
-        for (int i = next++; i < total && !gStopSignal; i = next++) {
-            const Job& job = *mine[size_t(i)];
-            QElapsedTimer fileClock;
-            fileClock.start();
-            QString reason = job.reason;
-            QSize size;
-            int64_t letters = -1;
-            if (job.kind == Job::Work)
-                try { // memory running out fails this file; the rest go on
-                    reason = ProcessFile(job, o, &size, &letters);
-                } catch (const std::bad_alloc&) {
-                    reason = QStringLiteral("メモリが足りません");
-                }
-            const qint64 ms = fileClock.elapsed();
-            std::lock_guard<std::mutex> lock(io);
-            ++done;
-            if (terminal && showProgress)
-                std::fputs("\r\033[K", stderr);
-            const bool ok = job.kind == Job::Skip || reason.isEmpty();
-            if (!ok)
-                ++failed;
-            else if (job.kind == Job::Skip)
-                ++skipped;
-            if (!ok || (job.kind == Job::Skip && !o.quiet))
-                std::fprintf(stderr, "pixmend-batch: %s: %s\n", qPrintable(job.input), qPrintable(reason));
-            else if (letters == 0) // written unchanged: worth a word
-                std::fprintf(stderr, "pixmend-batch: %s: 文字が見つかりません\n", qPrintable(job.input));
-            if (report) {
-                const char* status = job.kind == Job::Skip ? "skipped" : (ok ? "ok" : "failed");
-                const QByteArray lettersField = letters >= 0 ? ",\"letters\":" + QByteArray::number(qint64(letters)) : QByteArray();
-                std::fprintf(report, "{\"input\":%s,\"output\":%s,\"status\":\"%s\",\"error\":%s,\"width\":%d,\"height\":%d,\"ms\":%lld%s}\n",
-                             JsonString(job.input).constData(), JsonString(job.output).constData(), status,
-                             JsonString(ok ? QString() : reason).constData(), size.width() > 0 ? size.width() : 0,
-                             size.height() > 0 ? size.height() : 0, static_cast<long long>(ms), lettersField.constData());
-                std::fflush(report); // a run killed half-way leaves a usable report
-            }
-            const qint64 now = clock.elapsed();
-            if (showProgress && (terminal || now - lastShown >= 1000 || done == total)) {
-                lastShown = now;
-                const double rate = now > 0 ? done * 1000.0 / double(now) : 0;
-                const int left = rate > 0 ? int((total - done) / rate + 0.5) : 0;
-                std::fprintf(stderr, terminal ? "[%d/%d] %.1f files/s, %d s left" : "[%d/%d] %.1f files/s, %d s left\n",
-                             done.load(), total, rate, left);
-            }
-        }
+        for (int i = next++; i < total && !gStopSignal; i = next++)
+            process(*mine[size_t(i)], true);
     };
     std::vector<std::thread> threads;
     // A thread the system will not give is a worker fewer, not an abort.
@@ -688,6 +707,15 @@ int Run(const Options& o)
     worker();
     for (std::thread& t : threads)
         t.join();
+    if (!later.empty()) {
+        std::optional<retouch::OneCoreHere> alone;
+        if (jobs > 1)
+            alone.emplace();
+        std::sort(later.begin(), later.end()); // in the list's order
+        for (const Job* job : later)
+            if (!gStopSignal)
+                process(*job, false);
+    }
     for (size_t i = 0; i < std::size(kStopSignals); ++i)
         ::sigaction(kStopSignals[i], &old[i], nullptr);
     if (report)
