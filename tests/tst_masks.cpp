@@ -218,8 +218,8 @@ private slots:
 
     // A translucent mark shows in the second tint (cyan, told under the
     // loupe), an opaque caption beside it in the first (magenta); in a large
-    // rectangle too, as the job that found the letters told them, until the
-    // mask is corrected by hand.
+    // rectangle too, as the job that found the letters told them, and again
+    // once the mask is corrected by hand.
     void translucentTint_data()
     {
         QTest::addColumn<QSize>("size");
@@ -257,10 +257,12 @@ private slots:
         QVERIFY2(qRed(opaque) > qGreen(opaque) + 40 && qBlue(opaque) > qGreen(opaque) + 40, qPrintable(QString::number(opaque, 16)));
         QVERIFY2(v->InfoText().contains("水色"), qPrintable(v->InfoText()));
         if (rect.X2 - rect.X1 > 300) {
-            Drag(v, {300, 200}, {320, 210}); // corrected by hand: no longer told
-            const QRgb after = tint(120, 66);
-            QVERIFY2(qRed(after) > qGreen(after) + 40, qPrintable(QString::number(after, 16)));
-            QVERIFY(!v->InfoText().contains("水色"));
+            Drag(v, {300, 200}, {320, 210}); // corrected by hand: told again, off the window's thread
+            QTRY_VERIFY(!v->JudgingAside());
+            const QRgb after = tint(120, 66), opaqueAfter = tint(245, 66);
+            QVERIFY2(qGreen(after) > qRed(after) + 40, qPrintable(QString::number(after, 16)));
+            QVERIFY2(qRed(opaqueAfter) > qGreen(opaqueAfter) + 40, qPrintable(QString::number(opaqueAfter, 16)));
+            QVERIFY(v->InfoText().contains("水色"));
             return;
         }
         w->Retouch(); // the tint steps aside for the result

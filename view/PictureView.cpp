@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace {
@@ -119,8 +121,19 @@ document::Outcome PictureView::SetupView(const QString& path)
     return outcome;
 }
 
+PictureView::~PictureView()
+{
+    if (judging_) {
+        judging_->disconnect(this);
+        judging_->wait();
+        delete judging_;
+    }
+}
+
 void PictureView::PictureReplaced()
 {
+    ++pictureGeneration_;
+    judged_ = {};
     area_->Cls();
     reductions_.Build(Pic());
     EndGesture();
@@ -368,15 +381,72 @@ const std::vector<uint8_t>& PictureView::RepairShown() const
         // same rectangle stands meanwhile.
         return judged_.rect == r && repairs_.size() == shown->bits.size() ? repairs_ : unknown;
     }
-    if (int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1) > kJudgedLetters)
+    const int64_t area = int64_t(r.X2 - r.X1 + 1) * (r.Y2 - r.Y1 + 1);
+    if (area > kJudgedLetters) {
+        if (!fresh())
+            return repairs_;
+        if (area <= kJudgedAside && !judging_)
+            JudgeAside(*shown);
         return unknown;
+    }
     if (fresh())
         tell(retouch::RepairWays(document::ReadOnlyWords(Pic()), r, shown->bits));
     return repairs_;
 }
 
+void PictureView::JudgeAside(const document::LetterMask& mask) const
+{
+    // The thread reads its own copy of the rectangle and the ring its fill
+    // reads: the picture may change meanwhile, and is not told then.
+    const retouch::SelRect& r = mask.rect;
+    const QRect ring = QRect(QPoint(r.X1 - 1, r.Y1 - 1), QPoint(r.X2 + 1, r.Y2 + 1)).intersected(Pic().rect());
+    struct Judgement {
+        document::LetterMask mask;
+        platform::Surface patch;
+        std::vector<uint8_t> repairs;
+    };
+    auto job = std::make_shared<Judgement>();
+    try {
+        job->mask = mask;
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    job->patch = Pic().copy(ring);
+    if (job->patch.isNull())
+        return;
+    const retouch::SelRect local{r.X1 - ring.x(), r.Y1 - ring.y(), r.X2 - ring.x(), r.Y2 - ring.y()};
+    const uint64_t generation = pictureGeneration_;
+    judging_ = QThread::create([job, local] {
+        try {
+            job->repairs = retouch::RepairWays(document::ReadOnlyWords(job->patch), local, job->mask.bits);
+        } catch (const std::bad_alloc&) {
+            job->repairs.clear(); // not told: the tint says painted over
+        }
+        job->patch = platform::Surface();
+    });
+    auto* self = const_cast<PictureView*>(this);
+    connect(judging_, &QThread::finished, self, [self, job, generation] {
+        self->judging_->deleteLater();
+        self->judging_ = nullptr;
+        const document::LetterMask* shown = self->ShownLetters();
+        if (generation == self->pictureGeneration_ && shown && shown->rect == job->mask.rect
+            && shown->bits == job->mask.bits) {
+            self->judged_ = std::move(job->mask);
+            self->repairs_ = std::move(job->repairs);
+            self->unblended_ = std::find(self->repairs_.begin(), self->repairs_.end(), retouch::kUnblended)
+                            != self->repairs_.end();
+        }
+        // Shown afresh: a mask changed meanwhile is told next.
+        self->PaintView();
+        emit self->infoChanged();
+    });
+    judging_->start(QThread::LowPriority);
+}
+
 void PictureView::PictureChanged(const QRect& changed)
 {
+    ++pictureGeneration_;
+    judged_ = {};
     maskFilled_ = false;
     reductions_.Update(Pic(), changed);
     PaintView();

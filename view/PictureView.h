@@ -11,6 +11,7 @@
 #include "Surface.h"
 
 #include <QObject>
+#include <QThread>
 #include <QRgb>
 #include <QString>
 
@@ -46,6 +47,7 @@ class PictureView : public QObject {
 public:
     PictureView(document::PictureDocument* doc, ViewArea* area, QScrollBar* hscr, QScrollBar* vscr,
                 LoupeWidget* loupe, QObject* parent = nullptr);
+    ~PictureView() override;
 
     document::PictureDocument* Document() const { return doc_; }
 
@@ -102,14 +104,18 @@ public:
     static constexpr int64_t kFollowedLetters = 64 * 1024;
     // Translucent marks show in a tint of their own (cyan: un-blended; the
     // rest magenta: painted over by the fill). Telling them costs a fill of
-    // the mask: up to this size it is done as the overlay shows it; a
-    // larger rectangle's (up to a few megapixels) come told from the job
-    // that found its letters, and once corrected by hand are no longer told.
+    // the mask: up to kJudgedLetters it is done as the overlay shows it; a
+    // larger rectangle's come told from the job that found its letters, and
+    // once corrected by hand (up to kJudgedAside) are told again off the
+    // window's thread, the tint following when they are.
     static constexpr int64_t kJudgedLetters = 256 * 1024;
+    static constexpr int64_t kJudgedAside = int64_t(4) << 20;
     // Per pixel of the shown mask how 文字補正 repairs it (retouch::Repair);
-    // empty when it is not known (a stroke under way, a large rectangle):
-    // all painted over, as far as the tint goes.
+    // empty when it is not known (a stroke under way, a large rectangle
+    // being told): all painted over, as far as the tint goes.
     const std::vector<uint8_t>& RepairShown() const;
+    // True while a large mask is being told off the window's thread.
+    bool JudgingAside() const { return judging_ != nullptr; }
     int BrushSize() const { return brushSize_; }
     // 補正 has just filled the mask: the overlay steps aside so that the
     // result shows, until the mask, the rectangle or the picture changes.
@@ -221,6 +227,9 @@ private:
     mutable document::LetterMask judged_;         // the mask repairs_ was told for
     mutable std::vector<uint8_t> repairs_;
     mutable bool unblended_ = false;              // repairs_ holds a kUnblended
+    void JudgeAside(const document::LetterMask& mask) const;
+    mutable QThread* judging_ = nullptr;          // see kJudgedAside
+    uint64_t pictureGeneration_ = 0;              // counts the picture's changes
     QPoint lastStamp_;
     int brushSize_ = 9;
     bool fit_ = false; // the zoom follows the view's size
