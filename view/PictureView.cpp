@@ -364,16 +364,11 @@ const std::vector<uint8_t>& PictureView::RepairShown() const
     const retouch::SelRect& r = shown->rect;
     // Compared only where it decides (a mask can be megapixels).
     auto fresh = [&] { return !(judged_.rect == r) || judged_.bits != shown->bits; };
-    auto tell = [&](std::vector<uint8_t> repairs) {
-        judged_ = *shown;
-        repairs_ = std::move(repairs);
-        unblended_ = std::find(repairs_.begin(), repairs_.end(), retouch::kUnblended) != repairs_.end();
-    };
     // A large rectangle's mask comes told from the job that found it.
     const std::vector<uint8_t>& told = doc_->LetterRepairs();
     if (shown == &doc_->Letters() && told.size() == shown->bits.size()) {
         if (fresh())
-            tell(told);
+            Told(*shown, told);
         return repairs_;
     }
     if (preview_ && shown == &*preview_) {
@@ -390,8 +385,15 @@ const std::vector<uint8_t>& PictureView::RepairShown() const
         return unknown;
     }
     if (fresh())
-        tell(retouch::RepairWays(document::ReadOnlyWords(Pic()), r, shown->bits));
+        Told(*shown, retouch::RepairWays(document::ReadOnlyWords(Pic()), r, shown->bits));
     return repairs_;
+}
+
+void PictureView::Told(document::LetterMask mask, std::vector<uint8_t> repairs) const
+{
+    judged_ = std::move(mask);
+    repairs_ = std::move(repairs);
+    unblended_ = std::find(repairs_.begin(), repairs_.end(), retouch::kUnblended) != repairs_.end();
 }
 
 void PictureView::JudgeAside(const document::LetterMask& mask) const
@@ -430,12 +432,8 @@ void PictureView::JudgeAside(const document::LetterMask& mask) const
         self->judging_ = nullptr;
         const document::LetterMask* shown = self->ShownLetters();
         if (generation == self->pictureGeneration_ && shown && shown->rect == job->mask.rect
-            && shown->bits == job->mask.bits) {
-            self->judged_ = std::move(job->mask);
-            self->repairs_ = std::move(job->repairs);
-            self->unblended_ = std::find(self->repairs_.begin(), self->repairs_.end(), retouch::kUnblended)
-                            != self->repairs_.end();
-        }
+            && shown->bits == job->mask.bits)
+            self->Told(std::move(job->mask), std::move(job->repairs));
         // Shown afresh: a mask changed meanwhile is told next.
         self->PaintView();
         emit self->infoChanged();

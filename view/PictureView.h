@@ -227,6 +227,7 @@ private:
     mutable document::LetterMask judged_;         // the mask repairs_ was told for
     mutable std::vector<uint8_t> repairs_;
     mutable bool unblended_ = false;              // repairs_ holds a kUnblended
+    void Told(document::LetterMask mask, std::vector<uint8_t> repairs) const;
     void JudgeAside(const document::LetterMask& mask) const;
     mutable QThread* judging_ = nullptr;          // see kJudgedAside
     uint64_t pictureGeneration_ = 0;              // counts the picture's changes
