@@ -323,6 +323,17 @@ bool ReadLayout(const uint8_t* d, size_t n, size_t& pos, Layout& l)
             ++pos;
             continue;
         }
+        // A zero after 0xFF is no marker: the library passes over the pair
+        // as it does over stray bytes. Read as a segment, its "length" would
+        // swallow tables the library reads.
+        if (marker == 0x00) {
+            pos += 2;
+            continue;
+        }
+        // Markers without a length (TEM), and codes the library refuses
+        // outright: it does not read them as we would.
+        if (marker < 0xC0 || (marker >= 0xF0 && marker <= 0xFD))
+            return false;
         const size_t len = Be16(d + pos + 2);
         if (len < 2 || pos + 2 + len > n)
             return false;

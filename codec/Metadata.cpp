@@ -106,6 +106,8 @@ void ReadJpegSegments(const uint8_t* d, size_t n, PictureOrigin& origin)
             continue;
         }
         pos += 2;
+        if (marker == 0x00) // no marker: the decoder passes over the pair too
+            continue;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
             continue;
         if (marker == 0xDA || marker == 0xD9)

@@ -62,7 +62,9 @@ bool Read(const QByteArray& file, Blocks* b)
         b->high[c] = int(ci.height_in_blocks);
         for (JDIMENSION y = 0; y < ci.height_in_blocks; ++y) {
             JBLOCKARRAY row = d.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&d), arrays[c], y, 1, FALSE);
-            b->coef[c].insert(b->coef[c].end(), row[0][0], row[0][0] + 64 * ci.width_in_blocks);
+            // The row's blocks lie end to end: read as one run of coefficients.
+            const JCOEF* first = reinterpret_cast<const JCOEF*>(row[0]);
+            b->coef[c].insert(b->coef[c].end(), first, first + 64 * size_t(ci.width_in_blocks));
         }
     }
     jpeg_finish_decompress(&d);
