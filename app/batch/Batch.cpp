@@ -708,9 +708,7 @@ int Run(const Options& o)
     for (std::thread& t : threads)
         t.join();
     if (!later.empty()) {
-        std::optional<retouch::OneCoreHere> alone;
-        if (jobs > 1)
-            alone.emplace();
+        const retouch::OneCoreHere alone; // on one core too: the fewest buffers at once
         std::sort(later.begin(), later.end()); // in the list's order
         for (const Job* job : later)
             if (!gStopSignal)
