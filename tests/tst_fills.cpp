@@ -462,7 +462,9 @@ private slots:
     }
 
     // An out-of-focus object beside a caption, with a stroke of the caption
-    // across it: its soft edges tell it from a bold letter's sharp ones.
+    // across it: its soft edges tell it from a bold letter's sharp ones. A
+    // wire across the rectangle, far longer than it is wide, is no letter's
+    // stroke either; a dash as long as the letter is wide is.
     void softObjects_data()
     {
         QTest::addColumn<int>("ramp"); // the disc's edge, in pixels
@@ -472,7 +474,7 @@ private slots:
     void softObjects()
     {
         QFETCH(int, ramp);
-        const int W = 240, H = 120;
+        const int W = 240, H = 150;
         std::vector<uint32_t> pic(size_t(W) * H);
         auto mix = [](int a, int b, double t) { return uint32_t(std::lround(a + (b - a) * t)); };
         for (int y = 0; y < H; ++y)
@@ -488,10 +490,14 @@ private slots:
         for (int y : {40, 59, 78})
             paint(40, y, 60, y + 2, 0xFFFFFFFFu);
         paint(149, 40, 151, 80, 0xFF101010u); // a stroke across the disc
-        const SelRect rect{20, 8, 229, 111};
+        paint(66, 59, 86, 61, 0xFFFFFFFFu); // a dash
+        for (int x = 20; x <= 229; ++x) // a wire, sagging
+            paint(x, 128 + (x - 125) * (x - 125) / 2000, x, 129 + (x - 125) * (x - 125) / 2000, 0xFF101010u);
+        const SelRect rect{20, 8, 229, 141};
         const std::vector<uint8_t> mask = retouch::FindLetters({pic.data(), W, H, W}, rect);
         auto masks = [&](int x, int y) { return mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)] != 0; };
-        QVERIFY(masks(41, 60) && masks(55, 79) && masks(150, 42) && masks(150, 60));
+        QVERIFY(masks(41, 60) && masks(55, 79) && masks(150, 42) && masks(150, 60) && masks(76, 60));
+        QVERIFY(!masks(40, 131) && !masks(125, 128) && !masks(200, 131));
         // The disc's middle, away from the stroke: a bold letter's, not a blurred object's.
         QCOMPARE(masks(130, 60) && masks(170, 45), ramp == 1);
     }

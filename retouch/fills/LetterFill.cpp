@@ -909,6 +909,44 @@ void DropSoftBlobs(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
     }
 }
 
+// A wire, a board's gap, a ripple, a horizon: lines of the photo across the
+// rectangle. A letter's stroke is at most a few tens of its width long, the
+// longest a dash or a bar of a thin face; a part of the mask whose bounds'
+// diagonal is kLineLength times its mean width or more (its area over that
+// diagonal, a straight line's width) is none, and goes. A letter joined to
+// such a line keeps it: the part's area is then the letter's too.
+constexpr double kLineLength = 40;
+
+void DropLines(const Box& R, std::vector<uint8_t>& mask)
+{
+    const int w = R.w(), h = R.h();
+    std::vector<uint8_t> seen(mask.size(), 0);
+    std::vector<int32_t> part;
+    for (size_t i = 0; i < mask.size(); ++i) {
+        if (!mask[i] || seen[i])
+            continue;
+        part.assign(1, int32_t(i));
+        seen[i] = 1;
+        int x0 = w, y0 = h, x1 = 0, y1 = 0;
+        for (size_t head = 0; head < part.size(); ++head) {
+            const int32_t j = part[head];
+            const int x = j % w, y = j / w;
+            x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            EachNeighbour(R, j, [&](size_t k) {
+                if (mask[k] && !seen[k]) {
+                    seen[k] = 1;
+                    part.push_back(int32_t(k));
+                }
+            });
+        }
+        // diagonal / (area / diagonal) >= kLineLength
+        const double dx = x1 - x0 + 1, dy = y1 - y0 + 1;
+        if (dx * dx + dy * dy >= kLineLength * double(part.size()))
+            for (int32_t k : part)
+                mask[size_t(k)] = 0;
+    }
+}
+
 // Grown by 1 pixel for the anti-aliased edge, and by a second where that
 // ring still shows some evidence (an outline, a halo, a blurred edge): a
 // clean edge keeps the photograph beside it. Nearly all of the rectangle:
@@ -953,6 +991,7 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         mask = JoinWeakToStrong(R, score, beside, whole);
         DropWeakParts(pic, R, mask, score);
         DropSoftBlobs(pic, R, mask, strokes);
+        DropLines(R, mask);
         GrowForHalos(R, mask, score);
     }, workers);
     for (size_t i = 0; i < mask.size(); ++i)

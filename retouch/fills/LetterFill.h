@@ -30,8 +30,9 @@ struct WordPicture {
 // that ring still shows evidence (an outline, a halo): a clean edge keeps
 // the photograph beside it. Parts mostly of weak evidence that the
 // un-blending's judge takes for the photo's own (no one grey and opacity,
-// edges that stay) are dropped; translucent marks join it as
-// FindTranslucent finds them.
+// edges that stay) are dropped, and so are parts far longer than they are
+// wide (a wire, a board's gap: no letter's stroke); translucent marks join
+// it as FindTranslucent finds them.
 std::vector<uint8_t> FindLetters(const WordPicture& picture, const SelRect& rect);
 
 // Sets the pixels of a disc of diameter d (picture pixels) about (cx, cy) to
