@@ -3,6 +3,7 @@
 // the pixel transfer and the retouch engine on a picture surface.
 #include "Fills.h"
 #include "LetterFill.h"
+#include "Parallel.h"
 #include "Retouch.h"
 #include "TestSupport.h"
 #include "Transfer.h"
@@ -544,6 +545,34 @@ private slots:
         retouch::WordPicture other{again.data(), W, H, W};
         QVERIFY(!retouch::FillHarmonic(other, rect, mask, [] { return false; }));
         QVERIFY(again == bg);
+    }
+
+    // One part as large as a subtitle's outline (its letters joined), with
+    // islands of the photo in it: its solve is shared out over the cores,
+    // and gives the same bits as on one.
+    void harmonicOneLargePart()
+    {
+        const int W = 640, H = 260;
+        std::vector<uint32_t> bg(size_t(W) * H);
+        std::mt19937 noise(5);
+        for (uint32_t& p : bg)
+            p = 0xFF000000u | ((noise() & 0x3F3F3Fu) + 0x406080u);
+        const SelRect rect{2, 2, W - 3, H - 3};
+        const int rw = rect.X2 - rect.X1 + 1, rh = rect.Y2 - rect.Y1 + 1;
+        std::vector<uint8_t> mask(size_t(rw) * rh, 1);
+        for (int y = 0; y < rh; ++y)
+            for (int x = 0; x < rw; ++x)
+                if ((x % 23 < 4 && y % 17 < 5) || (x % 90 < 60 && y % 70 < 50 && (x / 90 + y / 70) % 3 == 0))
+                    mask[size_t(y) * rw + x] = 0;
+        std::vector<uint32_t> shared = bg, alone = bg;
+        retouch::WordPicture a{shared.data(), W, H, W}, b{alone.data(), W, H, W};
+        QVERIFY(retouch::FillHarmonic(a, rect, mask));
+        {
+            const retouch::OneCoreHere one;
+            QVERIFY(retouch::FillHarmonic(b, rect, mask));
+        }
+        QVERIFY(shared != bg);
+        QVERIFY(shared == alone);
     }
 
     // A grey mark over a photo's texture: found, and the photo under it

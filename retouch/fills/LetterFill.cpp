@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace retouch {
 namespace {
@@ -26,7 +28,124 @@ struct Level {
     std::vector<Px> f; // the right-hand side; none (zero) on the finest grid
     std::vector<int32_t> cells[2]; // the free cells, by (x + y) parity
     std::vector<int32_t> rows[2]; // where each row's cells begin in cells, and where the last ends
+    std::vector<int> bands; // rows [bands[w], bands[w + 1]) are worker w's; none: one worker
 };
+
+// The calling thread and helpers kept for one solve of a large part (a
+// subtitle's outline joins its letters into one): each step over a large
+// grid is shared out in bands of rows. Within a step no cell's value
+// depends on another band's, and each sum is taken in the order one
+// worker takes it, so the result is the same to the bit. A step lasts
+// well under a millisecond: the workers spin a while for the next one
+// before they sleep, as waking a sleeping thread can cost as much.
+class Crew {
+public:
+    explicit Crew(unsigned workers)
+    {
+        for (unsigned w = 1; w < workers; ++w) {
+            try {
+                helpers_.emplace_back([this, w] { Serve(w); });
+            } catch (const std::system_error&) {
+                break; // no thread to be had: those started do it all
+            }
+        }
+    }
+    ~Crew()
+    {
+        quit_ = true;
+        step_.fetch_add(1, std::memory_order_release);
+        step_.notify_all();
+        for (std::thread& t : helpers_)
+            t.join();
+    }
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+
+    unsigned Size() const { return unsigned(helpers_.size()) + 1; }
+
+    // job(worker) on every worker, the calling thread being worker 0.
+    void Run(const std::function<void(unsigned)>& job)
+    {
+        if (helpers_.empty())
+            return job(0);
+        job_ = &job;
+        busy_.store(unsigned(helpers_.size()), std::memory_order_relaxed);
+        step_.fetch_add(1, std::memory_order_release);
+        step_.notify_all();
+        job(0);
+        for (unsigned left; (left = Await(busy_, [](unsigned n) { return n == 0; })) != 0;)
+            busy_.wait(left, std::memory_order_acquire);
+    }
+
+private:
+    // The value of a once ready(value) holds, or after a while of spinning
+    // the last one seen (the caller then sleeps on it).
+    template <typename T, typename Ready>
+    static T Await(const std::atomic<T>& a, Ready&& ready)
+    {
+        T v = a.load(std::memory_order_acquire);
+        for (int spin = 0; spin < 20000 && !ready(v); ++spin) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+            v = a.load(std::memory_order_acquire);
+        }
+        return v;
+    }
+
+    void Serve(unsigned w)
+    {
+        for (uint32_t seen = 0;;) {
+            uint32_t now;
+            while ((now = Await(step_, [seen](uint32_t v) { return v != seen; })) == seen)
+                step_.wait(seen, std::memory_order_acquire);
+            seen = now;
+            if (quit_)
+                return;
+            (*job_)(w);
+            if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+                busy_.notify_one();
+        }
+    }
+
+    std::vector<std::thread> helpers_;
+    std::atomic<uint32_t> step_{0};
+    std::atomic<unsigned> busy_{0};
+    const std::function<void(unsigned)>* job_ = nullptr; // (step_ orders it)
+    bool quit_ = false;                                     // (and this)
+};
+
+// A part this large gets a crew, and a grid with this many cells its bands:
+// below, a step costs less than handing it out.
+constexpr size_t kCrewCells = 1 << 16, kBandCells = 1 << 15;
+
+// Bands of about as many cells each, every one starting on an even row (a
+// coarse row's residual then comes from one band, summed in the same order).
+std::vector<int> Bands(const Level& L, unsigned workers)
+{
+    const size_t total = L.cells[0].size() + L.cells[1].size();
+    std::vector<int> bands(workers + 1, L.h);
+    bands[0] = 0;
+    int y = 0;
+    for (unsigned k = 1; k < workers; ++k) {
+        const size_t want = total * k / workers;
+        while (y < L.h && size_t(L.rows[0][size_t(y)]) + size_t(L.rows[1][size_t(y)]) < want)
+            ++y;
+        bands[k] = std::max(bands[k - 1], y & ~1);
+    }
+    return bands;
+}
+
+// body(firstRow, endRow) over the level's rows: by its crew's bands, or all
+// at once.
+template <typename Body>
+void ByRows(const Level& L, Crew* crew, Body&& body)
+{
+    if (crew && !L.bands.empty())
+        crew->Run([&](unsigned w) { body(L.bands[w], L.bands[w + 1]); });
+    else
+        body(0, L.h);
+}
 
 constexpr uint8_t kLeft = 1, kRight = 2, kUp = 4, kDown = 8, kAll = kLeft | kRight | kUp | kDown;
 
@@ -90,9 +209,15 @@ void Relax(Level& L, int parity, int32_t from, int32_t to)
 // Passes of both parities. The odd cells of a row follow the even cells of
 // the row below, whose neighbours they are last: the same values as a pass
 // over each parity in turn, for one trip through the grid's memory.
-void Smooth(Level& L, int passes)
+void Smooth(Level& L, int passes, Crew* crew = nullptr)
 {
     const std::vector<int32_t>&even = L.rows[0], &odd = L.rows[1];
+    if (crew && !L.bands.empty()) {
+        for (int p = 0; p < passes; ++p)
+            for (int parity = 0; parity < 2; ++parity)
+                ByRows(L, crew, [&](int y0, int y1) { Relax(L, parity, L.rows[parity][size_t(y0)], L.rows[parity][size_t(y1)]); });
+        return;
+    }
     for (int p = 0; p < passes; ++p) {
         for (int y = 0; y < L.h; ++y) {
             Relax(L, 0, even[size_t(y)], even[size_t(y) + 1]);
@@ -134,14 +259,14 @@ inline Px Bilinear(const Level& C, const std::vector<Px>& v, int x, int y)
     return (9 * own[cx] + 3 * own[ox] + 3 * other[cx] + other[ox]) / 16;
 }
 
-void Cycle(std::vector<Level>& levels, size_t k)
+void Cycle(std::vector<Level>& levels, size_t k, Crew* crew = nullptr)
 {
     Level& L = levels[k];
     if (k + 1 == levels.size()) {
-        Smooth(L, 30);
+        Smooth(L, 30, crew);
         return;
     }
-    Smooth(L, 2);
+    Smooth(L, 2, crew);
     Level& C = levels[k + 1];
     // Only the free cells: the fixed ones hold zero from the start, and
     // nothing writes them (a mask of strokes leaves most of a grid fixed).
@@ -152,37 +277,41 @@ void Cycle(std::vector<Level>& levels, size_t k)
     // large, so their equation takes four times the residual's mean).
     // Each fine cell's own coarse cell is the one at half its coordinates.
     const bool withF = !L.f.empty();
-    for (int parity = 0; parity < 2; ++parity) {
-        const int32_t* cells = L.cells[parity].data();
-        for (int y = 0; y < L.h; ++y) {
-            const int32_t row = (y / 2) * C.w;
-            for (int32_t n = L.rows[parity][size_t(y)]; n < L.rows[parity][size_t(y) + 1]; ++n) {
-                const int32_t i = cells[n], ci = row + (i - y * L.w) / 2;
-                if (!C.free[size_t(ci)])
-                    continue;
-                int count;
-                const Px sum = Neighbours(L, i, count);
-                C.f[size_t(ci)] += (withF ? L.f[size_t(i)] + sum : sum) - float(count) * L.u[size_t(i)];
+    ByRows(L, crew, [&](int y0, int y1) {
+        for (int parity = 0; parity < 2; ++parity) {
+            const int32_t* cells = L.cells[parity].data();
+            for (int y = y0; y < y1; ++y) {
+                const int32_t row = (y / 2) * C.w;
+                for (int32_t n = L.rows[parity][size_t(y)]; n < L.rows[parity][size_t(y) + 1]; ++n) {
+                    const int32_t i = cells[n], ci = row + (i - y * L.w) / 2;
+                    if (!C.free[size_t(ci)])
+                        continue;
+                    int count;
+                    const Px sum = Neighbours(L, i, count);
+                    C.f[size_t(ci)] += (withF ? L.f[size_t(i)] + sum : sum) - float(count) * L.u[size_t(i)];
+                }
             }
         }
-    }
+    });
     // Twice (a W-cycle): a mask of strokes keeps few whole cells on the
     // coarser grids, so one visit leaves their correction rough, and a
     // second costs less than the fine-grid cycles it saves.
-    Cycle(levels, k + 1);
+    Cycle(levels, k + 1, crew);
     if (k + 2 < levels.size())
-        Cycle(levels, k + 1);
+        Cycle(levels, k + 1, crew);
     // Bilinear: the coarse grid's fixed cells hold a correction of zero.
-    for (int parity = 0; parity < 2; ++parity) {
-        const int32_t* cells = L.cells[parity].data();
-        for (int y = 0; y < L.h; ++y) {
-            for (int32_t n = L.rows[parity][size_t(y)]; n < L.rows[parity][size_t(y) + 1]; ++n) {
-                const int32_t i = cells[n];
-                L.u[size_t(i)] += Bilinear(C, C.u, i - y * L.w, y);
+    ByRows(L, crew, [&](int y0, int y1) {
+        for (int parity = 0; parity < 2; ++parity) {
+            const int32_t* cells = L.cells[parity].data();
+            for (int y = y0; y < y1; ++y) {
+                for (int32_t n = L.rows[parity][size_t(y)]; n < L.rows[parity][size_t(y) + 1]; ++n) {
+                    const int32_t i = cells[n];
+                    L.u[size_t(i)] += Bilinear(C, C.u, i - y * L.w, y);
+                }
             }
         }
-    }
-    Smooth(L, 1);
+    });
+    Smooth(L, 1, crew);
 }
 
 // A first guess for the free cells: along each row and each column, the
@@ -245,7 +374,7 @@ void Guess(Level& L)
 // from the guess the grid below carries up (on the coarsest, the straight
 // lines), so that the finest starts near the answer, not just near its
 // edges.
-void FirstGuess(std::vector<Level>& levels)
+void FirstGuess(std::vector<Level>& levels, Crew* crew)
 {
     const size_t top = levels.size() - 1;
     if (top == 0) {
@@ -294,7 +423,7 @@ void FirstGuess(std::vector<Level>& levels)
                 if (F.free[size_t(y) * F.w + x])
                     values[k][size_t(y) * F.w + x] = Bilinear(C, coarse, x, y);
         if (k > 0)
-            solving(k, [&](Level&) { Cycle(levels, k); });
+            solving(k, [&](Level&) { Cycle(levels, k, crew); });
     }
     levels[0].u = std::move(values[0]);
 }
@@ -1140,17 +1269,24 @@ bool Solve(const WordPicture& pic, const Box& R, const Box& b, const int32_t* ce
            const std::function<bool()>& go, uint32_t* out)
 {
     const Box G = Clip({R.x0 + b.x0 - 1, R.y0 + b.y0 - 1, R.x0 + b.x1 + 1, R.y0 + b.y1 + 1}, pic.W, pic.H);
+    Crew crew(count >= kCrewCells ? FreeCores() : 1);
+    // job(from, to) over [0, n), in one share for each of the crew.
+    auto shared = [&](size_t n, auto&& job) {
+        crew.Run([&](unsigned w) { job(n * w / crew.Size(), n * (w + 1) / crew.Size()); });
+    };
     std::vector<Level> levels(1);
     Level& L = levels[0];
     L.w = G.w();
     L.h = G.h();
     L.free.assign(size_t(L.w) * L.h, 0);
     L.u.resize(L.free.size());
-    for (int y = G.y0; y <= G.y1; ++y)
-        for (int x = G.x0; x <= G.x1; ++x) {
-            const uint32_t p = pic.At(x, y);
-            L.u[size_t(y - G.y0) * L.w + (x - G.x0)] = Px{Channel(p, 0), Channel(p, 1), Channel(p, 2), 0};
-        }
+    shared(size_t(L.h), [&](size_t from, size_t to) {
+        for (int y = G.y0 + int(from); y < G.y0 + int(to); ++y)
+            for (int x = G.x0; x <= G.x1; ++x) {
+                const uint32_t p = pic.At(x, y);
+                L.u[size_t(y - G.y0) * L.w + (x - G.x0)] = Px{Channel(p, 0), Channel(p, 1), Channel(p, 2), 0};
+            }
+    });
     const size_t gw = size_t(L.w); // (L goes with the levels' growth)
     auto at = [&](int32_t i) { return size_t(R.y0 + i / R.w() - G.y0) * gw + size_t(R.x0 + i % R.w() - G.x0); };
     for (size_t k = 0; k < count; ++k)
@@ -1162,38 +1298,55 @@ bool Solve(const WordPicture& pic, const Box& R, const Box& b, const int32_t* ce
            && !(levels.back().cells[0].empty() && levels.back().cells[1].empty()))
         levels.push_back(Coarsen(levels.back()));
     Level& fine = levels[0];
-    FirstGuess(levels);
+    if (crew.Size() > 1)
+        for (Level& level : levels)
+            if (level.cells[0].size() + level.cells[1].size() >= kBandCells)
+                level.bands = Bands(level, crew.Size());
+    FirstGuess(levels, &crew);
     std::vector<Px> before(count);
+    std::vector<Px> most(crew.Size());
+    const size_t evens = fine.cells[0].size();
     for (int cycle = 0; cycle < 200; ++cycle) {
         if (!go())
             return false;
-        size_t k = 0;
-        for (int parity = 0; parity < 2; ++parity)
-            for (int32_t i : fine.cells[parity])
-                before[k++] = fine.u[size_t(i)];
-        Cycle(levels, 0);
-        Px most{0, 0, 0, 0};
-        k = 0;
-        for (int parity = 0; parity < 2; ++parity)
-            for (int32_t i : fine.cells[parity]) {
-                const Px d = fine.u[size_t(i)] - before[k++];
-                most = most > d ? most : d; // lane by lane, up and down
-                most = most > -d ? most : -d;
-            }
-        const float change = std::max({most[0], most[1], most[2]});
+        // Each cell's value before the cycle, the even cells first.
+        auto each = [&](int y0, int y1, auto&& take) {
+            for (int parity = 0; parity < 2; ++parity)
+                for (int32_t n = fine.rows[parity][size_t(y0)]; n < fine.rows[parity][size_t(y1)]; ++n)
+                    take(fine.cells[parity][size_t(n)], (parity ? evens : 0) + size_t(n));
+        };
+        ByRows(fine, &crew, [&](int y0, int y1) { each(y0, y1, [&](int32_t i, size_t k) { before[k] = fine.u[size_t(i)]; }); });
+        Cycle(levels, 0, &crew);
+        std::fill(most.begin(), most.end(), Px{0, 0, 0, 0});
+        auto changed = [&](int y0, int y1, Px& largest) {
+            each(y0, y1, [&](int32_t i, size_t k) {
+                const Px d = fine.u[size_t(i)] - before[k];
+                largest = largest > d ? largest : d; // lane by lane, up and down
+                largest = largest > -d ? largest : -d;
+            });
+        };
+        if (fine.bands.empty())
+            changed(0, fine.h, most[0]);
+        else
+            crew.Run([&](unsigned w) { changed(fine.bands[w], fine.bands[w + 1], most[w]); });
+        float change = 0;
+        for (const Px& m : most)
+            change = std::max({change, m[0], m[1], m[2]});
         // A cycle shrinks the error to well under half: once it changes
         // nothing by more than 1/100 of a level, what is left can move only
         // a value within 1/100 of a rounding boundary.
         if (change < 1e-2f)
             break;
     }
-    for (size_t k = 0; k < count; ++k) {
-        const size_t i = at(cells[k]);
-        uint32_t word = pic.At(G.x0 + int(i % gw), G.y0 + int(i / gw)) & 0xFF000000u;
-        for (int ch = 0; ch < 3; ++ch)
-            word |= uint32_t(std::clamp(std::nearbyint(fine.u[i][ch]), 0.f, 255.f)) << (8 * ch);
-        out[k] = word;
-    }
+    shared(count, [&](size_t from, size_t to) {
+        for (size_t k = from; k < to; ++k) {
+            const size_t i = at(cells[k]);
+            uint32_t word = pic.At(G.x0 + int(i % gw), G.y0 + int(i / gw)) & 0xFF000000u;
+            for (int ch = 0; ch < 3; ++ch)
+                word |= uint32_t(std::clamp(std::nearbyint(fine.u[i][ch]), 0.f, 255.f)) << (8 * ch);
+            out[k] = word;
+        }
+    });
     return true;
 }
 
@@ -1219,8 +1372,7 @@ bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
     std::vector<uint32_t> out(cells.size());
     std::vector<uint8_t> solved(groups.size(), 0);
     std::atomic<bool> stopped{false};
-    const size_t work = cells.size();
-    InParallel(groups.size(), [&](size_t k, unsigned worker) {
+    auto solve = [&](size_t k, unsigned worker) {
         const Group& g = groups[order[k]];
         const std::function<bool()> go = [&, worker] {
             if (worker == 0 && keepGoing && !keepGoing())
@@ -1228,7 +1380,16 @@ bool FillHarmonic(WordPicture& pic, const SelRect& rect, const std::vector<uint8
             return !stopped;
         };
         solved[order[k]] = Solve(pic, R, g.bounds, cells.data() + g.first, g.last - g.first, go, out.data() + g.first);
-    }, work >= kParallelPixels ? 0u : 1u);
+    };
+    // A part large enough to share its own solve out (a subtitle's outline
+    // joins its letters) is solved alone first, on every core; the rest
+    // part by part, a part to a core.
+    size_t alone = 0;
+    while (FreeCores() > 1 && alone < order.size() && groups[order[alone]].last - groups[order[alone]].first >= kCrewCells)
+        solve(alone++, 0);
+    const size_t work = cells.size();
+    InParallel(groups.size() - alone, [&](size_t k, unsigned worker) { solve(alone + k, worker); },
+               work >= kParallelPixels ? 0u : 1u);
     // Asked once more: the other workers may have taken every part before
     // the calling thread took one, and a cancel then went unasked.
     if (stopped || (keepGoing && !keepGoing()))

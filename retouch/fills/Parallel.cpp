@@ -11,6 +11,10 @@
 namespace retouch {
 namespace {
 thread_local bool t_oneCore = false;
+// A task of InParallel beside others runs on this thread.
+thread_local bool t_inTask = false;
+
+unsigned Cores() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 } // namespace
 
 OneCoreHere::OneCoreHere() : was_(t_oneCore) { t_oneCore = true; }
@@ -21,9 +25,11 @@ unsigned Workers(size_t count, unsigned workers)
     if (t_oneCore)
         return 1;
     if (!workers)
-        workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        workers = Cores();
     return unsigned(std::min<size_t>(workers, count));
 }
+
+unsigned FreeCores() { return t_oneCore || t_inTask ? 1 : Cores(); }
 
 void InParallel(size_t count, const std::function<void(size_t, unsigned)>& task, unsigned workers)
 {
@@ -37,6 +43,8 @@ void InParallel(size_t count, const std::function<void(size_t, unsigned)>& task,
     std::exception_ptr failed;
     std::mutex guard;
     auto work = [&](unsigned worker) {
+        const bool was = t_inTask;
+        t_inTask = true;
         for (size_t i; (i = next.fetch_add(1)) < count;) {
             try {
                 task(i, worker);
@@ -47,6 +55,7 @@ void InParallel(size_t count, const std::function<void(size_t, unsigned)>& task,
                 next = count; // the rest is of no use now
             }
         }
+        t_inTask = was;
     };
     std::vector<std::thread> threads;
     try {

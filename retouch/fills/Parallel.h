@@ -19,6 +19,11 @@ constexpr size_t kParallelPixels = 20000;
 // How many workers InParallel would use for count tasks.
 unsigned Workers(size_t count, unsigned workers = 0);
 
+// The cores work on this thread may take for itself: 1 within a task that
+// InParallel runs beside others, or under OneCoreHere; else the machine's
+// (at most 8).
+unsigned FreeCores();
+
 // While one lives, InParallel on its thread runs every task there: for
 // threads that already keep a core each busy (pixmend-batch's workers, one
 // file each), where more threads would only add memory and switching.
