@@ -2,6 +2,7 @@
 
 #include "JpegKeep.h"
 #include "LetterFill.h"
+#include "Memory.h"
 #include "PictureLoader.h"
 #include "Unblend.h"
 
@@ -41,6 +42,10 @@ int PictureDocument::RunJob(Job job, const JobWork& work)
     } catch (const std::bad_alloc&) {
         rc = codec::kCodecNoMemory;
     }
+    // What the failed job freed is kept for reuse otherwise, and the next
+    // job (a smaller rectangle, a save) could fail for want of it.
+    if (rc == codec::kCodecNoMemory)
+        platform::GiveBackFreeMemory();
     busy_ = false;
     emit busyChanged(false);
     return rc;
