@@ -7,8 +7,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 namespace retouch {
 namespace {
@@ -31,91 +29,11 @@ struct Level {
     std::vector<int> bands; // rows [bands[w], bands[w + 1]) are worker w's; none: one worker
 };
 
-// The calling thread and helpers kept for one solve of a large part (a
-// subtitle's outline joins its letters into one): each step over a large
-// grid is shared out in bands of rows. Within a step no cell's value
-// depends on another band's, and each sum is taken in the order one
-// worker takes it, so the result is the same to the bit. A step lasts
-// well under a millisecond: the workers spin a while for the next one
-// before they sleep, as waking a sleeping thread can cost as much.
-class Crew {
-public:
-    explicit Crew(unsigned workers)
-    {
-        for (unsigned w = 1; w < workers; ++w) {
-            try {
-                helpers_.emplace_back([this, w] { Serve(w); });
-            } catch (const std::system_error&) {
-                break; // no thread to be had: those started do it all
-            }
-        }
-    }
-    ~Crew()
-    {
-        quit_ = true;
-        step_.fetch_add(1, std::memory_order_release);
-        step_.notify_all();
-        for (std::thread& t : helpers_)
-            t.join();
-    }
-    Crew(const Crew&) = delete;
-    Crew& operator=(const Crew&) = delete;
-
-    unsigned Size() const { return unsigned(helpers_.size()) + 1; }
-
-    // job(worker) on every worker, the calling thread being worker 0.
-    void Run(const std::function<void(unsigned)>& job)
-    {
-        if (helpers_.empty())
-            return job(0);
-        job_ = &job;
-        busy_.store(unsigned(helpers_.size()), std::memory_order_relaxed);
-        step_.fetch_add(1, std::memory_order_release);
-        step_.notify_all();
-        job(0);
-        for (unsigned left; (left = Await(busy_, [](unsigned n) { return n == 0; })) != 0;)
-            busy_.wait(left, std::memory_order_acquire);
-    }
-
-private:
-    // The value of a once ready(value) holds, or after a while of spinning
-    // the last one seen (the caller then sleeps on it).
-    template <typename T, typename Ready>
-    static T Await(const std::atomic<T>& a, Ready&& ready)
-    {
-        T v = a.load(std::memory_order_acquire);
-        for (int spin = 0; spin < 20000 && !ready(v); ++spin) {
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-            v = a.load(std::memory_order_acquire);
-        }
-        return v;
-    }
-
-    void Serve(unsigned w)
-    {
-        for (uint32_t seen = 0;;) {
-            uint32_t now;
-            while ((now = Await(step_, [seen](uint32_t v) { return v != seen; })) == seen)
-                step_.wait(seen, std::memory_order_acquire);
-            seen = now;
-            if (quit_)
-                return;
-            (*job_)(w);
-            if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1)
-                busy_.notify_one();
-        }
-    }
-
-    std::vector<std::thread> helpers_;
-    std::atomic<uint32_t> step_{0};
-    std::atomic<unsigned> busy_{0};
-    const std::function<void(unsigned)>* job_ = nullptr; // (step_ orders it)
-    bool quit_ = false;                                     // (and this)
-};
-
-// A part this large gets a crew, and a grid with this many cells its bands:
+// One large part (a subtitle's outline joins its letters into one) is
+// solved by a Crew: each step over a large grid is shared out in bands of
+// rows. Within a step no cell's value depends on another band's, and each
+// sum is taken in the order one worker takes it: the same bits. A part
+// this large gets a crew, and a grid with this many cells its bands:
 // below, a step costs less than handing it out.
 constexpr size_t kCrewCells = 1 << 16, kBandCells = 1 << 15;
 

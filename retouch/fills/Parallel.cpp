@@ -29,6 +29,73 @@ unsigned Workers(size_t count, unsigned workers)
     return unsigned(std::min<size_t>(workers, count));
 }
 
+namespace {
+// The value of a once ready(value) holds, or after a while of spinning the
+// last one seen (the caller then sleeps on it).
+template <typename T, typename Ready>
+T Await(const std::atomic<T>& a, Ready&& ready)
+{
+    T v = a.load(std::memory_order_acquire);
+    for (int spin = 0; spin < 20000 && !ready(v); ++spin) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        v = a.load(std::memory_order_acquire);
+    }
+    return v;
+}
+} // namespace
+
+Crew::Crew(unsigned workers)
+{
+    if (workers > 1)
+        helpers_.reserve(workers - 1);
+    for (unsigned w = 1; w < workers; ++w) {
+        try {
+            helpers_.emplace_back([this, w] { Serve(w); });
+        } catch (...) {
+            break; // no thread to be had: those started do it all
+        }
+    }
+}
+
+Crew::~Crew()
+{
+    quit_ = true;
+    step_.fetch_add(1, std::memory_order_release);
+    step_.notify_all();
+    for (std::thread& t : helpers_)
+        t.join();
+}
+
+void Crew::Run(const std::function<void(unsigned)>& job)
+{
+    if (helpers_.empty())
+        return job(0);
+    job_ = &job;
+    busy_.store(unsigned(helpers_.size()), std::memory_order_relaxed);
+    step_.fetch_add(1, std::memory_order_release);
+    step_.notify_all();
+    job(0);
+    for (unsigned left; (left = Await(busy_, [](unsigned n) { return n == 0; })) != 0;)
+        busy_.wait(left, std::memory_order_acquire);
+}
+
+void Crew::Serve(unsigned w)
+{
+    for (uint32_t seen = 0;;) {
+        uint32_t now;
+        while ((now = Await(step_, [seen](uint32_t v) { return v != seen; })) == seen)
+            step_.wait(seen, std::memory_order_acquire);
+        seen = now;
+        if (quit_)
+            return;
+        (*job_)(w);
+        if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            busy_.notify_one();
+    }
+}
+
 unsigned FreeCores() { return t_oneCore || t_inTask ? 1 : Cores(); }
 
 void InParallel(size_t count, const std::function<void(size_t, unsigned)>& task, unsigned workers)

@@ -2,8 +2,12 @@
 // Work shared over the machine's cores. 文字補正's stages and the parts of
 // its mask are independent of each other; each task writes only its own
 // results, so the outcome is the same to the bit whatever the order.
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <thread>
+#include <vector>
 
 namespace retouch {
 
@@ -18,6 +22,34 @@ constexpr size_t kParallelPixels = 20000;
 
 // How many workers InParallel would use for count tasks.
 unsigned Workers(size_t count, unsigned workers = 0);
+
+// The calling thread and helpers kept for work of many short steps (the
+// harmonic fill of one large part, a step a pass over its grid): each step
+// is shared out by Run, and the helpers spin a while for the next one
+// before they sleep, as waking a sleeping thread can cost as much as a
+// step. Fewer helpers when threads cannot be had.
+class Crew {
+public:
+    explicit Crew(unsigned workers);
+    ~Crew();
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+
+    unsigned Size() const { return unsigned(helpers_.size()) + 1; }
+
+    // job(worker) on every worker, the calling thread being worker 0;
+    // returns once all are done. job must not throw.
+    void Run(const std::function<void(unsigned worker)>& job);
+
+private:
+    void Serve(unsigned worker);
+
+    std::vector<std::thread> helpers_;
+    std::atomic<uint32_t> step_{0};
+    std::atomic<unsigned> busy_{0};
+    const std::function<void(unsigned)>* job_ = nullptr; // (step_ orders it)
+    bool quit_ = false;                                     // (and this)
+};
 
 // The cores work on this thread may take for itself: 1 within a task that
 // InParallel runs beside others, or under OneCoreHere; else the machine's
