@@ -4,7 +4,6 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -125,11 +124,13 @@ void InParallel(size_t count, const std::function<void(size_t, unsigned)>& task,
         t_inTask = was;
     };
     std::vector<std::thread> threads;
+    threads.reserve(workers - 1); // (no running thread is lost by its growth)
     try {
         for (unsigned w = 1; w < workers; ++w)
             threads.emplace_back(work, w);
-    } catch (const std::system_error&) {
-        // No thread to be had: the ones started and this one do it all.
+    } catch (...) {
+        // No thread to be had (std::system_error, or std::bad_alloc for its
+        // state): the ones started and this one do it all.
     }
     work(0);
     for (std::thread& t : threads)
