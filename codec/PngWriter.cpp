@@ -261,10 +261,11 @@ int WriteParallelPng(FILE* fp, const uchar* bits, qsizetype stride, int width, i
         }
     };
     std::vector<std::thread> pool;
+    pool.reserve(size_t(std::max(0, threads))); // (its growth cannot throw with threads running)
     try {
         for (int t = 0; t < threads; ++t)
             pool.emplace_back(work);
-    } catch (const std::system_error&) {
+    } catch (...) { // std::system_error, or bad_alloc for a thread's state
         // Fewer threads than asked for will do; with none, every band is
         // compressed here before any is written.
     }

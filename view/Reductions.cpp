@@ -73,11 +73,12 @@ void Reductions::Build(const platform::Surface& picture, int smallest)
         const int threads = int(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 8));
         const int rows = half.height(), band = (rows + threads - 1) / threads;
         std::vector<std::thread> pool;
+        pool.reserve(size_t(threads)); // (its growth cannot throw with threads running)
         for (int t = 1; t < threads && t * band < rows; ++t) {
             auto part = [&, t] { HalvePart(*from, half, 0, t * band, half.width() - 1, std::min(rows, (t + 1) * band) - 1); };
             try {
                 pool.emplace_back(part);
-            } catch (const std::system_error&) {
+            } catch (...) { // std::system_error, or bad_alloc for a thread's state
                 part(); // no thread to be had: this band here
             }
         }

@@ -698,11 +698,14 @@ int Run(const Options& o)
             process(*mine[size_t(i)], true);
     };
     std::vector<std::thread> threads;
-    // A thread the system will not give is a worker fewer, not an abort.
+    // A thread the system will not give (std::system_error, or bad_alloc
+    // for its state) is a worker fewer, not an abort; reserved first, the
+    // vector's growth cannot throw with workers running.
+    threads.reserve(size_t(std::max(0, jobs - 1)));
     try {
         for (int t = 1; t < jobs; ++t)
             threads.emplace_back(worker);
-    } catch (const std::system_error&) {
+    } catch (...) {
     }
     worker();
     for (std::thread& t : threads)
