@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace retouch {
 namespace {
@@ -734,6 +735,29 @@ inline void EachNeighbour(const Box& R, int32_t j, Take&& take)
     }
 }
 
+// take(part) for each 8-connected part of R's mask: its cells, the first
+// one first.
+template <typename Take>
+void EachPart(const Box& R, const std::vector<uint8_t>& mask, Take&& take)
+{
+    std::vector<uint8_t> seen(mask.size(), 0);
+    std::vector<int32_t> part;
+    for (size_t i = 0; i < mask.size(); ++i) {
+        if (!mask[i] || seen[i])
+            continue;
+        part.assign(1, int32_t(i));
+        seen[i] = 1;
+        for (size_t head = 0; head < part.size(); ++head)
+            EachNeighbour(R, part[head], [&](size_t k) {
+                if (mask[k] && !seen[k]) {
+                    seen[k] = 1;
+                    part.push_back(int32_t(k));
+                }
+            });
+        take(std::as_const(part));
+    }
+}
+
 // Weak evidence counts where it joins strong evidence. Where the
 // background itself is weak evidence nearly all over (grain, noise: a third
 // of the strips or more, near where such pixels join up from edge to edge),
@@ -818,31 +842,18 @@ std::vector<uint8_t> Dilated(const std::vector<uint8_t>& mask, int w, int h, int
 // over a smooth ground, or one too thin to judge, makes weak evidence too).
 void DropWeakParts(const WordPicture& pic, const Box& R, std::vector<uint8_t>& mask, const std::vector<float>& score)
 {
-    std::vector<uint8_t> seen(mask.size(), 0), weak(mask.size(), 0);
-    std::vector<int32_t> part;
+    std::vector<uint8_t> weak(mask.size(), 0);
     bool any = false;
-    for (size_t i = 0; i < mask.size(); ++i) {
-        if (!mask[i] || seen[i])
-            continue;
-        part.assign(1, int32_t(i));
-        seen[i] = 1;
+    EachPart(R, mask, [&](const std::vector<int32_t>& part) {
         size_t strong = 0;
-        for (size_t head = 0; head < part.size(); ++head) {
-            const int32_t j = part[head];
-            strong += score[size_t(j)] >= kStrong;
-            EachNeighbour(R, j, [&](size_t k) {
-                if (mask[k] && !seen[k]) {
-                    seen[k] = 1;
-                    part.push_back(int32_t(k));
-                }
-            });
-        }
+        for (int32_t k : part)
+            strong += score[size_t(k)] >= kStrong;
         if (double(strong) < kLeastStrongShare * double(part.size())) {
             any = true;
             for (int32_t k : part)
                 weak[size_t(k)] = 1;
         }
-    }
+    });
     if (!any)
         return;
     // All of them judged at once, grown by a pixel as the mask will be (one
@@ -966,32 +977,19 @@ constexpr double kLineLength = 40;
 
 void DropLines(const Box& R, std::vector<uint8_t>& mask)
 {
-    const int w = R.w(), h = R.h();
-    std::vector<uint8_t> seen(mask.size(), 0);
-    std::vector<int32_t> part;
-    for (size_t i = 0; i < mask.size(); ++i) {
-        if (!mask[i] || seen[i])
-            continue;
-        part.assign(1, int32_t(i));
-        seen[i] = 1;
-        int x0 = w, y0 = h, x1 = 0, y1 = 0;
-        for (size_t head = 0; head < part.size(); ++head) {
-            const int32_t j = part[head];
-            const int x = j % w, y = j / w;
-            x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
-            EachNeighbour(R, j, [&](size_t k) {
-                if (mask[k] && !seen[k]) {
-                    seen[k] = 1;
-                    part.push_back(int32_t(k));
-                }
-            });
-        }
+    const int w = R.w();
+    std::vector<int32_t> line;
+    EachPart(R, mask, [&](const std::vector<int32_t>& part) {
+        int x0 = w, y0 = R.h(), x1 = 0, y1 = 0;
+        for (int32_t k : part)
+            x0 = std::min(x0, k % w), x1 = std::max(x1, k % w), y0 = std::min(y0, k / w), y1 = std::max(y1, k / w);
         // diagonal / (area / diagonal) >= kLineLength
         const double dx = x1 - x0 + 1, dy = y1 - y0 + 1;
         if (dx * dx + dy * dy >= kLineLength * double(part.size()))
-            for (int32_t k : part)
-                mask[size_t(k)] = 0;
-    }
+            line.insert(line.end(), part.begin(), part.end());
+    });
+    for (int32_t k : line)
+        mask[size_t(k)] = 0;
 }
 
 // Grown by 1 pixel for the anti-aliased edge, and by a second where that
