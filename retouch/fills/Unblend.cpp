@@ -684,10 +684,15 @@ std::vector<uint8_t> Grown(const std::vector<uint8_t>& mask, int w, int h)
     return out;
 }
 
-// Sets the 4-connected unmasked regions of mask (w x h) that do not reach
-// its border and hold at most `largest` pixels.
-void FillHoles(std::vector<uint8_t>& mask, int w, int h, size_t largest)
+// Sets the 4-connected unmasked regions of mask (L's own) that do not reach its
+// border and hold at most `largest` pixels, but for those edged all round
+// (nine in ten of their pixels beside the mask set in `edged`) that
+// open(hole, ring) keeps open: the means per channel of the region's
+// pixels and of the mask three pixels about them.
+template <typename Open>
+void FillHoles(const Local& L, std::vector<uint8_t>& mask, size_t largest, const std::vector<uint8_t>& edged, Open open)
 {
+    const int w = L.w, h = L.h;
     // The unmasked runs of each row, joined to the runs they touch in the
     // row above: a region is a set of joined runs (the background around
     // the strokes is one of a million pixels, but of few runs).
@@ -739,9 +744,52 @@ void FillHoles(std::vector<uint8_t>& mask, int w, int h, size_t largest)
         size[top] += size_t(runs[r].x1 - runs[r].x0);
         border[top] |= runs[r].y == 0 || runs[r].y == h - 1 || runs[r].x0 == 0 || runs[r].x1 == w;
     }
+    // The colours of the small regions and of the mask about them.
+    struct Sums {
+        double hole[3] = {0, 0, 0}, ring[3] = {0, 0, 0};
+        size_t beside = 0;         // the ring's pixels
+        size_t rim = 0, edges = 0; // the region's pixels beside the mask, and of them edged
+    };
+    std::vector<Sums> sums(runs.size());
     for (size_t r = 0; r < runs.size(); ++r) {
         const size_t top = root(r);
-        if (!border[top] && size[top] <= largest)
+        if (border[top] || size[top] > largest)
+            continue;
+        Sums& t = sums[top];
+        const int y = runs[r].y;
+        for (int x = runs[r].x0; x < runs[r].x1; ++x) {
+            const int32_t i = y * w + x;
+            for (int c = 0; c < 3; ++c)
+                t.hole[c] += Ch(L.I(i), c);
+            if (mask[size_t(i - 1)] || mask[size_t(i + 1)] || mask[size_t(i - w)] || mask[size_t(i + w)]) {
+                ++t.rim;
+                t.edges += edged[size_t(i)] != 0;
+            }
+            // Three pixels into the mask: past the strokes' rim, which
+            // is as much the photo's as the mark's.
+            for (const auto& [dx, dy] : {std::pair{1, 0}, std::pair{-1, 0}, std::pair{0, 1}, std::pair{0, -1}}) {
+                if (!L.Masked(x + dx, y + dy) || !L.Masked(x + 2 * dx, y + 2 * dy) || !L.Masked(x + 3 * dx, y + 3 * dy))
+                    continue;
+                const int32_t j = i + 3 * (dy * w + dx);
+                for (int c = 0; c < 3; ++c)
+                    t.ring[c] += Ch(L.I(j), c);
+                ++t.beside;
+            }
+        }
+    }
+    std::vector<uint8_t> fill(runs.size(), 0);
+    for (size_t r = 0; r < runs.size(); ++r)
+        if (root(r) == r && !border[r] && size[r] <= largest) {
+            double hole[3], ring[3];
+            for (int c = 0; c < 3; ++c) {
+                hole[c] = sums[r].hole[c] / double(size[r]);
+                ring[c] = sums[r].ring[c] / double(std::max<size_t>(1, sums[r].beside));
+            }
+            fill[r] = sums[r].beside == 0 || sums[r].edges * 10 < sums[r].rim * 9 || !open(hole, ring);
+        }
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const size_t top = root(r);
+        if (fill[top])
             std::fill_n(mask.begin() + ptrdiff_t(size_t(runs[r].y) * w + size_t(runs[r].x0)), runs[r].x1 - runs[r].x0, 1);
     }
 }
@@ -979,8 +1027,23 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // would keep their bit of mark and lead the fill astray about them.
     // Larger holes are the letters' own counters (an o's, a ©'s ring):
     // taken in, the photo in them thins the part's opacity until it passes
-    // for faint.
-    FillHoles(mask, w, h, size_t(widest) * widest);
+    // for faint. So is a smaller hole that the mark's edges close all round
+    // and whose photo looks like the mask about it un-blended, not like the
+    // mask as it is (a bold face's "a" over a shadow in the leaves): taken
+    // in, it leads the fill under the strokes about it astray, and there
+    // the mark passes for the photo beside it. A hole of texture within a
+    // stroke (a bright patch under a dark mark) is seldom closed all round.
+    FillHoles(L, mask, size_t(widest) * widest, outside, [&](const double (&hole)[3], const double (&ring)[3]) {
+        double same = 0;
+        for (int c = 0; c < 3; ++c)
+            same += std::abs(hole[c] - ring[c]);
+        return std::any_of(blends.begin(), blends.end(), [&](const Blend& b) {
+            double bare = 0;
+            for (int c = 0; c < 3; ++c)
+                bare += std::abs(hole[c] - (ring[c] - b.opacity * b.grey) / (1 - b.opacity));
+            return bare < same;
+        });
+    });
     const std::vector<uint8_t> strokes = mask;
     const std::vector<uint8_t> grown = Grown(mask, w, h);
     // Kept are the parts that pass as one mark of one grey and one opacity,
