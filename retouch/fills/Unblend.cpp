@@ -684,10 +684,10 @@ std::vector<uint8_t> Grown(const std::vector<uint8_t>& mask, int w, int h)
     return out;
 }
 
-// Sets the 4-connected unmasked regions of mask (L's own) that do not reach its
-// border and hold at most `largest` pixels, but for those edged all round
-// (nine in ten of their pixels beside the mask set in `edged`) that
-// open(hole, ring) keeps open: the means per channel of the region's
+// Sets the 4-connected unmasked regions of mask (L's own) that do not
+// reach its border and hold at most `largest` pixels, but for those edged
+// all round (nine in ten of their pixels beside the mask set in `edged`)
+// that open(hole, ring) keeps open: the means per channel of the region's
 // pixels and of the mask three pixels about them.
 template <typename Open>
 void FillHoles(const Local& L, std::vector<uint8_t>& mask, size_t largest, const std::vector<uint8_t>& edged, Open open)
