@@ -106,8 +106,8 @@ a part is repaired as strictly as it is found|retouch/fills/Unblend.cpp|s/purpos
 a part is found as loosely as it is repaired|retouch/fills/Unblend.cpp|s/purpose == Purpose::Finding ? kEdgeLeft : kRepairEdgeLeft/kRepairEdgeLeft/
 a brushed part judged as a tight one|retouch/fills/Unblend.cpp|s/    if (purpose == Purpose::Finding || (r != Refusal::Faint/    if (true || (r != Refusal::Faint/
 opaque letters under a brush un-blended|retouch/fills/Unblend.cpp|s/    if (opaque \* 8 > carrying)/    if (false)/
-small counters taken into the outline|retouch/fills/Unblend.cpp|s/ || !open(hole, ring);/;/
-holes left open whatever their photo|retouch/fills/Unblend.cpp|s/ || !open(hole, ring);/ || false;/
+small counters taken into the outline|retouch/fills/Unblend.cpp|s/        fill\[r\] = !open(hole, ring);/        fill[r] = 1;/
+holes left open whatever their photo|retouch/fills/Unblend.cpp|s/        fill\[r\] = !open(hole, ring);/        fill[r] = 0;/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/

@@ -778,15 +778,20 @@ void FillHoles(const Local& L, std::vector<uint8_t>& mask, size_t largest, const
         }
     }
     std::vector<uint8_t> fill(runs.size(), 0);
-    for (size_t r = 0; r < runs.size(); ++r)
-        if (root(r) == r && !border[r] && size[r] <= largest) {
-            double hole[3], ring[3];
-            for (int c = 0; c < 3; ++c) {
-                hole[c] = sums[r].hole[c] / double(size[r]);
-                ring[c] = sums[r].ring[c] / double(std::max<size_t>(1, sums[r].beside));
-            }
-            fill[r] = sums[r].beside == 0 || sums[r].edges * 10 < sums[r].rim * 9 || !open(hole, ring);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (root(r) != r || border[r] || size[r] > largest)
+            continue;
+        const Sums& t = sums[r];
+        fill[r] = 1;
+        if (t.beside == 0 || t.edges * 10 < t.rim * 9)
+            continue;
+        double hole[3], ring[3];
+        for (int c = 0; c < 3; ++c) {
+            hole[c] = t.hole[c] / double(size[r]);
+            ring[c] = t.ring[c] / double(t.beside);
         }
+        fill[r] = !open(hole, ring);
+    }
     for (size_t r = 0; r < runs.size(); ++r) {
         const size_t top = root(r);
         if (fill[top])
