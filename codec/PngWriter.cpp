@@ -133,6 +133,10 @@ bool OpenStream(std::vector<uint8_t>& d)
             unused = s.data_type & 7;
     }
     inflateEnd(&s);
+    // inflate takes its window only once it needs one, so memory can still
+    // run out here: that is no damaged stream either.
+    if (rc == Z_MEM_ERROR)
+        throw std::bad_alloc();
     if (rc != Z_STREAM_END || !found || unused < 0 || s.avail_in != 0)
         return false;
     d[lastHeader / 8] &= uint8_t(~(1u << (lastHeader % 8)));

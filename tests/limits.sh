@@ -2,9 +2,9 @@
 # Both programs under the limits a system can set: a file-size limit
 # (ulimit -f) must fail a write like a full disk, not end the program by
 # SIGXFSZ; a process that cannot start threads must still do its work.
-# Arguments: PIXMEND PIXMEND-BATCH PHOTO (a JPEG)
+# Arguments: PIXMEND PIXMEND-BATCH PHOTO (a JPEG) NOZWINDOW (a preload library)
 set -u
-pixmend=$1 batch=$2 photo=$3
+pixmend=$1 batch=$2 photo=$3 nozwindow=$4
 work=$(mktemp -d)
 app=""
 trap '[ -n "$app" ] && kill -9 "$app" 2>/dev/null; rm -rf "$work"' EXIT
@@ -72,4 +72,12 @@ for limit in $(seq 110000 -2000 70000); do
   fi
 done
 [ -n "$said" ] || fail "no limit ran the PNG decoder out of memory: the test tried nothing"
+# The PNG writer joins its bands by reading each one back through zlib,
+# which takes its window only then: that failing is memory, told as such.
+LD_PRELOAD=$nozwindow "$batch" --format png --rect 10,10,50,50 --out "$work/zwin" "$work/photo.jpg" \
+  >"$work/zwin.out" 2>&1
+status=$?
+[ $status -eq 1 ] || { cat "$work/zwin.out" >&2; fail "the PNG writer without zlib's window ended with $status, not 1"; }
+grep -q 'photo.png.*メモリが足りません' "$work/zwin.out" || { cat "$work/zwin.out" >&2; fail "zlib out of memory was told otherwise"; }
+[ ! -e "$work/zwin/photo.png" ] || fail "a partial PNG was left behind"
 echo "limits: passed"
