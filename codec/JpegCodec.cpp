@@ -56,10 +56,10 @@ int WriteJpegCore(FILE* fp, const JpegWriteJob* job, int* savedErrno)
     err.pub.emit_message = JpegQuiet;
     err.savedErrno = 0;
     if (setjmp(err.jump)) {
-        const bool io = err.pub.msg_code == JERR_FILE_WRITE;
+        const int code = err.pub.msg_code;
         *savedErrno = err.savedErrno;
         jpeg_destroy_compress(&cinfo);
-        return io ? kCodecWriteFailed : kCodecEncoderFailed;
+        return code == JERR_FILE_WRITE ? kCodecWriteFailed : code == JERR_OUT_OF_MEMORY ? kCodecNoMemory : kCodecEncoderFailed;
     }
     jpeg_create_compress(&cinfo);
     jpeg_stdio_dest(&cinfo, fp);

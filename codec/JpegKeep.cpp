@@ -239,6 +239,10 @@ int PatchCore(const KeepJob* job, KeepScratch* scratch, int* savedErrno)
         jpeg_destroy_compress(&enc);
         jpeg_destroy_decompress(&src);
         *savedErrno = err.savedErrno;
+        // Out of memory the save fails as such, even before the source was
+        // read: coding the whole picture again instead would need more.
+        if (err.pub.msg_code == JERR_OUT_OF_MEMORY)
+            return kCodecNoMemory;
         return stage == 0 ? kCodecNotApplicable : kCodecEncoderFailed;
     }
     ReadSourceHeader(&src, job);
@@ -278,6 +282,8 @@ int CoefficientCore(const KeepJob* job, const KeepScratch* scratch, int* savedEr
         *savedErrno = err.savedErrno;
         if (static_cast<volatile bool&>(monitor.cancelled)) // set through libjpeg since setjmp
             return kCodecCancelled;
+        if (err.pub.msg_code == JERR_OUT_OF_MEMORY)
+            return kCodecNoMemory;
         if (stage == 0)
             return kCodecNotApplicable;
         return err.pub.msg_code == JERR_FILE_WRITE ? kCodecWriteFailed : kCodecEncoderFailed;

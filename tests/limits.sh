@@ -2,9 +2,9 @@
 # Both programs under the limits a system can set: a file-size limit
 # (ulimit -f) must fail a write like a full disk, not end the program by
 # SIGXFSZ; a process that cannot start threads must still do its work.
-# Arguments: PIXMEND PIXMEND-BATCH PHOTO (a JPEG) NOZWINDOW (a preload library)
+# Arguments: PIXMEND PIXMEND-BATCH PHOTO (a JPEG) NOMEMORY (a preload library)
 set -u
-pixmend=$1 batch=$2 photo=$3 nozwindow=$4
+pixmend=$1 batch=$2 photo=$3 nomemory=$4
 work=$(mktemp -d)
 app=""
 trap '[ -n "$app" ] && kill -9 "$app" 2>/dev/null; rm -rf "$work"' EXIT
@@ -72,12 +72,33 @@ for limit in $(seq 110000 -2000 70000); do
   fi
 done
 [ -n "$said" ] || fail "no limit ran the PNG decoder out of memory: the test tried nothing"
-# The PNG writer joins its bands by reading each one back through zlib,
-# which takes its window only then: that failing is memory, told as such.
-LD_PRELOAD=$nozwindow "$batch" --format png --rect 10,10,50,50 --out "$work/zwin" "$work/photo.jpg" \
-  >"$work/zwin.out" 2>&1
-status=$?
-[ $status -eq 1 ] || { cat "$work/zwin.out" >&2; fail "the PNG writer without zlib's window ended with $status, not 1"; }
-grep -q 'photo.png.*メモリが足りません' "$work/zwin.out" || { cat "$work/zwin.out" >&2; fail "zlib out of memory was told otherwise"; }
-[ ! -e "$work/zwin/photo.png" ] || fail "a partial PNG was left behind"
+# Memory running out inside the encoders' libraries is told as memory,
+# never as a picture that could not be encoded: zlib's window, which the
+# PNG writer's inflate takes only when it joins the bands; libjpeg's first
+# block, the JPEG of a PNG (each read by the other library).
+for lib in libz.so:32768:png:photo libjpeg.so::jpg:pic; do
+  from=${lib%%:*} rest=${lib#*:}
+  size=${rest%%:*} rest=${rest#*:}
+  format=${rest%%:*} input=$(ls "$work/${rest#*:}".*)
+  rm -rf "$work/lib"
+  ( export NOMEMORY_FROM=$from LD_PRELOAD=$nomemory; [ -n "$size" ] && export NOMEMORY_SIZE=$size
+    exec "$batch" --format $format --rect 10,10,50,50 --out "$work/lib" "$input" ) >"$work/lib.out" 2>&1
+  status=$?
+  [ $status -eq 1 ] || { cat "$work/lib.out" >&2; fail "$from out of memory: pixmend-batch ended with $status, not 1"; }
+  grep -q "\.$format.*メモリが足りません" "$work/lib.out" || { cat "$work/lib.out" >&2; fail "$from out of memory was told otherwise"; }
+  [ -z "$(ls -A "$work/lib" 2>/dev/null)" ] || fail "a partial file was left behind when $from ran out of memory"
+done
+# And the JPEG saved keeping its blocks, which reads the source again:
+# libjpeg refused memory from a point on, after the picture was loaded.
+said=""
+for after in $(seq 8 2 40); do
+  rm -rf "$work/lib"
+  NOMEMORY_FROM=libjpeg.so NOMEMORY_AFTER=$after LD_PRELOAD=$nomemory "$batch" --format keep --keep-quality \
+    --rect 10,10,50,50 --out "$work/lib" "$work/photo.jpg" >"$work/lib.out" 2>&1
+  grep -q 'photo.jpg に保存できません' "$work/lib.out" || continue
+  grep -q 'メモリが足りません' "$work/lib.out" || { cat "$work/lib.out" >&2; fail "a JPEG keeping its blocks out of memory was told otherwise"; }
+  [ -z "$(ls -A "$work/lib" 2>/dev/null)" ] || fail "a partial JPEG was left behind"
+  said=yes
+done
+[ -n "$said" ] || fail "no JPEG save kept its blocks out of memory: the test tried nothing"
 echo "limits: passed"
