@@ -4,8 +4,11 @@
 // used while tuning (even) and those kept aside (odd): the captions, then
 // translucent marks on photographs of another package at their native size,
 // then rectangles with no caption at all (the share 文字補正 changed);
-// --table=captions,marks,controls picks some. Then the speed on a
-// 24-megapixel picture, each beside V補正 on the same rectangle.
+// --table=captions,marks,controls picks some. --fresh=SEED gives instead
+// marks and controls drawn at random from SEED, on photographs, in fonts
+// and with texts that none of those sets use: a seed not tuned on is a set
+// no one has seen. Then the speed on a 24-megapixel picture, each beside
+// V補正 on the same rectangle.
 #include "LetterFill.h"
 #include "Memory.h"
 #include "PictureDocument.h"
@@ -18,12 +21,15 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegularExpression>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -446,6 +452,17 @@ void Summary(const char* set, const Sum (&halves)[2])
     }
 }
 
+// The share of a control's rectangle that 文字補正 changed.
+double ChangedShare(const Case& c)
+{
+    const QImage out = Repaired(c, retouch::FillMode::Letters);
+    size_t changed = 0;
+    for (int y = c.rect.top(); y <= c.rect.bottom(); ++y)
+        for (int x = c.rect.left(); x <= c.rect.right(); ++x)
+            changed += out.pixel(x, y) != c.truth.pixel(x, y);
+    return double(changed) / (double(c.rect.width()) * c.rect.height());
+}
+
 // 文字補正 on rectangles with no caption: the share of the rectangle it
 // changed.
 void Controls()
@@ -468,12 +485,7 @@ void Controls()
         c.rect = QRect(0, 0, W / 6 + 40 * (k % 5), W / 40 + 20 * (k % 3));
         c.rect.moveCenter(QPoint(int(s.x * W), int(s.y * photo.height())));
         c.rect &= photo.rect();
-        const QImage out = Repaired(c, retouch::FillMode::Letters);
-        size_t changed = 0;
-        for (int y = c.rect.top(); y <= c.rect.bottom(); ++y)
-            for (int x = c.rect.left(); x <= c.rect.right(); ++x)
-                changed += out.pixel(x, y) != photo.pixel(x, y);
-        const double share = double(changed) / (double(c.rect.width()) * c.rect.height());
+        const double share = ChangedShare(c);
         ++n[k % 2];
         quiet[k % 2] += share <= 0.02;
         std::printf("%-34s %7.2f%%\n", qPrintable(QStringLiteral("%1 %2 %3x%4").arg(QString::fromLatin1(s.photo).section('_', 0, 0),
@@ -484,11 +496,138 @@ void Controls()
     std::printf("controls: at most 2 %% changed in %d of %d tuned on, %d of %d kept aside\n", quiet[0], n[0], quiet[1], n[1]);
 }
 
+
+// ---- fresh sets, drawn at random from a seed ------------------------------
+
+// Photographs of the three wallpaper packages that the sets above leave out.
+const char* const kFreshPhotos[] = {
+    "/usr/share/backgrounds/Fossa_by_Jasper_Roks.jpg",          "/usr/share/backgrounds/Infinite-Sea_by_Aury88.jpg",
+    "/usr/share/backgrounds/Painting-Colors_by__herobrine7gamer.jpg", "/usr/share/backgrounds/Picture_1A_by_freespace.jpg",
+    "/usr/share/backgrounds/analogpattern_by_Peter_Nerlich.jpg", "/usr/share/backgrounds/greentock_by_Peter_Nerlich.jpg",
+    "/usr/share/backgrounds/umang_by_Abhishek_Mudgal.jpg",       "/usr/share/backgrounds/mate/nature/FreshFlower.jpg",
+    "/usr/share/backgrounds/mate/nature/Blinds.jpg",             "/usr/share/backgrounds/mate/abstract/Elephants.jpg"};
+
+QImage PhotoAt(const char* path)
+{
+    const platform::Surface p = files::LoadPicture(QString::fromLatin1(path));
+    return p.isNull() ? QImage() : p.convertToFormat(QImage::Format_RGB32);
+}
+
+// Draws from one seed, the same on every machine (no std distributions:
+// their results are the library's own).
+struct Draw {
+    std::mt19937 engine;
+    explicit Draw(uint32_t seed) : engine(seed) {}
+    int Below(int n) { return int(engine() % uint32_t(n)); }
+    double Between(double a, double b) { return a + (b - a) * (engine() % 100000) / 100000.0; }
+};
+
+// Six marks a photograph, light or dark grey, 20-60 % opaque, large,
+// rotated or small, half of them compressed to JPEG after marking.
+std::vector<Case> FreshMarks(uint32_t seed)
+{
+    static const char* const fonts[] = {"DejaVu Sans", "DejaVu Serif", "URW Bookman", "Nimbus Roman", "Noto Sans CJK JP", "DejaVu Sans Mono"};
+    static const char* const texts[] = {"© 2026 Studio", "WATERMARK", "見本 SAMPLE", "Preview only", "@pixmend", "COPYRIGHT"};
+    Draw d(seed);
+    std::vector<Case> cases;
+    int k = 0;
+    for (const char* path : kFreshPhotos) {
+        const QImage photo = PhotoAt(path);
+        if (photo.isNull())
+            continue;
+        const int W = photo.width();
+        for (int j = 0; j < 6; ++j, ++k) {
+            const bool light = d.Below(2);
+            const double opacity = d.Between(0.2, 0.6);
+            const int size = d.Below(3); // 0 large, 1 rotated, 2 small
+            QFont f(QString::fromLatin1(fonts[d.Below(6)]));
+            f.setPixelSize(size == 0 ? W / (14 + d.Below(6)) : size == 1 ? W / (20 + d.Below(8)) : W / (50 + d.Below(20)));
+            f.setBold(d.Below(3) != 0);
+            const double x = d.Between(0.2, 0.8), y = d.Between(0.1, 0.9);
+            const double angle = size == 1 ? d.Between(-35, 35) : 0.0;
+            const int grey = light ? 235 + d.Below(21) : d.Below(21);
+            const bool jpeg = d.Below(2);
+            const int quality = 80 + d.Below(13);
+            const char* text = texts[d.Below(6)];
+            const int margin = 6 + d.Below(10);
+            QImage layer(photo.size(), QImage::Format_ARGB32_Premultiplied);
+            layer.fill(Qt::transparent);
+            {
+                QPainter p(&layer);
+                p.setRenderHint(QPainter::Antialiasing);
+                p.translate(x * W, y * photo.height());
+                p.rotate(angle);
+                QPainterPath t;
+                t.addText(0, 0, f, QString::fromUtf8(text));
+                t.translate(-t.boundingRect().center());
+                p.fillPath(t, QColor(grey, grey, grey, int(std::lround(255 * opacity))));
+            }
+            Case c;
+            c.name = QStringLiteral("%1 %2 %3 %4%5").arg(QString::fromLatin1(path).section('/', -1).section(QRegularExpression(QStringLiteral("[_.]")), 0, 0).left(12))
+                         .arg(k).arg(QLatin1String(light ? "light" : "dark")).arg(int(opacity * 100))
+                         .arg(QLatin1String(size == 0 ? "% big" : size == 1 ? "% rot" : "% small"));
+            c.truth = photo;
+            c.alpha = layer.convertToFormat(QImage::Format_Alpha8);
+            QImage marked = photo.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            QPainter(&marked).drawImage(0, 0, layer);
+            c.captioned = marked.convertToFormat(QImage::Format_RGB32);
+            if (jpeg) {
+                c.drawn = c.captioned;
+                c.captioned = Jpeg(c.captioned, quality);
+                c.name += QStringLiteral(" jpg");
+            }
+            c.rect = Covered(layer).adjusted(-margin, -margin, margin, margin) & photo.rect();
+            if (c.rect.width() >= 20 && c.rect.height() >= 20) // not cut off by the photo's edge
+                cases.push_back(c);
+        }
+    }
+    return cases;
+}
+
+// Three controls a photograph, of random size and place.
+void FreshControls(uint32_t seed)
+{
+    Draw d(seed ^ 0x5bd1e995u);
+    std::printf("%-34s %8s\n", "fresh control", "changed");
+    int quiet = 0, n = 0;
+    for (const char* path : kFreshPhotos) {
+        const QImage photo = PhotoAt(path);
+        if (photo.isNull())
+            continue;
+        const int W = photo.width();
+        for (int j = 0; j < 3; ++j) {
+            Case c;
+            c.truth = c.captioned = photo;
+            c.rect = QRect(0, 0, W / 8 + d.Below(300), W / 40 + d.Below(100));
+            const double x = d.Between(0.15, 0.85), y = d.Between(0.1, 0.9);
+            c.rect.moveCenter(QPoint(int(x * W), int(y * photo.height())));
+            c.rect &= photo.rect();
+            const double share = ChangedShare(c);
+            ++n;
+            quiet += share <= 0.02;
+            std::printf("%-34s %7.2f%%\n", qPrintable(QStringLiteral("%1 %2x%3 at %4,%5").arg(QString::fromLatin1(path).section('/', -1).left(12))
+                                                    .arg(c.rect.width()).arg(c.rect.height()).arg(c.rect.left()).arg(c.rect.top())), 100 * share);
+            std::fflush(stdout);
+        }
+    }
+    std::printf("fresh controls: at most 2 %% changed in %d of %d\n", quiet, n);
+}
+
 // sets: any of "captions", "marks", "controls"; empty for all.
-void QualityTable(const std::string& sets)
+void QualityTable(const std::string& sets, const std::optional<uint32_t>& fresh)
 {
     auto wanted = [&](const char* set) { return sets.empty() || sets.find(set) != std::string::npos; };
     Sum captions[2], marks[2];
+    if (fresh) {
+        if (wanted("marks")) {
+            Evaluate(FreshMarks(*fresh), marks);
+            Summary("fresh marks", marks);
+        }
+        if (wanted("controls"))
+            FreshControls(*fresh);
+        std::fflush(stdout);
+        return;
+    }
     if (wanted("captions")) {
         Evaluate(MakeCases(), captions);
         Summary("captions", captions);
@@ -634,18 +773,21 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     bool table = true;
     std::string sets;
+    std::optional<uint32_t> fresh;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--no-table")
             table = false;
         else if (std::string(argv[i]).rfind("--table=", 0) == 0)
             sets = std::string(argv[i]).substr(8);
+        else if (std::string(argv[i]).rfind("--fresh=", 0) == 0)
+            fresh = uint32_t(std::stoul(std::string(argv[i]).substr(8)));
         else
             argv[kept++] = argv[i];
     }
     argc = kept;
     if (table)
-        QualityTable(sets);
+        QualityTable(sets, fresh);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
