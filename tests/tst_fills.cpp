@@ -745,6 +745,31 @@ private slots:
         QCOMPARE(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect), QString());
     }
 
+    // Specks crowding the rectangle, each lifted 10 to 14 % of the way to
+    // white (a sea's sparkle): white peaks highest, at the faintest opacity
+    // a mark may have. Each speck passes for a part of a mark as well as a
+    // faint mark's letter would; but no mark is there.
+    void translucentSpecksAreNoMark()
+    {
+        const int W = 240, H = 150;
+        const platform::Surface ground = Textured(W, H, 12);
+        uint32_t seed = 11;
+        auto random = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+        platform::Surface pic = ground;
+        for (int k = 0; k < 200; ++k) {
+            const int size = 4 + int(random() % 5), x = 40 + int(random() % uint32_t(160 - size)), y = 40 + int(random() % uint32_t(70 - size));
+            const double lift = 0.10 + 0.01 * int(random() % 5);
+            for (int dy = 0; dy < size; ++dy)
+                for (int dx = 0; dx < size; ++dx) {
+                    const QRgb p = pic.pixel(x + dx, y + dy);
+                    auto up = [lift](int c) { return int(std::lround(c + lift * (255 - c))); };
+                    pic.setPixel(x + dx, y + dy, qRgb(up(qRed(p)), up(qGreen(p)), up(qBlue(p))));
+                }
+        }
+        const std::vector<uint8_t> found = retouch::FindTranslucent(words(pic), SelRect{40, 40, 199, 109});
+        QCOMPARE(std::count(found.begin(), found.end(), 1), 0);
+    }
+
     // A dark mark beside squares of the photo a little lighter, or darker,
     // than it all round: their sides step towards white at 14 % (or black at
     // 12 %), more often than the mark's, and peak highest; over the smooth

@@ -1271,6 +1271,11 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     for (int g = grey < 3 ? 0 : 3, end = g + 3; g < end; ++g)
         if (height[size_t(g)] > 0)
             tries[0].push_back({greys[g], float(bin[size_t(g)]) / kOpacitySteps});
+    // A highest peak at the faintest opacity a mark may have is the photo's
+    // own: its faint steps (specks, a sea's sparkle, a weave) crowd there,
+    // and even a faint mark's edges gather above it. It is not outlined;
+    // the humps below may still find a mark.
+    const bool texturePeak = bin[size_t(grey)] <= least;
     // A mark over a rough ground (rock, a textured beach, a painted canvas),
     // or one at a slant, can peak nowhere: its edges spread into a hump,
     // while the photo's own steps peak among the faintest, on either side
@@ -1320,7 +1325,9 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // Not on a rectangle of many megapixels, where each outline's own
     // working masks (tens of bytes a pixel) would add up at once.
     std::vector<std::vector<uint8_t>> outlines(tries.size());
-    InParallel(tries.size(), [&](size_t t, unsigned) { outlines[t] = MarkOf(pic, rect, pixels, tries[t]); },
+    InParallel(tries.size(), [&](size_t t, unsigned) {
+        outlines[t] = t == 0 && texturePeak ? std::vector<uint8_t>(n, 0) : MarkOf(pic, rect, pixels, tries[t]);
+    },
                n >= kParallelPixels && n <= kSideBySidePixels ? 0u : 1u);
     size_t most = size_t(std::count(outlines[0].begin(), outlines[0].end(), 1)), taken = 0;
     for (size_t t = 1; t < outlines.size(); ++t) {
