@@ -76,10 +76,10 @@ done
 # never as a picture that could not be encoded: zlib's window, which the
 # PNG writer's inflate takes only when it joins the bands; libjpeg's first
 # block, the JPEG of a PNG (each read by the other library).
-for lib in libz.so:32768:png:photo libjpeg.so::jpg:pic; do
+for lib in libz.so:32768:png:photo.jpg libjpeg.so::jpg:pic.png; do
   from=${lib%%:*} rest=${lib#*:}
   size=${rest%%:*} rest=${rest#*:}
-  format=${rest%%:*} input=$(ls "$work/${rest#*:}".*)
+  format=${rest%%:*} input=$work/${rest#*:}
   rm -rf "$work/lib"
   ( export NOMEMORY_FROM=$from LD_PRELOAD=$nomemory; [ -n "$size" ] && export NOMEMORY_SIZE=$size
     exec "$batch" --format $format --rect 10,10,50,50 --out "$work/lib" "$input" ) >"$work/lib.out" 2>&1
