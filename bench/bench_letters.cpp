@@ -496,22 +496,14 @@ void Controls()
     std::printf("controls: at most 2 %% changed in %d of %d tuned on, %d of %d kept aside\n", quiet[0], n[0], quiet[1], n[1]);
 }
 
-
 // ---- fresh sets, drawn at random from a seed ------------------------------
 
-// Photographs of the three wallpaper packages that the sets above leave out.
+// The photographs of the same folder that the sets above leave out.
 const char* const kFreshPhotos[] = {
-    "/usr/share/backgrounds/Fossa_by_Jasper_Roks.jpg",          "/usr/share/backgrounds/Infinite-Sea_by_Aury88.jpg",
-    "/usr/share/backgrounds/Painting-Colors_by__herobrine7gamer.jpg", "/usr/share/backgrounds/Picture_1A_by_freespace.jpg",
-    "/usr/share/backgrounds/analogpattern_by_Peter_Nerlich.jpg", "/usr/share/backgrounds/greentock_by_Peter_Nerlich.jpg",
-    "/usr/share/backgrounds/umang_by_Abhishek_Mudgal.jpg",       "/usr/share/backgrounds/mate/nature/FreshFlower.jpg",
-    "/usr/share/backgrounds/mate/nature/Blinds.jpg",             "/usr/share/backgrounds/mate/abstract/Elephants.jpg"};
-
-QImage PhotoAt(const char* path)
-{
-    const platform::Surface p = files::LoadPicture(QString::fromLatin1(path));
-    return p.isNull() ? QImage() : p.convertToFormat(QImage::Format_RGB32);
-}
+    "Fossa_by_Jasper_Roks.jpg",          "Infinite-Sea_by_Aury88.jpg", "Painting-Colors_by__herobrine7gamer.jpg",
+    "Picture_1A_by_freespace.jpg",       "analogpattern_by_Peter_Nerlich.jpg", "greentock_by_Peter_Nerlich.jpg",
+    "umang_by_Abhishek_Mudgal.jpg",      "mate/nature/FreshFlower.jpg", "mate/nature/Blinds.jpg",
+    "mate/abstract/Elephants.jpg"};
 
 // Draws from one seed, the same on every machine (no std distributions:
 // their results are the library's own).
@@ -532,7 +524,7 @@ std::vector<Case> FreshMarks(uint32_t seed)
     std::vector<Case> cases;
     int k = 0;
     for (const char* path : kFreshPhotos) {
-        const QImage photo = PhotoAt(path);
+        const QImage photo = NativePhoto(path);
         if (photo.isNull())
             continue;
         const int W = photo.width();
@@ -591,7 +583,7 @@ void FreshControls(uint32_t seed)
     std::printf("%-34s %8s\n", "fresh control", "changed");
     int quiet = 0, n = 0;
     for (const char* path : kFreshPhotos) {
-        const QImage photo = PhotoAt(path);
+        const QImage photo = NativePhoto(path);
         if (photo.isNull())
             continue;
         const int W = photo.width();
