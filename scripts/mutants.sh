@@ -62,6 +62,9 @@ undo does not restore|document/EditHistory.cpp|s/        std::memcpy(a, b, rowBy
 no question before losing work|app/frmMain.h|s/    bool IsChanged() const { return Document->IsChanged(); }/    bool IsChanged() const { return false; }/
 settings write failure silent|app/frmMain.cpp|s/        basCommon::ReportSettingsNotSaved(this, err);/        (void)err;/
 png bands joined without closing them|codec/PngWriter.cpp|s/    d.insert(d.end(), {0x00, 0x00, 0xFF, 0xFF});/    (void)0;/
+png join out of memory told as a bad stream|codec/PngWriter.cpp|s/    if (rc == Z_MEM_ERROR)/    if (false)/
+jpeg encoder out of memory told as a failed encoding|codec/JpegCodec.cpp|s/ : code == JERR_OUT_OF_MEMORY ? kCodecNoMemory : / : /
+jpeg blocks out of memory told as a failed encoding|codec/JpegKeep.cpp|s/        if (err.pub.msg_code == JERR_OUT_OF_MEMORY)/        if (false)/
 cancel ignored|files/FileDialogs.cpp|s/            return !cancel.load();/            return true;/
 batch shard ignored|app/batch/Batch.cpp|s/        if (int(i % size_t(o.shards)) == o.shard)/        if (true)/
 batch anchor off by one|app/batch/Batch.cpp|s/            d = size - 1 - d;/            d = size - d;/
