@@ -94,6 +94,8 @@ hump after a clean peak tried|retouch/fills/Unblend.cpp|s/ \&\& top <= gathered(
 own side never searched for a hump|retouch/fills/Unblend.cpp|s/    for (const int side : {grey < 3 ? 0 : 3, grey < 3 ? 3 : 0}) {/    for (const int side : {grey < 3 ? 3 : 0}) {/
 humps sought among the faintest steps|retouch/fills/Unblend.cpp|s/constexpr float kAboveTexture = 0.16f;/constexpr float kAboveTexture = kLeastOpacity;/
 faint texture peak outlined|retouch/fills/Unblend.cpp|s/    const bool texturePeak = bin\[size_t(grey)\] <= least;/    const bool texturePeak = false;/
+ground specks kept|retouch/fills/LetterFill.cpp|s/    if (sizes.size() < kFewestSpecks)/    if (true)/
+dots among ground specks dropped|retouch/fills/LetterFill.cpp|s/    if (double(count) > kMoreSpecks \* expected)/    if (false)/
 humps tried only when the faint peak outlines nothing|retouch/fills/Unblend.cpp|s/for (size_t t = 1; t < outlines.size(); ++t) {/for (size_t t = most ? outlines.size() : 1; t < outlines.size(); ++t) {/
 hump taken though it outlines less|retouch/fills/Unblend.cpp|s/outlined > most \&\& //
 coloured letter dropped beside a passing mark|retouch/fills/Unblend.cpp|s/ || (passed \&\& v == Refusal::Coloured)//

@@ -503,6 +503,70 @@ private slots:
         QCOMPARE(masks(130, 60) && masks(170, 45), ramp == 1);
     }
 
+    // A star field all over: the rectangle holds its share of the brightest
+    // stars, as the strips beside do, and they are the photo's own. Letters
+    // drawn over the same field are still found, and so are the dots of a
+    // date among the stars, many more than the field would hold there.
+    void speckledGround_data()
+    {
+        QTest::addColumn<int>("caption"); // 0 none, 1 letters, 2 dots
+        QTest::newRow("stars alone") << 0;
+        QTest::newRow("letters over stars") << 1;
+        QTest::newRow("dots over stars") << 2;
+    }
+    void speckledGround()
+    {
+        QFETCH(int, caption);
+        const int W = 900, H = 420;
+        std::vector<uint32_t> pic(size_t(W) * H);
+        std::mt19937 random(5);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                pic[size_t(y) * W + x] = 0xFF000000u | uint32_t(150 + x / 30 + int(random() % 9)) << 16 | uint32_t(50 + y / 20 + int(random() % 9)) << 8
+                                         | uint32_t(60 + int(random() % 9));
+        auto lift = [&](int x, int y, double t) {
+            uint32_t& p = pic[size_t(y) * W + x];
+            uint32_t out = 0xFF000000u;
+            for (int k = 0; k < 24; k += 8)
+                out |= uint32_t(std::lround(((p >> k) & 255) + t * (255 - ((p >> k) & 255)))) << k;
+            p = out;
+        };
+        for (int k = 0; k < 1500; ++k) { // stars, a few pixels across, faint to bright
+            const int cx = 2 + int(random() % (W - 4)), cy = 2 + int(random() % (H - 4));
+            const double r = 0.6 + (random() % 13) / 10.0, peak = 0.3 + (random() % 60) / 100.0;
+            for (int y = cy - 2; y <= cy + 2; ++y)
+                for (int x = cx - 2; x <= cx + 2; ++x)
+                    lift(x, y, peak * std::clamp(1.5 - std::hypot(x - cx, y - cy) / r, 0.0, 1.0));
+        }
+        auto paint = [&](int x0, int y0, int x1, int y1) {
+            for (int y = y0; y <= y1; ++y)
+                for (int x = x0; x <= x1; ++x)
+                    pic[size_t(y) * W + x] = 0xFFFFFFFFu;
+        };
+        std::vector<QPoint> ink;
+        if (caption == 1)
+            for (int x = 330; x < 560; x += 40) { // "E"s
+                paint(x, 190, x + 3, 225);
+                for (int y : {190, 206, 222})
+                    paint(x, y, x + 22, y + 3);
+                ink.push_back({x + 1, 200});
+                ink.push_back({x + 15, 207});
+            }
+        if (caption == 2)
+            for (int x = 310; x < 590; x += 10) { // a row of dots
+                paint(x, 210, x + 2, 212);
+                ink.push_back({x + 1, 211});
+            }
+        const SelRect rect{300, 160, 599, 259};
+        const std::vector<uint8_t> mask = retouch::FindLetters({pic.data(), W, H, W}, rect);
+        const int rw = rect.X2 - rect.X1 + 1;
+        for (const QPoint& p : ink)
+            QVERIFY2(mask[size_t(p.y() - rect.Y1) * rw + size_t(p.x() - rect.X1)], qPrintable(QStringLiteral("%1,%2").arg(p.x()).arg(p.y())));
+        if (caption == 0)
+            QVERIFY2(std::count(mask.begin(), mask.end(), 1) * 100 <= std::ptrdiff_t(mask.size()),
+                     qPrintable(QString::number(std::count(mask.begin(), mask.end(), 1))));
+    }
+
     // A mask of many parts: specks, a broken line, blobs of every size, one
     // of them large. Each is filled from the pixels about it alone, as one
     // fill of the whole would, and nothing else changes.

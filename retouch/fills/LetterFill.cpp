@@ -967,6 +967,52 @@ void DropSoftBlobs(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
     }
 }
 
+// Each strip beside holds its share of the background's extremes (the
+// limits are a quantile of their signals), and so does a rectangle of the
+// same ground: a star field, a sea's sparkle or grit stand out of the
+// limits in specks as often inside as beside. Where the strips hold many
+// such specks (kFewestSpecks or more), the rectangle's parts no larger
+// than most of theirs (kSpeckQuantile of them) are the ground's own, unless
+// the rectangle holds many more of them than the strips would over its
+// area (kMoreSpecks times): then they are a caption's, a small face's
+// letters or the dots of a date.
+constexpr size_t kFewestSpecks = 20;
+constexpr double kSpeckQuantile = 0.8, kMoreSpecks = 2.0;
+
+void DropGroundSpecks(const Box& R, const std::vector<Box>& strips, const std::vector<Signals>& beside, const Limits& limit,
+                      std::vector<uint8_t>& mask)
+{
+    std::vector<size_t> sizes;
+    size_t area = 0;
+    for (size_t s = 0; s < strips.size(); ++s) {
+        const Box b{0, 0, strips[s].w() - 1, strips[s].h() - 1};
+        const size_t n = size_t(b.w()) * b.h();
+        area += n;
+        std::vector<float> score(n, 0.f);
+        for (size_t i = 0; i < n; ++i)
+            for (int k = 0; k < kSignals; ++k)
+                score[i] = std::max(score[i], beside[s][size_t(k)][i] / limit[size_t(k)]);
+        EachPart(b, JoinWeakToStrong(b, score, {}, limit), [&](const std::vector<int32_t>& part) { sizes.push_back(part.size()); });
+    }
+    if (sizes.size() < kFewestSpecks)
+        return;
+    std::nth_element(sizes.begin(), sizes.begin() + ptrdiff_t(kSpeckQuantile * double(sizes.size())), sizes.end());
+    const size_t largest = sizes[size_t(kSpeckQuantile * double(sizes.size()))];
+    const double expected = double(sizes.size()) * double(R.w()) * R.h() / double(area);
+    std::vector<int32_t> specks;
+    size_t count = 0;
+    EachPart(R, mask, [&](const std::vector<int32_t>& part) {
+        if (part.size() <= largest) {
+            ++count;
+            specks.insert(specks.end(), part.begin(), part.end());
+        }
+    });
+    if (double(count) > kMoreSpecks * expected)
+        return;
+    for (int32_t k : specks)
+        mask[size_t(k)] = 0;
+}
+
 // A wire, a board's gap, a ripple, a horizon: lines of the photo across the
 // rectangle. A letter's stroke is at most a few tens of its width long, the
 // longest a dash or a bar of a thin face; a part of the mask whose bounds'
@@ -1037,6 +1083,7 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         DropWeakParts(pic, R, mask, score);
         DropSoftBlobs(pic, R, mask, strokes);
         DropLines(R, mask);
+        DropGroundSpecks(R, strips, beside, whole, mask);
         GrowForHalos(R, mask, score);
     }, workers);
     for (size_t i = 0; i < mask.size(); ++i)
