@@ -567,6 +567,62 @@ private slots:
                      qPrintable(QString::number(std::count(mask.begin(), mask.end(), 1))));
     }
 
+    // A bright blob that the rectangle cuts (a petal's tip, a stone) runs
+    // on beyond its edge, and is the photo's; a letter whose bar lies on the
+    // edge stops there, and is the caption's. So is a letter that touches a
+    // cut blob: its colour is its own.
+    void cutObjects_data()
+    {
+        QTest::addColumn<bool>("touched");
+        QTest::newRow("blob alone") << false;
+        QTest::newRow("letter touching the blob") << true;
+    }
+    void cutObjects()
+    {
+        QFETCH(bool, touched);
+        const int W = 420, H = 220;
+        const SelRect rect{20, 30, 299, 169};
+        // On the bottom edge, or on the left edge where a letter runs into it.
+        auto inBlob = [&](int x, int y) {
+            return touched ? std::hypot((x - 20) / 12.0, (y - 110) / 16.0) <= 1 : std::hypot((x - 250) / 16.0, (y - 169) / 12.0) <= 1;
+        };
+        std::vector<uint32_t> pic(size_t(W) * H);
+        std::mt19937 random(3);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                pic[size_t(y) * W + x] = inBlob(x, y) ? 0xFF000000u | uint32_t(235 + random() % 12) << 16 | uint32_t(205 + random() % 12) << 8 | 60u
+                                                      : 0xFF000000u | uint32_t(70 + random() % 14) << 16 | uint32_t(90 + random() % 14) << 8
+                                                            | uint32_t(50 + random() % 14);
+        auto paint = [&](int x0, int y0, int x1, int y1) {
+            for (int y = y0; y <= y1; ++y)
+                std::fill_n(pic.begin() + y * W + x0, x1 - x0 + 1, 0xFFFFFFFFu);
+        };
+        auto letterE = [&](int x, int y) {
+            paint(x, y, x + 3, y + 36);
+            for (int dy : {0, 16, 33})
+                paint(x, y + dy, x + 22, y + dy + 3);
+        };
+        letterE(100, 30); // its top bar on the rectangle's top edge
+        letterE(170, 80);
+        if (touched) { // a mirrored E, its bars running into the blob
+            paint(62, 92, 65, 128);
+            for (int dy : {0, 16, 33})
+                paint(28, 92 + dy, 65, 95 + dy);
+        }
+        const std::vector<uint8_t> mask = retouch::FindLetters({pic.data(), W, H, W}, rect);
+        auto masks = [&](int x, int y) { return mask[size_t(y - rect.Y1) * (rect.X2 - rect.X1 + 1) + size_t(x - rect.X1)] != 0; };
+        QVERIFY(masks(110, 31) && masks(101, 50) && masks(171, 100) && masks(185, 97));
+        if (touched) {
+            QVERIFY(masks(63, 100) && masks(45, 109) && masks(35, 126));
+            return;
+        }
+        int blob = 0; // all of it and the ground about it
+        for (int y = 145; y <= rect.Y2; ++y)
+            for (int x = 225; x <= 275; ++x)
+                blob += masks(x, y);
+        QVERIFY2(blob == 0, qPrintable(QString::number(blob)));
+    }
+
     // A mask of many parts: specks, a broken line, blobs of every size, one
     // of them large. Each is filled from the pixels about it alone, as one
     // fill of the whole would, and nothing else changes.

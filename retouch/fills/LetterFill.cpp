@@ -1038,6 +1038,102 @@ void DropLines(const Box& R, std::vector<uint8_t>& mask)
         mask[size_t(k)] = 0;
 }
 
+// A petal, a wave's crest, a stick's shadow that the rectangle cuts runs on
+// beyond its edge; a caption lies within the rectangle drawn about it (a
+// letter the rectangle cuts through is left where it runs on). A masked
+// pixel on the edge, beyond the background's extremes (kObjectEvidence),
+// whose colour runs on outside for kBeyond pixels (within kAlikeColour over
+// the channels, straight out or one beside: a slanted object) is such an
+// object's, and so is every masked pixel beyond the extremes joined to it
+// whose colour is still alike (an object keeps its colour; a letter it
+// touches has its own). They leave the mask, and so do the weak pixels that
+// only they held. Fewer than kFewestCut such edge pixels are chance.
+constexpr int kBeyond = 4, kAlikeColour = 60;
+constexpr float kObjectEvidence = 1.f;
+constexpr size_t kFewestCut = 3;
+
+void DropCutObjects(const WordPicture& pic, const Box& R, const std::vector<float>& score, std::vector<uint8_t>& mask)
+{
+    const int w = R.w(), h = R.h();
+    const size_t n = mask.size();
+    auto alike = [](uint32_t a, uint32_t b) {
+        int d = 0;
+        for (int c = 0; c < 24; c += 8)
+            d += std::abs(int((a >> c) & 255) - int((b >> c) & 255));
+        return d <= kAlikeColour;
+    };
+    // From the edge pixel (x, y) of the picture outwards along (dx, dy).
+    auto runsOn = [&](int x, int y, int dx, int dy) {
+        const uint32_t p = pic.At(x, y);
+        for (int d = 1; d <= kBeyond; ++d) {
+            bool any = false;
+            for (int s = -1; s <= 1 && !any; ++s) {
+                const int qx = x + d * dx + s * dy, qy = y + d * dy + s * dx;
+                if (qx < 0 || qy < 0 || qx >= pic.W || qy >= pic.H)
+                    return false;
+                any = alike(p, pic.At(qx, qy));
+            }
+            if (!any)
+                return false;
+        }
+        return true;
+    };
+    std::vector<int32_t> cut;
+    auto edge = [&](int x, int y, int dx, int dy) {
+        const size_t i = size_t(y) * w + x;
+        if (mask[i] && score[i] >= kObjectEvidence && runsOn(R.x0 + x, R.y0 + y, dx, dy))
+            cut.push_back(int32_t(i));
+    };
+    for (int x = 0; x < w; ++x) {
+        edge(x, 0, 0, -1);
+        edge(x, h - 1, 0, 1);
+    }
+    for (int y = 0; y < h; ++y) {
+        edge(0, y, -1, 0);
+        edge(w - 1, y, 1, 0);
+    }
+    if (cut.size() < kFewestCut)
+        return;
+    // Each joined pixel compared with the colour of the edge pixel it was
+    // reached from: alike step by step, an anti-aliased rim would lead from
+    // the ground into the letters.
+    std::vector<uint8_t> object(n, 0);
+    std::vector<uint32_t> colour(n, 0);
+    for (int32_t i : cut) {
+        object[size_t(i)] = 1;
+        colour[size_t(i)] = pic.At(R.x0 + i % w, R.y0 + i / w);
+    }
+    for (size_t head = 0; head < cut.size(); ++head) {
+        const int32_t j = cut[head];
+        EachNeighbour(R, j, [&](size_t k) {
+            if (object[k] || !mask[k])
+                return;
+            const uint32_t p = pic.At(R.x0 + int(k % size_t(w)), R.y0 + int(k / size_t(w)));
+            if (score[k] >= kObjectEvidence && alike(colour[size_t(j)], p)) {
+                object[k] = 1;
+                colour[k] = colour[size_t(j)];
+                cut.push_back(int32_t(k));
+            }
+        });
+    }
+    // What is left of the mask stays where a strong pixel of its own holds it.
+    std::vector<uint8_t> kept(n, 0);
+    std::vector<int32_t> queue;
+    for (size_t i = 0; i < n; ++i)
+        if (mask[i] && !object[i] && score[i] >= kStrong) {
+            kept[i] = 1;
+            queue.push_back(int32_t(i));
+        }
+    for (size_t head = 0; head < queue.size(); ++head)
+        EachNeighbour(R, queue[head], [&](size_t k) {
+            if (!kept[k] && mask[k] && !object[k]) {
+                kept[k] = 1;
+                queue.push_back(int32_t(k));
+            }
+        });
+    mask.swap(kept);
+}
+
 // Grown by 1 pixel for the anti-aliased edge, and by a second where that
 // ring still shows some evidence (an outline, a halo, a blurred edge): a
 // clean edge keeps the photograph beside it. Nearly all of the rectangle:
@@ -1084,6 +1180,7 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         DropSoftBlobs(pic, R, mask, strokes);
         DropLines(R, mask);
         DropGroundSpecks(R, strips, beside, whole, mask);
+        DropCutObjects(pic, R, score, mask);
         GrowForHalos(R, mask, score);
     }, workers);
     for (size_t i = 0; i < mask.size(); ++i)
