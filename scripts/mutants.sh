@@ -96,6 +96,8 @@ humps sought among the faintest steps|retouch/fills/Unblend.cpp|s/constexpr floa
 faint texture peak outlined|retouch/fills/Unblend.cpp|s/    const bool texturePeak = bin\[size_t(grey)\] <= least;/    const bool texturePeak = false;/
 ground specks kept|retouch/fills/LetterFill.cpp|s/    if (sizes.size() < kFewestSpecks)/    if (true)/
 dots among ground specks dropped|retouch/fills/LetterFill.cpp|s/    if (double(count) > kMoreSpecks \* expected)/    if (false)/
+parts joined only edge to edge|retouch/fills/Regions.cpp|s/const int reach = corners ? 1 : 0;/const int reach = 0;/
+holes joined across corners|retouch/fills/Regions.cpp|s/const int reach = corners ? 1 : 0;/const int reach = 1;/
 objects cut by the rectangle kept|retouch/fills/LetterFill.cpp|s/    if (cut.size() < kFewestCut)/    if (true)/
 letters joined to a cut object whatever their colour|retouch/fills/LetterFill.cpp|s/score\[k\] >= kObjectEvidence \&\& alike(colour\[size_t(j)\], p)/score[k] >= kObjectEvidence/
 humps tried only when the faint peak outlines nothing|retouch/fills/Unblend.cpp|s/for (size_t t = 1; t < outlines.size(); ++t) {/for (size_t t = most ? outlines.size() : 1; t < outlines.size(); ++t) {/

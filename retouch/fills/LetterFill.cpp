@@ -1,5 +1,6 @@
 #include "LetterFill.h"
 #include "Parallel.h"
+#include "Regions.h"
 #include "Unblend.h"
 
 #include <algorithm>
@@ -735,25 +736,36 @@ inline void EachNeighbour(const Box& R, int32_t j, Take&& take)
     }
 }
 
-// take(part) for each 8-connected part of R's mask: its cells, the first
-// one first.
+// take(part) for each 8-connected part of R's mask: its cells, row by row;
+// the parts in the order of their first cell.
 template <typename Take>
 void EachPart(const Box& R, const std::vector<uint8_t>& mask, Take&& take)
 {
-    std::vector<uint8_t> seen(mask.size(), 0);
+    const int w = R.w();
+    const Regions regions = FindRegions(mask, w, R.h(), true, true);
+    const auto& runs = regions.runs;
+    std::vector<size_t> partOf(runs.size()), first;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (regions.region[r] == r)
+            first.push_back(0), partOf[r] = first.size() - 1;
+        else
+            partOf[r] = partOf[regions.region[r]];
+        first[partOf[r]] += size_t(runs[r].x1 - runs[r].x0);
+    }
+    size_t at = 0;
+    for (size_t& f : first) {
+        const size_t size = f;
+        f = at;
+        at += size;
+    }
+    std::vector<int32_t> cells(at);
+    std::vector<size_t> next = first;
+    for (size_t r = 0; r < runs.size(); ++r)
+        for (int x = runs[r].x0; x < runs[r].x1; ++x)
+            cells[next[partOf[r]]++] = runs[r].y * w + x;
     std::vector<int32_t> part;
-    for (size_t i = 0; i < mask.size(); ++i) {
-        if (!mask[i] || seen[i])
-            continue;
-        part.assign(1, int32_t(i));
-        seen[i] = 1;
-        for (size_t head = 0; head < part.size(); ++head)
-            EachNeighbour(R, part[head], [&](size_t k) {
-                if (mask[k] && !seen[k]) {
-                    seen[k] = 1;
-                    part.push_back(int32_t(k));
-                }
-            });
+    for (size_t p = 0; p < first.size(); ++p) {
+        part.assign(cells.begin() + ptrdiff_t(first[p]), cells.begin() + ptrdiff_t(p + 1 < first.size() ? first[p + 1] : at));
         take(std::as_const(part));
     }
 }
@@ -1117,21 +1129,15 @@ void DropCutObjects(const WordPicture& pic, const Box& R, const std::vector<floa
         });
     }
     // What is left of the mask stays where a strong pixel of its own holds it.
-    std::vector<uint8_t> kept(n, 0);
-    std::vector<int32_t> queue;
+    std::vector<uint8_t> rest(n);
     for (size_t i = 0; i < n; ++i)
-        if (mask[i] && !object[i] && score[i] >= kStrong) {
-            kept[i] = 1;
-            queue.push_back(int32_t(i));
-        }
-    for (size_t head = 0; head < queue.size(); ++head)
-        EachNeighbour(R, queue[head], [&](size_t k) {
-            if (!kept[k] && mask[k] && !object[k]) {
-                kept[k] = 1;
-                queue.push_back(int32_t(k));
-            }
-        });
-    mask.swap(kept);
+        rest[i] = mask[i] && !object[i];
+    std::fill(mask.begin(), mask.end(), 0);
+    EachPart(R, rest, [&](const std::vector<int32_t>& part) {
+        if (std::any_of(part.begin(), part.end(), [&](int32_t k) { return score[size_t(k)] >= kStrong; }))
+            for (int32_t k : part)
+                mask[size_t(k)] = 1;
+    });
 }
 
 // Grown by 1 pixel for the anti-aliased edge, and by a second where that

@@ -1,6 +1,7 @@
 #include "Unblend.h"
 
 #include "Parallel.h"
+#include "Regions.h"
 
 #include <algorithm>
 #include <array>
@@ -693,50 +694,11 @@ template <typename Open>
 void FillHoles(const Local& L, std::vector<uint8_t>& mask, size_t largest, const std::vector<uint8_t>& edged, Open open)
 {
     const int w = L.w, h = L.h;
-    // The unmasked runs of each row, joined to the runs they touch in the
-    // row above: a region is a set of joined runs (the background around
-    // the strokes is one of a million pixels, but of few runs).
-    struct Run {
-        int y, x0, x1; // [x0, x1)
-    };
-    std::vector<Run> runs;
-    std::vector<size_t> rowStart(size_t(h) + 1);
-    for (int y = 0; y < h; ++y) {
-        rowStart[size_t(y)] = runs.size();
-        const uint8_t* row = mask.data() + size_t(y) * w;
-        for (int x = 0; x < w;) {
-            if (row[x]) {
-                ++x;
-                continue;
-            }
-            const int x0 = x;
-            while (x < w && !row[x])
-                ++x;
-            runs.push_back({y, x0, x});
-        }
-    }
-    rowStart[size_t(h)] = runs.size();
-    std::vector<size_t> parent(runs.size());
-    for (size_t r = 0; r < parent.size(); ++r)
-        parent[r] = r;
-    auto root = [&](size_t r) {
-        while (parent[r] != r)
-            r = parent[r] = parent[parent[r]];
-        return r;
-    };
-    for (int y = 1; y < h; ++y) {
-        size_t a = rowStart[size_t(y) - 1], b = rowStart[size_t(y)];
-        while (a < rowStart[size_t(y)] && b < rowStart[size_t(y) + 1]) {
-            if (runs[a].x0 < runs[b].x1 && runs[b].x0 < runs[a].x1) {
-                const size_t ra = root(a), rb = root(b);
-                parent[std::max(ra, rb)] = std::min(ra, rb);
-            }
-            if (runs[a].x1 < runs[b].x1)
-                ++a;
-            else
-                ++b;
-        }
-    }
+    // The unmasked regions (the background around the strokes is one of a
+    // million pixels, but of few runs).
+    const Regions regions = FindRegions(mask, w, h, false, false);
+    const std::vector<Regions::Run>& runs = regions.runs;
+    auto root = [&](size_t r) { return regions.region[r]; };
     std::vector<size_t> size(runs.size(), 0);
     std::vector<uint8_t> border(runs.size(), 0);
     for (size_t r = 0; r < runs.size(); ++r) {
