@@ -736,13 +736,14 @@ inline void EachNeighbour(const Box& R, int32_t j, Take&& take)
     }
 }
 
-// take(part) for each 8-connected part of R's mask: its cells, row by row;
-// the parts in the order of their first cell.
+// take(part) for each 8-connected part of R's mask (4-connected without
+// corners): its cells, row by row; the parts in the order of their first
+// cell.
 template <typename Take>
-void EachPart(const Box& R, const std::vector<uint8_t>& mask, Take&& take)
+void EachPart(const Box& R, const std::vector<uint8_t>& mask, Take&& take, bool corners = true)
 {
     const int w = R.w();
-    const Regions regions = FindRegions(mask, w, R.h(), true, true);
+    const Regions regions = FindRegions(mask, w, R.h(), true, corners);
     const auto& runs = regions.runs;
     std::vector<size_t> partOf(runs.size()), first;
     for (size_t r = 0; r < runs.size(); ++r) {
@@ -923,18 +924,13 @@ void DropSoftBlobs(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
                 return true;
         return false;
     };
-    std::vector<uint8_t> seen(n, 0);
-    std::vector<int32_t> part;
-    for (size_t i = 0; i < n; ++i) {
-        if (!blob[i] || seen[i])
-            continue;
-        part.assign(1, int32_t(i));
-        seen[i] = 1;
+    // Blob by blob in the order of their first pixel: a blob that goes
+    // leaves the mask about the next ones.
+    EachPart(R, blob, [&](const std::vector<int32_t>& part) {
         int x0 = w, y0 = h, x1 = 0, y1 = 0;
         double inside[3] = {};
         size_t thickCount = 0;
-        for (size_t head = 0; head < part.size(); ++head) {
-            const int32_t j = part[head];
+        for (const int32_t j : part) {
             const int x = j % w, y = j / w;
             x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
             if (thick[size_t(j)]) {
@@ -942,11 +938,6 @@ void DropSoftBlobs(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
                 for (int c = 0; c < 3; ++c)
                     inside[c] += Channel(at(x, y), c);
             }
-            for (const int32_t k : {x > 0 ? j - 1 : -1, x + 1 < w ? j + 1 : -1, y > 0 ? j - w : -1, y + 1 < h ? j + w : -1})
-                if (k >= 0 && blob[size_t(k)] && !seen[size_t(k)]) {
-                    seen[size_t(k)] = 1;
-                    part.push_back(k);
-                }
         }
         // Its contrast: the mean of its thick middle against the unmasked
         // pixels of its bounds and a margin (every other one each way).
@@ -960,7 +951,7 @@ void DropSoftBlobs(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
                         around[c] += Channel(at(x, y), c);
                 }
         if (!aroundCount || !thickCount)
-            continue;
+            return;
         float contrast = 0;
         for (int c = 0; c < 3; ++c)
             contrast = std::max(contrast, float(std::abs(inside[c] / double(thickCount) - around[c] / double(aroundCount))));
@@ -976,7 +967,7 @@ void DropSoftBlobs(const WordPicture& pic, const Box& R, std::vector<uint8_t>& m
         if (steps < enough)
             for (int32_t k : part)
                 mask[size_t(k)] = strokes[size_t(k)] >= kStrong;
-    }
+    }, false);
 }
 
 // Each strip beside holds its share of the background's extremes (the
