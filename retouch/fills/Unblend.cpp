@@ -455,6 +455,24 @@ MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, Purpose 
     // marking its pixels in a scratch of its own), and compared in order.
     const float* greys = departure > 0 ? kLightGreys : kDarkGreys;
     constexpr size_t kGreys = std::size(kLightGreys);
+    // Under a brush's stroke, opaque letters refuse it whatever the strokes
+    // turn out to be (they are some of the core): the grey asked for, or
+    // pure white or black where its edges cannot be told. Told before the
+    // strokes are sought, which on a subtitle's outline cost as much again.
+    if (wide) {
+        auto opaqueFor = [&](float c) {
+            size_t opaque = 0;
+            for (int32_t i : core)
+                opaque += PixelOpacity(L.I(i), L.B(i), c, 0.f) > kMostOpaque;
+            return opaque * 8 > core.size();
+        };
+        const float pure = departure > 0 ? 255.f : 0.f;
+        if (opaqueFor(pure) && (grey == pure || opaqueFor(grey))) {
+            e.colour = pure;
+            e.refusal = Refusal::Opaque;
+            return e;
+        }
+    }
     std::array<std::vector<int32_t>, kGreys> carriers;
     std::array<float, kGreys> opacity{};
     std::array<double, kGreys> left{};
@@ -911,13 +929,17 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // The strokes' width: from each edge inwards to the stroke's far side
     // (the nearest edge facing it, fewer than 80 pixels back). Each sweep
     // runs along the rows in memory order: a column's last such edge is
-    // kept per column.
-    std::vector<int> widths;
+    // kept per column, the widths counted by size.
+    constexpr int kWidest = 80;
+    std::array<size_t, kWidest> widths{};
+    size_t measured = 0;
     constexpr int kNever = -(1 << 20);
     std::vector<int> last(static_cast<size_t>(w));
     auto measure = [&](int d, int at, int& behind, size_t i) {
-        if ((out[i] & (1 << d)) && at - behind < 80)
-            widths.push_back(at - behind);
+        if ((out[i] & (1 << d)) && at - behind < kWidest) {
+            ++widths[size_t(at - behind)];
+            ++measured;
+        }
         if (out[i] & (1 << (d ^ 1)))
             behind = at;
     };
@@ -937,10 +959,12 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     for (int y = h - 1; y >= 0; --y)
         for (int x = 0; x < w; ++x)
             measure(3, -y, last[size_t(x)], size_t(y) * w + x);
-    if (widths.size() < kFewestPixels)
+    if (measured < kFewestPixels)
         return mask;
-    std::nth_element(widths.begin(), widths.begin() + ptrdiff_t(widths.size() / 2), widths.end());
-    const int widest = 2 * widths[widths.size() / 2] + 2;
+    int median = 0;
+    for (size_t below = 0; below + widths[size_t(median)] <= measured / 2; ++median)
+        below += widths[size_t(median)];
+    const int widest = 2 * median + 2;
     // Inside: edges of the mark ahead and behind along a row or a column,
     // each within the widest stroke, with no outside pixel between. The
     // distance to the nearest such edge ahead by a sweep against each
