@@ -887,45 +887,69 @@ void JoinAlike(const Local& L, const std::vector<Blend>& blends, int far, std::v
             k = k == 1;
 }
 
-// The mark in rect, pixels its copy: the pixels enclosed by the edges of
-// any of the blends, the parts that pass as one mark.
-std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const std::vector<uint32_t>& pixels, const std::vector<Blend>& blends)
+// The edges of a mark of some blends, over a rectangle's copy: per inside
+// pixel the directions (bits 1 << d, d 0 to 3 for +x, -x, +y, -y) in which
+// the mark ends two pixels on (out); the rim pixel between belongs to the
+// mark (rim), and the outside pixel bounds it (outside).
+struct Outline {
+    std::vector<uint8_t> out, rim, outside;
+};
+
+// The outlines of several sets of blends (a set none where it is not
+// wanted), in one pass: each pair two apart is looked at once, both ways
+// round, and its steps serve every set.
+std::vector<Outline> Outlines(const std::vector<uint32_t>& pixels, int w, int h, const std::vector<std::vector<Blend>>& sets,
+                              const std::vector<uint8_t>& wanted)
 {
-    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
     const size_t n = size_t(w) * h;
-    std::vector<uint8_t> mask(n, 0);
-    const Local L{pixels.data(), nullptr, w, h, mask};
-    // The mark's edges: per inside pixel the directions (bits 1 << d, d 0 to
-    // 3 for +x, -x, +y, -y) in which the mark ends two pixels on; the rim pixel
-    // between belongs to the mark too, and the outside pixel bounds it.
-    // Each pair two apart is looked at once, both ways round.
-    std::vector<uint8_t> out(n, 0), outside(n, 0);
+    std::vector<Outline> outlines(sets.size());
+    for (size_t t = 0; t < sets.size(); ++t)
+        if (wanted[t])
+            outlines[t] = {std::vector<uint8_t>(n, 0), std::vector<uint8_t>(n, 0), std::vector<uint8_t>(n, 0)};
+    const uint32_t* I = pixels.data();
     auto edge = [&](size_t p, size_t m, size_t q, int d) {
-        const Step step(L.I(int(p)), L.I(int(m)), L.I(int(q)), kRimSlack);
+        const Step step(I[p], I[m], I[q], kRimSlack);
         if (!step.between)
             return;
-        const bool ours = std::any_of(blends.begin(), blends.end(), [&](const Blend& b) {
-            const float A = step.Opacity(b.grey, kMarkOpacity, kOutlineAgreement);
-            return A >= 0 && std::abs(A - b.opacity) <= std::max(kSameOpacity, kSameShare * b.opacity);
-        });
-        if (!ours)
-            return;
-        out[p] |= uint8_t(1 << d);
-        mask[m] = 1;
-        outside[q] = 1;
+        for (size_t t = 0; t < sets.size(); ++t) {
+            if (!wanted[t])
+                continue;
+            const bool ours = std::any_of(sets[t].begin(), sets[t].end(), [&](const Blend& b) {
+                const float A = step.Opacity(b.grey, kMarkOpacity, kOutlineAgreement);
+                return A >= 0 && std::abs(A - b.opacity) <= std::max(kSameOpacity, kSameShare * b.opacity);
+            });
+            if (!ours)
+                continue;
+            outlines[t].out[p] |= uint8_t(1 << d);
+            outlines[t].rim[m] = 1;
+            outlines[t].outside[q] = 1;
+        }
     };
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const size_t i = size_t(y) * w + x;
-            if (x + 2 < w && Steep(L.I(int(i)), L.I(int(i + 2)))) {
+            if (x + 2 < w && Steep(I[i], I[i + 2])) {
                 edge(i, i + 1, i + 2, 0);
                 edge(i + 2, i + 1, i, 1);
             }
-            if (y + 2 < h && Steep(L.I(int(i)), L.I(int(i + 2 * size_t(w))))) {
+            if (y + 2 < h && Steep(I[i], I[i + 2 * size_t(w)])) {
                 edge(i, i + size_t(w), i + 2 * size_t(w), 2);
                 edge(i + 2 * size_t(w), i + size_t(w), i, 3);
             }
         }
+    return outlines;
+}
+
+// The mark in rect, pixels its copy, edges the outline of blends: the
+// pixels enclosed by the edges, the parts that pass as one mark.
+std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const std::vector<uint32_t>& pixels, const std::vector<Blend>& blends,
+                            Outline edges)
+{
+    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
+    const size_t n = size_t(w) * h;
+    std::vector<uint8_t> mask = std::move(edges.rim);
+    const std::vector<uint8_t> out = std::move(edges.out), outside = std::move(edges.outside);
+    const Local L{pixels.data(), nullptr, w, h, mask};
     // The strokes' width: from each edge inwards to the stroke's far side
     // (the nearest edge facing it, fewer than 80 pixels back). Each sweep
     // runs along the rows in memory order: a column's last such edge is
@@ -1310,11 +1334,22 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // Outlined side by side: each is as costly as the search before it.
     // Not on a rectangle of many megapixels, where each outline's own
     // working masks (tens of bytes a pixel) would add up at once.
+    // Side by side, their edges are found in one pass over the rectangle
+    // first; one at a time, each one's own as it comes.
     std::vector<std::vector<uint8_t>> outlines(tries.size());
+    const bool sideBySide = n >= kParallelPixels && n <= kSideBySidePixels;
+    std::vector<uint8_t> wanted(tries.size(), 1);
+    wanted[0] = !texturePeak;
+    std::vector<Outline> edges = sideBySide ? Outlines(pixels, w, h, tries, wanted) : std::vector<Outline>(tries.size());
     InParallel(tries.size(), [&](size_t t, unsigned) {
-        outlines[t] = t == 0 && texturePeak ? std::vector<uint8_t>(n, 0) : MarkOf(pic, rect, pixels, tries[t]);
+        if (!wanted[t])
+            outlines[t] = std::vector<uint8_t>(n, 0);
+        else if (sideBySide)
+            outlines[t] = MarkOf(pic, rect, pixels, tries[t], std::move(edges[t]));
+        else
+            outlines[t] = MarkOf(pic, rect, pixels, tries[t], std::move(Outlines(pixels, w, h, {tries[t]}, {1})[0]));
     },
-               n >= kParallelPixels && n <= kSideBySidePixels ? 0u : 1u);
+               sideBySide ? 0u : 1u);
     size_t most = size_t(std::count(outlines[0].begin(), outlines[0].end(), 1)), taken = 0;
     for (size_t t = 1; t < outlines.size(); ++t) {
         const size_t outlined = size_t(std::count(outlines[t].begin(), outlines[t].end(), 1));
