@@ -742,33 +742,8 @@ inline void EachNeighbour(const Box& R, int32_t j, Take&& take)
 template <typename Take>
 void EachPart(const Box& R, const std::vector<uint8_t>& mask, Take&& take, bool corners = true)
 {
-    const int w = R.w();
-    const Regions regions = FindRegions(mask, w, R.h(), true, corners);
-    const auto& runs = regions.runs;
-    std::vector<size_t> partOf(runs.size()), first;
-    for (size_t r = 0; r < runs.size(); ++r) {
-        if (regions.region[r] == r)
-            first.push_back(0), partOf[r] = first.size() - 1;
-        else
-            partOf[r] = partOf[regions.region[r]];
-        first[partOf[r]] += size_t(runs[r].x1 - runs[r].x0);
-    }
-    size_t at = 0;
-    for (size_t& f : first) {
-        const size_t size = f;
-        f = at;
-        at += size;
-    }
-    std::vector<int32_t> cells(at);
-    std::vector<size_t> next = first;
-    for (size_t r = 0; r < runs.size(); ++r)
-        for (int x = runs[r].x0; x < runs[r].x1; ++x)
-            cells[next[partOf[r]]++] = runs[r].y * w + x;
-    std::vector<int32_t> part;
-    for (size_t p = 0; p < first.size(); ++p) {
-        part.assign(cells.begin() + ptrdiff_t(first[p]), cells.begin() + ptrdiff_t(p + 1 < first.size() ? first[p + 1] : at));
-        take(std::as_const(part));
-    }
+    for (const std::vector<int32_t>& part : Parts(mask, R.w(), R.h(), corners))
+        take(part);
 }
 
 // Weak evidence counts where it joins strong evidence. Where the

@@ -55,4 +55,25 @@ Regions FindRegions(const std::vector<uint8_t>& cells, int w, int h, bool set, b
     return out;
 }
 
+std::vector<std::vector<int32_t>> Parts(const std::vector<uint8_t>& cells, int w, int h, bool corners)
+{
+    const Regions regions = FindRegions(cells, w, h, true, corners);
+    const auto& runs = regions.runs;
+    std::vector<size_t> partOf(runs.size()), sizes;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (regions.region[r] == r)
+            sizes.push_back(0), partOf[r] = sizes.size() - 1;
+        else
+            partOf[r] = partOf[regions.region[r]];
+        sizes[partOf[r]] += size_t(runs[r].x1 - runs[r].x0);
+    }
+    std::vector<std::vector<int32_t>> parts(sizes.size());
+    for (size_t p = 0; p < parts.size(); ++p)
+        parts[p].reserve(sizes[p]);
+    for (size_t r = 0; r < runs.size(); ++r)
+        for (int x = runs[r].x0; x < runs[r].x1; ++x)
+            parts[partOf[r]].push_back(runs[r].y * w + x);
+    return parts;
+}
+
 } // namespace retouch

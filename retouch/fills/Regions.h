@@ -22,4 +22,10 @@ struct Regions {
 // otherwise 4-connected).
 Regions FindRegions(const std::vector<uint8_t>& cells, int w, int h, bool set, bool corners);
 
+// The cells (y * w + x) of each region of set cells, row by row, the regions
+// in the order of their first cell. In memory order, the pixels of a
+// subtitle's outline are read from the cache, not one at a time from
+// memory.
+std::vector<std::vector<int32_t>> Parts(const std::vector<uint8_t>& cells, int w, int h, bool corners);
+
 } // namespace retouch

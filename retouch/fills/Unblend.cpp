@@ -1377,17 +1377,14 @@ std::vector<uint8_t> Verdicts(const std::vector<uint32_t>& before, const std::ve
                               const std::vector<uint8_t>& mask, Purpose purpose, std::vector<MarkEstimate>* estimates,
                               Results* results)
 {
-    std::vector<uint8_t> scratch(mask.size(), 0), seen(mask.size(), 0), verdicts(mask.size(), kOutside);
+    std::vector<uint8_t> scratch(mask.size(), 0), verdicts(mask.size(), kOutside);
     const std::vector<uint8_t> inner = Shrunk(mask, w, h);
     // One scratch for all: a part marks and reads only its own pixels.
     const Local L{before.data(), after.data(), w, h, mask, &scratch, &inner};
-    std::vector<std::vector<int32_t>> parts;
+    std::vector<std::vector<int32_t>> parts = Parts(mask, w, h, true);
     size_t masked = 0;
-    for (size_t i = 0; i < mask.size(); ++i)
-        if (mask[i] && !seen[i]) {
-            parts.push_back(PartAt(L, i, seen));
-            masked += parts.back().size();
-        }
+    for (const auto& part : parts)
+        masked += part.size();
     std::vector<MarkEstimate> judged(parts.size());
     std::vector<std::vector<uint32_t>> unblended(parts.size());
     InParallel(parts.size(), [&](size_t k, unsigned) {
