@@ -1069,16 +1069,13 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     // Parts too thin to have an inside are refused before any fill: the
     // judge tells that from the mask alone (the square that shrinks the
     // mask never reaches across from one part to another).
-    std::vector<uint8_t> seen(n, 0), scratch(n, 0);
+    std::vector<uint8_t> scratch(n, 0);
     const std::vector<uint8_t> inner = Shrunk(grown, w, h);
     const Local G{pixels.data(), nullptr, w, h, grown, &scratch, &inner};
-    std::vector<std::vector<int32_t>> parts;
+    const std::vector<std::vector<int32_t>> parts = Parts(grown, w, h, true);
     std::vector<uint8_t> thin;
-    for (size_t i = 0; i < n; ++i)
-        if (grown[i] && !seen[i]) {
-            parts.push_back(PartAt(G, i, seen));
-            thin.push_back(parts.back().size() < kFewestPixels || Solid(G, Core(G, parts.back())) < kFewestInner);
-        }
+    for (const auto& part : parts)
+        thin.push_back(part.size() < kFewestPixels || Solid(G, Core(G, part)) < kFewestInner);
     auto judge = [&](const std::vector<int32_t>& part) {
         int x0 = w, y0 = h, x1 = 0, y1 = 0;
         for (int32_t k : part) {
@@ -1122,12 +1119,17 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     size_t shown = 0;
     for (size_t p = 0; p < parts.size(); ++p)
         shown += verdicts[p] == Refusal::None ? parts[p].size() : 0;
+    // Opened in the order of a walk from the part's first pixel: where two
+    // pieces grow back into the same pixel, the first one to reach it
+    // takes it.
     std::vector<std::vector<int32_t>> pieces;
+    std::vector<uint8_t> seen;
     for (size_t p = 0; p < parts.size() && shown > 0; ++p) {
         const Refusal v = verdicts[p];
         if (v != Refusal::EdgesStay && v != Refusal::Uneven && v != Refusal::Faint)
             continue;
-        std::vector<std::vector<int32_t>> own = Opened(w, parts[p], inner);
+        seen.resize(n, 0);
+        std::vector<std::vector<int32_t>> own = Opened(w, PartAt(G, size_t(parts[p][0]), seen), inner);
         if (own.size() == 1 && own[0].size() == parts[p].size())
             continue;
         for (auto& piece : own)
