@@ -1249,31 +1249,23 @@ constexpr int64_t kSharedGridCells = 4096;
 // The mask's cells (indices into rect), part after part, grouped.
 std::vector<Group> Groups(const Box& R, const std::vector<uint8_t>& mask, std::vector<int32_t>& cells)
 {
-    const int w = R.w(), h = R.h();
-    std::vector<uint8_t> seen(mask.size(), 0);
+    const int w = R.w();
     std::vector<Group> groups;
     int64_t groupCells = 0;
     bool sharing = false; // the last group takes small parts
     cells.clear();
-    for (size_t start = 0; start < mask.size(); ++start) {
-        if (!mask[start] || seen[start])
-            continue;
+    // Row by row within each part: the solve and the writes after it then
+    // go through the grid in memory order.
+    for (const std::vector<int32_t>& part : Parts(mask, w, R.h(), false)) {
         const size_t first = cells.size();
-        cells.push_back(int32_t(start));
-        seen[start] = 1;
-        Box b{w, h, -1, -1};
-        for (size_t head = first; head < cells.size(); ++head) {
-            const int32_t i = cells[head];
-            const int x = i % w, y = i / w;
-            b = {std::min(b.x0, x), std::min(b.y0, y), std::max(b.x1, x), std::max(b.y1, y)};
-            const int32_t next[4] = {x > 0 ? i - 1 : -1, x + 1 < w ? i + 1 : -1, y > 0 ? i - w : -1, y + 1 < h ? i + w : -1};
-            for (int32_t j : next)
-                if (j >= 0 && mask[size_t(j)] && !seen[size_t(j)]) {
-                    seen[size_t(j)] = 1;
-                    cells.push_back(j);
-                }
+        cells.insert(cells.end(), part.begin(), part.end());
+        Box b{w, part.front() / w, -1, part.back() / w};
+        for (int32_t i : part) {
+            const int x = i % w;
+            b.x0 = std::min(b.x0, x);
+            b.x1 = std::max(b.x1, x);
         }
-        const size_t size = cells.size() - first;
+        const size_t size = part.size();
         if (size < kOwnGrid && sharing) {
             Group& g = groups.back();
             const Box u{std::min(g.bounds.x0, b.x0), std::min(g.bounds.y0, b.y0), std::max(g.bounds.x1, b.x1),
@@ -1320,7 +1312,10 @@ bool Solve(const WordPicture& pic, const Box& R, const Box& b, const int32_t* ce
             }
     });
     const size_t gw = size_t(L.w); // (L goes with the levels' growth)
-    auto at = [&](int32_t i) { return size_t(R.y0 + i / R.w() - G.y0) * gw + size_t(R.x0 + i % R.w() - G.x0); };
+    auto at = [&, rw = R.w()](int32_t i) {
+        const int y = i / rw;
+        return size_t(R.y0 + y - G.y0) * gw + size_t(R.x0 + i - y * rw - G.x0);
+    };
     for (size_t k = 0; k < count; ++k)
         L.free[at(cells[k])] = 1;
     if (L.free.size() == count)
@@ -1338,21 +1333,23 @@ bool Solve(const WordPicture& pic, const Box& R, const Box& b, const int32_t* ce
     std::vector<Px> before(count);
     std::vector<Px> most(crew.Size());
     const size_t evens = fine.cells[0].size();
+    // Each cell's value before a cycle, the even cells first; kept as the
+    // cycle's change is taken, for the next one.
+    auto each = [&](int y0, int y1, auto&& take) {
+        for (int parity = 0; parity < 2; ++parity)
+            for (int32_t n = fine.rows[parity][size_t(y0)]; n < fine.rows[parity][size_t(y1)]; ++n)
+                take(fine.cells[parity][size_t(n)], (parity ? evens : 0) + size_t(n));
+    };
+    ByRows(fine, &crew, [&](int y0, int y1) { each(y0, y1, [&](int32_t i, size_t k) { before[k] = fine.u[size_t(i)]; }); });
     for (int cycle = 0; cycle < 200; ++cycle) {
         if (!go())
             return false;
-        // Each cell's value before the cycle, the even cells first.
-        auto each = [&](int y0, int y1, auto&& take) {
-            for (int parity = 0; parity < 2; ++parity)
-                for (int32_t n = fine.rows[parity][size_t(y0)]; n < fine.rows[parity][size_t(y1)]; ++n)
-                    take(fine.cells[parity][size_t(n)], (parity ? evens : 0) + size_t(n));
-        };
-        ByRows(fine, &crew, [&](int y0, int y1) { each(y0, y1, [&](int32_t i, size_t k) { before[k] = fine.u[size_t(i)]; }); });
         Cycle(levels, 0, &crew);
         std::fill(most.begin(), most.end(), Px{0, 0, 0, 0});
         auto changed = [&](int y0, int y1, Px& largest) {
             each(y0, y1, [&](int32_t i, size_t k) {
-                const Px d = fine.u[size_t(i)] - before[k];
+                const Px now = fine.u[size_t(i)], d = now - before[k];
+                before[k] = now;
                 largest = largest > d ? largest : d; // lane by lane, up and down
                 largest = largest > -d ? largest : -d;
             });
