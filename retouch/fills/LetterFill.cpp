@@ -1346,13 +1346,16 @@ bool Solve(const WordPicture& pic, const Box& R, const Box& b, const int32_t* ce
             return false;
         Cycle(levels, 0, &crew);
         std::fill(most.begin(), most.end(), Px{0, 0, 0, 0});
-        auto changed = [&](int y0, int y1, Px& largest) {
+        // (Taken in a local: the workers' results share a cache line.)
+        auto changed = [&](int y0, int y1, Px& result) {
+            Px largest{0, 0, 0, 0};
             each(y0, y1, [&](int32_t i, size_t k) {
                 const Px now = fine.u[size_t(i)], d = now - before[k];
                 before[k] = now;
                 largest = largest > d ? largest : d; // lane by lane, up and down
                 largest = largest > -d ? largest : -d;
             });
+            result = largest;
         };
         if (fine.bands.empty())
             changed(0, fine.h, most[0]);
