@@ -1334,24 +1334,24 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             tries.push_back(std::move(humps));
     }
     // Outlined side by side: each is as costly as the search before it.
+    // Their edges are found first, in one pass over the rectangle for all.
     // Not on a rectangle of many megapixels, where each outline's own
-    // working masks (tens of bytes a pixel) would add up at once.
-    // Side by side, their edges are found in one pass over the rectangle
-    // first; one at a time, each one's own as it comes.
+    // working masks (tens of bytes a pixel) would add up at once: there
+    // they are outlined one at a time, each finding its own edges.
     std::vector<std::vector<uint8_t>> outlines(tries.size());
-    const bool sideBySide = n >= kParallelPixels && n <= kSideBySidePixels;
+    const bool together = n <= kSideBySidePixels;
     std::vector<uint8_t> wanted(tries.size(), 1);
     wanted[0] = !texturePeak;
-    std::vector<Outline> edges = sideBySide ? Outlines(pixels, w, h, tries, wanted) : std::vector<Outline>(tries.size());
+    std::vector<Outline> edges = together ? Outlines(pixels, w, h, tries, wanted) : std::vector<Outline>(tries.size());
     InParallel(tries.size(), [&](size_t t, unsigned) {
         if (!wanted[t])
             outlines[t] = std::vector<uint8_t>(n, 0);
-        else if (sideBySide)
+        else if (together)
             outlines[t] = MarkOf(pic, rect, pixels, tries[t], std::move(edges[t]));
         else
             outlines[t] = MarkOf(pic, rect, pixels, tries[t], std::move(Outlines(pixels, w, h, {tries[t]}, {1})[0]));
     },
-               sideBySide ? 0u : 1u);
+               together && n >= kParallelPixels ? 0u : 1u);
     size_t most = size_t(std::count(outlines[0].begin(), outlines[0].end(), 1)), taken = 0;
     for (size_t t = 1; t < outlines.size(); ++t) {
         const size_t outlined = size_t(std::count(outlines[t].begin(), outlines[t].end(), 1));
