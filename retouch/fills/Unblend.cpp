@@ -433,21 +433,39 @@ float Median(std::vector<float> alpha)
     return alpha[alpha.size() / 2];
 }
 
-MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, Purpose purpose, bool wide, float grey = -1)
+// What both judgements of a part start from: its core, whether its strokes
+// have an inside, and how far the core departs from the fill (summed over
+// the channels; its sign tells light from dark).
+struct Departure {
+    std::vector<int32_t> core;
+    bool solid = false;
+    double departure = 0;
+};
+
+Departure Departs(const Local& L, const std::vector<int32_t>& part)
+{
+    Departure d{Core(L, part)};
+    d.solid = Solid(L, d.core) >= kFewestInner;
+    if (d.solid)
+        for (int32_t i : d.core)
+            for (int k = 0; k < 3; ++k)
+                d.departure += Ch(L.I(i), k) - Ch(L.B(i), k);
+    return d;
+}
+
+MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, const Departure& from, Purpose purpose, bool wide,
+                      float grey = -1)
 {
     MarkEstimate e;
-    const std::vector<int32_t> core = Core(L, part);
+    const std::vector<int32_t>& core = from.core;
+    const double departure = from.departure;
     // Strokes without an inside: anti-aliased, their coverage cannot be
     // told from their opacity.
-    if (Solid(L, core) < kFewestInner) {
+    if (!from.solid) {
         if (Texture(L, part) >= kSmooth)
             e.refusal = Refusal::ThinOnTexture;
         return e;
     }
-    double departure = 0;
-    for (int32_t i : core)
-        for (int k = 0; k < 3; ++k)
-            departure += Ch(L.I(i), k) - Ch(L.B(i), k);
     // Of the greys on the side the mark departs to, the one whose edges
     // vanish best once un-blended (white or black unless another is clearly
     // better), its opacity taken over the pixels that carry the mark.
@@ -547,11 +565,12 @@ MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, Purpose 
 // mask as well. Only finding a mark asks the tight mask's verdict alone.
 MarkEstimate Judge(const Local& L, const std::vector<int32_t>& part, Purpose purpose)
 {
-    const MarkEstimate tight = Estimate(L, part, purpose, false);
+    const Departure from = Departs(L, part);
+    const MarkEstimate tight = Estimate(L, part, from, purpose, false);
     const Refusal r = tight.refusal;
     if (purpose == Purpose::Finding || (r != Refusal::Faint && r != Refusal::Uneven && r != Refusal::EdgesStay))
         return tight;
-    const MarkEstimate wide = Estimate(L, part, purpose, true, tight.colour);
+    const MarkEstimate wide = Estimate(L, part, from, purpose, true, tight.colour);
     return wide.refusal == Refusal::None ? wide : tight;
 }
 
