@@ -78,7 +78,7 @@ exif thumbnail kept|codec/Metadata.cpp|s/    Put(t + link, 4, le, 0);/    (void)
 letter mask not grown|retouch/fills/LetterFill.cpp|s/    const std::vector<uint8_t> one = Dilated(mask, R.w(), R.h(), 1),/    const std::vector<uint8_t> one = Dilated(mask, R.w(), R.h(), 0),/
 opaque mark un-blended|retouch/fills/Unblend.cpp|s/    else if (e.opacity > kMostOpaque)/    else if (false)/
 coloured mark un-blended|retouch/fills/Unblend.cpp|s/    else if (spread > kChannelSpread)/    else if (false)/
-thin strokes un-blended|retouch/fills/Unblend.cpp|s/    if (Solid(L, core) < kFewestInner)/    if (core.empty())/
+thin strokes un-blended|retouch/fills/Unblend.cpp|s/    d.solid = Solid(L, d.core) >= kFewestInner;/    d.solid = !d.core.empty();/
 smooth background un-blended|retouch/fills/Unblend.cpp|s/    else if (Texture(L, part) < kSmooth)/    else if (false)/
 un-blending writes over refused parts|retouch/fills/Unblend.cpp|s/        if (judged\[k\].refusal == Refusal::None \&\& results)/        if (results)/
 un-blending takes no coverage|retouch/fills/Unblend.cpp|s/median <= kNone \* e.opacity ? 0.f : median;/median <= kNone * e.opacity ? e.opacity : median;/
