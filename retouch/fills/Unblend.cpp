@@ -1398,17 +1398,29 @@ std::vector<uint8_t> Verdicts(const std::vector<uint32_t>& before, const std::ve
                               const std::vector<uint8_t>& mask, Purpose purpose, std::vector<MarkEstimate>* estimates,
                               Results* results)
 {
-    std::vector<uint8_t> scratch(mask.size(), 0), verdicts(mask.size(), kOutside);
-    const std::vector<uint8_t> inner = Shrunk(mask, w, h);
+    std::vector<uint8_t> scratch(mask.size(), 0), verdicts(mask.size(), kOutside), inner;
+    std::vector<std::vector<int32_t>> parts;
+    // Side by side: both only read the mask.
+    InParallel(2, [&](size_t t, unsigned) {
+        if (t == 0)
+            inner = Shrunk(mask, w, h);
+        else
+            parts = Parts(mask, w, h, true);
+    }, mask.size() >= kParallelPixels ? 0u : 1u);
     // One scratch for all: a part marks and reads only its own pixels.
     const Local L{before.data(), after.data(), w, h, mask, &scratch, &inner};
-    std::vector<std::vector<int32_t>> parts = Parts(mask, w, h, true);
     size_t masked = 0;
     for (const auto& part : parts)
         masked += part.size();
+    // The largest first, so that no worker is left with it at the end.
+    std::vector<size_t> order(parts.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = k;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return parts[a].size() > parts[b].size(); });
     std::vector<MarkEstimate> judged(parts.size());
     std::vector<std::vector<uint32_t>> unblended(parts.size());
-    InParallel(parts.size(), [&](size_t k, unsigned) {
+    InParallel(parts.size(), [&](size_t j, unsigned) {
+        const size_t k = order[j];
         judged[k] = Judge(L, parts[k], purpose);
         if (judged[k].refusal == Refusal::None && results)
             unblended[k] = Unblended(L, parts[k], judged[k]);
