@@ -117,6 +117,17 @@ std::vector<int32_t> Core(const Local& L, const std::vector<int32_t>& part)
     return core;
 }
 
+// The order in which to share parts out among workers: the largest first,
+// so that no worker is left with one of them at the end.
+std::vector<size_t> LargestFirst(const std::vector<std::vector<int32_t>>& parts)
+{
+    std::vector<size_t> order(parts.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = k;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return parts[a].size() > parts[b].size(); });
+    return order;
+}
+
 // The mask shrunk by 2 pixels (a square), outside the rectangle counting as
 // unmasked: a running count along rows, then along columns.
 std::vector<uint8_t> Shrunk(const std::vector<uint8_t>& mask, int w, int h)
@@ -1111,9 +1122,10 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
         return Refusal(VerdictsOn(pic, bounds, own, Purpose::Finding)[at]);
     };
     std::vector<Refusal> verdicts(parts.size(), Refusal::Thin);
-    InParallel(parts.size(), [&](size_t p, unsigned) {
-        if (!thin[p])
-            verdicts[p] = judge(parts[p]);
+    const std::vector<size_t> order = LargestFirst(parts);
+    InParallel(parts.size(), [&](size_t j, unsigned) {
+        if (!thin[order[j]])
+            verdicts[order[j]] = judge(parts[order[j]]);
     }, n >= kParallelPixels ? 0u : 1u);
     // A part refused only as not one grey, found with parts that passed
     // (over a smooth ground too), is a letter of the same mark: where the
@@ -1156,9 +1168,10 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
                 pieces.push_back(std::move(piece));
     }
     std::vector<uint8_t> letter(pieces.size(), 0);
-    InParallel(pieces.size(), [&](size_t p, unsigned) {
-        const Refusal v = judge(pieces[p]);
-        letter[p] = v == Refusal::None || v == Refusal::Smooth;
+    const std::vector<size_t> byPieces = LargestFirst(pieces);
+    InParallel(pieces.size(), [&](size_t j, unsigned) {
+        const Refusal v = judge(pieces[byPieces[j]]);
+        letter[byPieces[j]] = v == Refusal::None || v == Refusal::Smooth;
     }, n >= kParallelPixels ? 0u : 1u);
     size_t added = 0;
     for (size_t p = 0; p < pieces.size(); ++p)
@@ -1412,11 +1425,7 @@ std::vector<uint8_t> Verdicts(const std::vector<uint32_t>& before, const std::ve
     size_t masked = 0;
     for (const auto& part : parts)
         masked += part.size();
-    // The largest first, so that no worker is left with it at the end.
-    std::vector<size_t> order(parts.size());
-    for (size_t k = 0; k < order.size(); ++k)
-        order[k] = k;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return parts[a].size() > parts[b].size(); });
+    const std::vector<size_t> order = LargestFirst(parts);
     std::vector<MarkEstimate> judged(parts.size());
     std::vector<std::vector<uint32_t>> unblended(parts.size());
     InParallel(parts.size(), [&](size_t j, unsigned) {
