@@ -484,19 +484,20 @@ MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, const De
     // marking its pixels in a scratch of its own), and compared in order.
     const float* greys = departure > 0 ? kLightGreys : kDarkGreys;
     constexpr size_t kGreys = std::size(kLightGreys);
+    // The core's pixels that hide the photo, were the mark of grey c.
+    auto opaqueFor = [&](float c) {
+        size_t opaque = 0;
+        for (int32_t i : core)
+            opaque += PixelOpacity(L.I(i), L.B(i), c, 0.f) > kMostOpaque;
+        return opaque;
+    };
     // Under a brush's stroke, opaque letters refuse it whatever the strokes
     // turn out to be (they are some of the core): the grey asked for, or
     // pure white or black where its edges cannot be told. Told before the
     // strokes are sought, which on a subtitle's outline cost as much again.
     if (wide) {
-        auto opaqueFor = [&](float c) {
-            size_t opaque = 0;
-            for (int32_t i : core)
-                opaque += PixelOpacity(L.I(i), L.B(i), c, 0.f) > kMostOpaque;
-            return opaque * 8 > core.size();
-        };
         const float pure = departure > 0 ? 255.f : 0.f;
-        if (opaqueFor(pure) && (grey == pure || opaqueFor(grey))) {
+        if (opaqueFor(pure) * 8 > core.size() && (grey == pure || opaqueFor(grey) * 8 > core.size())) {
             e.colour = pure;
             e.refusal = Refusal::Opaque;
             return e;
@@ -546,10 +547,7 @@ MarkEstimate Estimate(const Local& L, const std::vector<int32_t>& part, const De
     // photo's own pixels and the rims of opaque letters too: where an eighth
     // as many pixels as carry it hide the photo, it is opaque letters' (a
     // translucent mark's pixels pass for opaque only where the fill errs).
-    size_t opaque = 0;
-    if (wide)
-        for (int32_t i : core)
-            opaque += PixelOpacity(L.I(i), L.B(i), e.colour, 0.f) > kMostOpaque;
+    const size_t opaque = wide ? opaqueFor(e.colour) : 0;
     if (opaque * 8 > carrying)
         e.refusal = Refusal::Opaque;
     else if (spread > kChannelSpread)
