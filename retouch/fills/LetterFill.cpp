@@ -108,10 +108,19 @@ inline __attribute__((always_inline)) Px Neighbours(const Level& L, int32_t i, i
     return sum;
 }
 
-// Gauss-Seidel over the cells of one parity from index `from` to `to` of
-// their list: each becomes the mean of its neighbours (plus its share of
-// f). Cells of one parity have no neighbours among themselves, so the
-// order within a pass does not matter.
+// How far past the mean of its neighbours a cell is moved. A mask of
+// strokes keeps few whole cells on the coarser grids, so their correction
+// leaves a smooth error along the strokes' edges that plain Gauss-Seidel
+// wears down slowly; over-relaxed, a subtitle's fill converges in 5 cycles
+// instead of 7, and the fills of a whole caption set in about a quarter
+// less work (1.2 to 1.5 all do about as well).
+constexpr float kOverRelax = 1.4f;
+
+// Successive over-relaxation over the cells of one parity from index
+// `from` to `to` of their list: each moves towards the mean of its
+// neighbours (plus its share of f), and kOverRelax past it. Cells of one
+// parity have no neighbours among themselves, so the order within a pass
+// does not matter.
 void Relax(Level& L, int parity, int32_t from, int32_t to)
 {
     Px* u = L.u.data();
@@ -122,7 +131,8 @@ void Relax(Level& L, int parity, int32_t from, int32_t to)
         int count;
         const Px sum = Neighbours(L, i, count);
         const Px total = withF ? L.f[size_t(i)] + sum : sum;
-        u[i] = count == 4 ? total * 0.25f : total * (1.0f / float(count));
+        const Px mean = count == 4 ? total * 0.25f : total * (1.0f / float(count));
+        u[i] += kOverRelax * (mean - u[i]);
     }
 }
 
