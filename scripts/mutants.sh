@@ -124,7 +124,8 @@ letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \
 soft objects kept in the letter mask|retouch/fills/LetterFill.cpp|s/        if (steps < enough)/        if (false)/
 strokes across a soft object dropped|retouch/fills/LetterFill.cpp|s/                mask\[size_t(k)\] = strokes\[size_t(k)\] >= kStrong;/                mask[size_t(k)] = 0;/
 letter mask judged by the whole surroundings|retouch/fills/LetterFill.cpp|s/                limits\[size_t(t)\]\[size_t(k)\] = std::clamp(local\[size_t(k)\], 0.7f \* limit\[size_t(k)\], limit\[size_t(k)\]);/                limits[size_t(t)][size_t(k)] = limit[size_t(k)];/
-letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (change < 1e-2f)/        if (change < 10.f)/
+letter fill stops early|retouch/fills/LetterFill.cpp|s/        if (left < 1e-2f)/        if (left < 10.f)/
+letter fill stops after its first cycle|retouch/fills/LetterFill.cpp|s/        const float left = cycle > 0 \&\& slowest < 0.5f/        const float left = slowest < 0.5f/
 letter fill over-relaxed past convergence|retouch/fills/LetterFill.cpp|s/constexpr float kOverRelax = 1.4f;/constexpr float kOverRelax = 2.2f;/
 letter fill writes outside the mask|retouch/fills/LetterFill.cpp|s/    for (const std::vector<int32_t>\& part : Parts(mask, w, R.h(), false)) {/    for (const std::vector<int32_t>\& part : Parts(std::vector<uint8_t>(mask.size(), 1), w, R.h(), false)) {/
 letter fill on a shared grid too small|retouch/fills/LetterFill.cpp|s/                g.bounds = u;/                g.bounds = b;/
