@@ -636,11 +636,13 @@ constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
 // would blur the peak; but once the mark's blend is known they close its
 // outline where the photo under the rim slopes against the step, where a
 // rim covered in part or blurred keeps only part of the opacity (a share
-// of it: strong marks stray further), and where JPEG's colour at half
-// resolution smears the rim (its channels then disagree by about a tenth).
-// The texture's own steps crowd the low opacities, where the window stays
-// as narrow as the least.
-constexpr float kSameOpacity = 0.04f, kSameShare = 0.2f, kRimSlack = 0.15f, kOutlineAgreement = 0.12f;
+// of it: strong marks stray further), where JPEG's colour at half
+// resolution smears the rim (its channels then disagree by about a tenth),
+// and where the photo under the inside pixel is not quite the outside
+// pixel's colour (a coloured texture two pixels apart: as much again). The
+// opacity window, not the channels, keeps the texture's own steps out. They
+// crowd the low opacities, where the window stays as narrow as the least.
+constexpr float kSameOpacity = 0.04f, kSameShare = 0.2f, kRimSlack = 0.15f, kOutlineAgreement = 0.2f;
 // A mark's opacity must stand out of the texture's by this many edges.
 constexpr int kLeastEdges = 40;
 // A hump is sought above this opacity: below, the photo's own faintest
