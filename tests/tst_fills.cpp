@@ -809,6 +809,34 @@ private slots:
         QCOMPARE(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect), QString());
     }
 
+    // Over a weave (every pixel's colour a little off its neighbours', as
+    // canvas or fibres are) a faint mark's steps are no larger than the
+    // weave's own and its outline is lost; averaged over squares of two the
+    // weave fades and the mark is found. The weave alone is no mark.
+    void translucentMarkOverAWeave()
+    {
+        const int W = 320, H = 200;
+        platform::Surface ground = Textured(W, H, 20);
+        uint32_t seed = 12345;
+        auto jitter = [&] {
+            seed = seed * 1664525u + 1013904223u;
+            return int(seed >> 24) % 41 - 20;
+        };
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const QRgb p = ground.pixel(x, y);
+                ground.setPixel(x, y, qRgb(qRed(p) + jitter(), qGreen(p) + jitter(), std::clamp(qBlue(p) + 60 + jitter(), 0, 255)));
+            }
+        std::vector<uint8_t> mark(size_t(W) * H, 0);
+        for (const QRect& r : {QRect(60, 40, 200, 16), QRect(60, 90, 200, 16), QRect(60, 140, 200, 16), QRect(152, 40, 16, 116)})
+            Set(mark, W, r);
+        const SelRect rect{35, 20, 284, 179};
+        platform::Surface pic = Blended(ground, mark, qRgb(240, 240, 240), 0.3);
+        QCOMPARE(Misses(retouch::FindTranslucent(words(pic), rect), mark, W, rect), QString());
+        const std::vector<uint8_t> none = retouch::FindTranslucent(words(ground), rect);
+        QVERIFY(std::count(none.begin(), none.end(), 1) * 50 <= std::ssize(none));
+    }
+
     // A large rectangle in the picture's corner has only a thin ring of the
     // photo about it; the photo's own steps (here stripes whose edges blend
     // towards white at 14 %, ten times as many as the mark's) are still

@@ -653,6 +653,12 @@ constexpr float kAboveTexture = 0.16f;
 constexpr size_t kEnoughAround = 10000;
 // Parts smaller than this are specks of texture, not strokes.
 constexpr size_t kFewestPixels = 30;
+// A rectangle this many pixels across or more is also looked at halved.
+constexpr int kLeastHalved = 40;
+// A piece found only at half the resolution is taken when the picture's own
+// reads it at more than this opacity, and, beside a mark found already,
+// within this many of the outline's windows of that mark's opacity.
+constexpr float kHalvedOpacity = 0.2f, kHalvedAgreement = 1.5f;
 // Rectangles up to this many pixels are outlined for several blends at once.
 constexpr size_t kSideBySidePixels = 4'000'000;
 // A piece of stroke beside the outline is nearer the strokes' colour about it
@@ -813,7 +819,8 @@ void FillHoles(const Local& L, std::vector<uint8_t>& mask, size_t largest, const
 
 namespace {
 
-std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask, Purpose purpose);
+std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask, Purpose purpose,
+                                std::vector<MarkEstimate>* estimates = nullptr);
 
 // A grey and the opacity its steps peak at.
 struct Blend {
@@ -1190,9 +1197,10 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     return mask;
 }
 
-} // namespace
-
-std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect)
+// The mark in rect at the picture's own resolution (FindTranslucent, but
+// for the look at half of it); found receives the blends outlined when a
+// mark is.
+std::vector<uint8_t> FindAt(const WordPicture& pic, const SelRect& rect, std::vector<Blend>& found)
 {
     const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
     const size_t n = size_t(w) * h;
@@ -1392,7 +1400,113 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             taken = t;
         }
     }
+    if (most > 0)
+        found = tries[taken];
     return std::move(outlines[taken]);
+}
+
+// The picture about rect (margin pixels around it, as far as the picture
+// goes) averaged over squares of 2 x 2, rect's first pixel the first of
+// its square; rect in it (its last row or column a square cut short by the
+// picture's edge goes).
+struct Halved {
+    std::vector<uint32_t> words;
+    WordPicture pic{};
+    SelRect rect{};
+    int x0 = 0, y0 = 0; // the first square's first pixel in the picture
+
+    Halved(const WordPicture& full, const SelRect& r, int margin)
+    {
+        x0 = std::max(0, r.X1 - margin), y0 = std::max(0, r.Y1 - margin);
+        x0 += (r.X1 - x0) & 1, y0 += (r.Y1 - y0) & 1;
+        const int w = (std::min(full.W - 1, r.X2 + margin) - x0 + 1) / 2, h = (std::min(full.H - 1, r.Y2 + margin) - y0 + 1) / 2;
+        words.resize(size_t(w) * size_t(h));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint32_t* at = full.words + ptrdiff_t(y0 + 2 * y) * full.stride + (x0 + 2 * x);
+                const uint32_t square[4] = {at[0], at[1], at[full.stride], at[full.stride + 1]};
+                uint32_t mean = 0xFF000000u;
+                for (int k = 0; k < 24; k += 8) {
+                    uint32_t sum = 2;
+                    for (const uint32_t p : square)
+                        sum += (p >> k) & 255;
+                    mean |= (sum / 4) << k;
+                }
+                words[size_t(y) * size_t(w) + size_t(x)] = mean;
+            }
+        pic = {words.data(), w, h, w};
+        rect = {(r.X1 - x0) / 2, (r.Y1 - y0) / 2, std::min(w - 1, (r.X2 - x0) / 2), std::min(h - 1, (r.Y2 - y0) / 2)};
+    }
+
+    // The square of a pixel of the full rect, as an index into a mask of
+    // this rect.
+    size_t Of(int x, int y) const
+    {
+        const int hx = std::min(rect.X2, (x - x0) / 2) - rect.X1, hy = std::min(rect.Y2, (y - y0) / 2) - rect.Y1;
+        return size_t(hy) * size_t(rect.X2 - rect.X1 + 1) + size_t(hx);
+    }
+};
+
+} // namespace
+
+std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect)
+{
+    const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
+    std::vector<Blend> blends;
+    std::vector<uint8_t> mask = FindAt(pic, rect, blends);
+    if (std::min(w, h) < kLeastHalved)
+        return mask;
+    // Over a rough ground (a canvas's weave, fibres, sand) the photo's own
+    // steps between neighbours are as large as a faint mark's and hide its
+    // outline; averaged over squares of two, the ground's steps shrink and
+    // the mark's stay. So the mark is sought again at half the resolution
+    // (and that look halves again), with the ring its search reads about
+    // the rectangle.
+    const Halved half(pic, rect, 2 * (std::clamp(std::min(w, h) / 6, 8, 40) + 2));
+    const std::vector<uint8_t> coarse = FindTranslucent(half.pic, half.rect);
+    // What it adds is what lies a pixel apart from what was found already:
+    // joined to it, a coarse piece would make a letter found cleanly a part
+    // of another shape, and its verdict another. Only the pieces that add
+    // anything are judged (the judging fills them, as costly as the search
+    // on a long subtitle).
+    const std::vector<uint8_t> near = Grown(mask, w, h);
+    std::vector<uint8_t> more(mask.size(), 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            more[size_t(y) * size_t(w) + size_t(x)] = coarse[half.Of(rect.X1 + x, rect.Y1 + y)];
+    std::vector<std::vector<int32_t>> parts = Parts(more, w, h, true);
+    std::erase_if(parts, [&](const std::vector<int32_t>& part) {
+        const bool adds = std::any_of(part.begin(), part.end(), [&](int32_t i) { return !near[size_t(i)]; });
+        if (!adds)
+            for (int32_t i : part)
+                more[size_t(i)] = 0;
+        return !adds;
+    });
+    if (parts.empty())
+        return mask;
+    // Each piece judged again at the picture's own resolution: taken where
+    // it has an inside there and reads as a mark over a rough ground (one
+    // whose edges stay, or whose channels or strokes disagree, as a rough
+    // ground makes them), neither faint nor opaque: stronger than the
+    // photo's own faint steps that averaging gathers, and, beside a mark
+    // found already, of that mark's grey and opacity. Over a smooth ground
+    // the first look misses nothing a coarse one finds, and an opaque
+    // letter's coarse piece would be the letter fattened.
+    std::vector<MarkEstimate> estimates;
+    VerdictsOn(pic, rect, more, Purpose::Finding, &estimates);
+    for (size_t k = 0; k < parts.size(); ++k) {
+        const MarkEstimate& e = estimates[k];
+        const Refusal r = e.refusal;
+        const bool agrees = blends.empty() || std::any_of(blends.begin(), blends.end(), [&](const Blend& b) {
+            return (b.grey > 127) == (e.colour > 127)
+                && std::abs(e.opacity - b.opacity) <= kHalvedAgreement * std::max(kSameOpacity, kSameShare * b.opacity);
+        });
+        const bool rough = r == Refusal::None || r == Refusal::EdgesStay || r == Refusal::Coloured || r == Refusal::Uneven;
+        if (rough && e.opacity > kHalvedOpacity && agrees)
+            for (int32_t i : parts[k])
+                mask[size_t(i)] |= !near[size_t(i)];
+    }
+    return mask;
 }
 
 namespace {
@@ -1463,7 +1577,8 @@ std::vector<uint8_t> Repairs(const std::vector<uint8_t>& verdicts)
 
 // The verdicts on mask with the picture left as it is: the fill made on a
 // copy of the rectangle and the ring that fixes it.
-std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask, Purpose purpose)
+std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, const std::vector<uint8_t>& mask, Purpose purpose,
+                                std::vector<MarkEstimate>* estimates)
 {
     const int x0 = std::max(0, rect.X1 - 1), y0 = std::max(0, rect.Y1 - 1);
     const int x1 = std::min(pic.W - 1, rect.X2 + 1), y1 = std::min(pic.H - 1, rect.Y2 + 1);
@@ -1472,7 +1587,7 @@ std::vector<uint8_t> VerdictsOn(const WordPicture& pic, const SelRect& rect, con
     const SelRect local{rect.X1 - x0, rect.Y1 - y0, rect.X2 - x0, rect.Y2 - y0};
     FillHarmonic(filled, local, mask);
     return Verdicts(Copied(pic, rect), Copied(filled, local), rect.X2 - rect.X1 + 1, rect.Y2 - rect.Y1 + 1, mask, purpose,
-                    nullptr, nullptr);
+                    estimates, nullptr);
 }
 
 } // namespace

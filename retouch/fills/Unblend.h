@@ -76,7 +76,12 @@ std::vector<uint8_t> RepairWays(const WordPicture& picture, const SelRect& rect,
 // more of the rectangle's steps between neighbouring pixels than strips of
 // the photo around it explain; the pixels enclosed by the edges of that
 // blend that then pass as one mark of one grey and one opacity (as
-// UnblendTranslucent judges them), grown by a pixel. A mask of rect.
+// UnblendTranslucent judges them), grown by a pixel. Sought again over the
+// picture averaged over squares of two (and that halved again), where a
+// rough ground's steps between neighbours hide a faint mark's: what that
+// adds apart from what was found is taken where the picture itself reads
+// it as a mark of more than a faint opacity, beside a mark found already
+// of that mark's grey and opacity. A mask of rect.
 std::vector<uint8_t> FindTranslucent(const WordPicture& picture, const SelRect& rect);
 
 } // namespace retouch
