@@ -118,6 +118,10 @@ a brushed part judged as a tight one|retouch/fills/Unblend.cpp|s/    if (purpose
 opaque letters under a brush un-blended|retouch/fills/Unblend.cpp|s/    if (opaque \* 8 > carrying)/    if (false)/
 small counters taken into the outline|retouch/fills/Unblend.cpp|s/        fill\[r\] = !open(hole, ring);/        fill[r] = 1;/
 holes left open whatever their photo|retouch/fills/Unblend.cpp|s/        fill\[r\] = !open(hole, ring);/        fill[r] = 0;/
+a rough ground never looked at halved|retouch/fills/Unblend.cpp|s/    if (std::min(w, h) < kLeastHalved)/    if (true)/
+halved pieces taken over a smooth ground|retouch/fills/Unblend.cpp|s/ || r == Refusal::Uneven;/ || r == Refusal::Uneven || r == Refusal::Smooth;/
+halved pieces taken however faint|retouch/fills/Unblend.cpp|s/if (rough \&\& e.opacity > kHalvedOpacity \&\& agrees)/if (rough \&\& agrees)/
+halved pieces joined to the letters found|retouch/fills/Unblend.cpp|s/mask\[size_t(i)\] |= !near\[size_t(i)\];/mask[size_t(i)] = 1;/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/
