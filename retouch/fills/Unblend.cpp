@@ -175,9 +175,12 @@ std::vector<std::vector<int32_t>> Opened(int w, const std::vector<int32_t>& part
     for (int32_t k : part)
         label[size_t(local(k))] = kUnclaimed;
     const int32_t around[8] = {-bw - 1, -bw, -bw + 1, -1, 1, bw - 1, bw, bw + 1};
-    // inner keeps clear of the rectangle's edge: its neighbours are in it.
+    // inner keeps clear of the rectangle's edge: its neighbours are in it
+    // (a part's pixel on the edge is not, and its neighbours may not be).
     auto deep = [&](int32_t g) {
-        for (const int32_t o : {-w - 1, -w, -w + 1, -1, 0, 1, w - 1, w, w + 1})
+        if (!inner[size_t(g)])
+            return false;
+        for (const int32_t o : {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1})
             if (!inner[size_t(g + o)])
                 return false;
         return true;
