@@ -81,7 +81,7 @@ coloured mark un-blended|retouch/fills/Unblend.cpp|s/    else if (spread > kChan
 thin strokes un-blended|retouch/fills/Unblend.cpp|s/    d.solid = Solid(L, d.core) >= kFewestInner;/    d.solid = !d.core.empty();/
 smooth background un-blended|retouch/fills/Unblend.cpp|s/    else if (Texture(L, part) < kSmooth)/    else if (false)/
 un-blending writes over refused parts|retouch/fills/Unblend.cpp|s/        if (judged\[k\].refusal == Refusal::None \&\& results)/        if (results)/
-un-blending takes no coverage|retouch/fills/Unblend.cpp|s/median <= kNone \* e.opacity ? 0.f : median;/median <= kNone * e.opacity ? e.opacity : median;/
+un-blending takes no coverage|retouch/fills/Unblend.cpp|s/m <= kNone \* e.opacity ? 0.f : m;/m <= kNone * e.opacity ? e.opacity : m;/
 translucent marks not looked for|retouch/fills/LetterFill.cpp|s/        mask\[i\] |= marks\[i\];/        (void)marks;/
 thin specks over texture taken for marks|retouch/fills/Unblend.cpp|s/        if (Texture(L, part) >= kSmooth)/        if (false)/
 weak thin letters dropped|retouch/fills/Unblend.cpp|s/ || r == Refusal::Smooth || r == Refusal::Thin);/ || r == Refusal::Smooth);/
@@ -122,6 +122,7 @@ a rough ground never looked at halved|retouch/fills/Unblend.cpp|s/    if (std::m
 halved pieces taken over a smooth ground|retouch/fills/Unblend.cpp|s/ || r == Refusal::Uneven;/ || r == Refusal::Uneven || r == Refusal::Smooth;/
 halved pieces taken however faint|retouch/fills/Unblend.cpp|s/if (rough \&\& e.opacity > kHalvedOpacity \&\& agrees)/if (rough \&\& agrees)/
 halved pieces joined to the letters found|retouch/fills/Unblend.cpp|s/mask\[size_t(i)\] |= !near\[size_t(i)\];/mask[size_t(i)] = 1;/
+un-blending leaves the faint rim beside the strokes|retouch/fills/Unblend.cpp|s/            a = rim(x, y);/            a = 0.f;/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/
