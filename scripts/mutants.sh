@@ -123,6 +123,7 @@ halved pieces taken over a smooth ground|retouch/fills/Unblend.cpp|s/ || r == Re
 halved pieces taken however faint|retouch/fills/Unblend.cpp|s/if (rough \&\& e.opacity > kHalvedOpacity \&\& agrees)/if (rough \&\& agrees)/
 halved pieces joined to the letters found|retouch/fills/Unblend.cpp|s/mask\[size_t(i)\] |= !near\[size_t(i)\];/mask[size_t(i)] = 1;/
 un-blending leaves the faint rim beside the strokes|retouch/fills/Unblend.cpp|s/            a = rim(x, y);/            a = 0.f;/
+un-blending takes the edge of a stroke whole|retouch/fills/Unblend.cpp|s/            a = edge(x, y);/            a = e.opacity;/
 overlay shows one tint|view/PictureView.cpp|s/(told \&\& repairs\[i\] == retouch::kUnblended ? 0x007F7F : 0x7F007F)/0x7F007F/
 tint of a large rectangle not told|document/PictureDocument.cpp|s/    letterRepairs_ = std::move(repairs);/    (void)repairs;/
 letter mask grown by 2 at clean edges|retouch/fills/LetterFill.cpp|s/(two\[i\] \&\& score\[i\] >= kHaloEvidence)/(two[i])/

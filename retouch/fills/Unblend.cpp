@@ -38,6 +38,9 @@ constexpr float kSmooth = 6.f;
 // A pixel whose coverage (the median about it) is above the first share of
 // the mark's opacity is wholly covered, below the second not at all.
 constexpr float kWhole = 0.75f, kNone = 0.18f;
+// An edge pixel read this near the full opacity is whole: closer, the
+// photo drawn through it errs as much.
+constexpr float kEdgeWhole = 0.95f;
 // Marks are white or black, or a little off: the greys tried, the first
 // kept unless another leaves this share of its edges or less.
 constexpr double kClearlyBetter = 0.85;
@@ -604,6 +607,29 @@ std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part
         std::nth_element(v.begin(), v.begin() + 2, v.end());
         return v[2];
     };
+    auto whole = [&](int x, int y) { return L.Masked(x, y) && median(x, y) >= kWhole * e.opacity; };
+    // A whole pixel beside one that is not: the stroke's edge, covered in
+    // part. Taken whole, it is un-blended too far and outlines the strokes
+    // in the other shade; but its reading against the fill is no better
+    // than the fill, which errs there as much. Told against the photo drawn
+    // straight through it instead: the inside un-blended on one side, two
+    // pixels out (past any rim) on the other.
+    auto edge = [&](int x, int y) {
+        for (const auto& [dx, dy] : kFour) {
+            if (!L.In(x + 2 * dx, y + 2 * dy) || whole(x + dx, y + dy) || !whole(x - dx, y - dy))
+                continue;
+            const uint32_t in = L.I((y - dy) * L.w + x - dx), out = L.I((y + 2 * dy) * L.w + x + 2 * dx);
+            float num = 0, den = 0;
+            for (int c = 0; c < 3; ++c) {
+                const float b = (2 * (Ch(in, c) - e.opacity * e.colour) / (1.f - e.opacity) + Ch(out, c)) / 3;
+                num += Ch(L.I(y * L.w + x), c) - b;
+                den += e.colour - b;
+            }
+            const float a = std::abs(den) < 30 ? e.opacity : num / den;
+            return a >= kEdgeWhole * e.opacity ? e.opacity : std::max(a, kNone * e.opacity);
+        }
+        return e.opacity;
+    };
     // A pixel beside a stroke's whole inside that reads as none: the rim's
     // faintest pixels, under the floor that keeps the photo beside the
     // strokes as it is, still show as a halo about them. Told against the
@@ -612,12 +638,13 @@ std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part
     // which a hard edge's photo matches and a rim does not. Up to the floor.
     auto rim = [&](int x, int y) {
         for (const auto& [dx, dy] : kFour) {
-            if (!L.In(x - dx, y - dy) || !L.Masked(x + dx, y + dy) || median(x + dx, y + dy) < kWhole * e.opacity)
+            if (!L.In(x - dx, y - dy) || !whole(x + dx, y + dy))
                 continue;
             const uint32_t in = L.I((y + dy) * L.w + x + dx), across = L.I((y - dy) * L.w + x - dx);
+            const float inside = edge(x + dx, y + dy);
             float num = 0, den = 0;
             for (int c = 0; c < 3; ++c) {
-                const float b = ((Ch(in, c) - e.opacity * e.colour) / (1.f - e.opacity) + Ch(across, c)) / 2;
+                const float b = ((Ch(in, c) - inside * e.colour) / (1.f - inside) + Ch(across, c)) / 2;
                 num += Ch(L.I(y * L.w + x), c) - b;
                 den += e.colour - b;
             }
@@ -636,6 +663,8 @@ std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part
         float a = m >= kWhole * e.opacity ? e.opacity : m <= kNone * e.opacity ? 0.f : m;
         if (a == 0.f)
             a = rim(x, y);
+        else if (a == e.opacity)
+            a = edge(x, y);
         uint32_t px = 0xFF000000u;
         for (int c = 0; c < 3; ++c) {
             const float b = (Ch(L.I(i), c) - a * e.colour) / (1.f - a);
