@@ -272,16 +272,22 @@ std::array<float, 4> Opacities(const Local& L, const std::vector<int32_t>& pixel
             opacity(num[0] + num[1] + num[2], den[0] + den[1] + den[2])};
 }
 
-// One pixel's opacity: its departure from the fill against the grey's; where
-// the fill is nearly the grey itself, nothing tells, and fallback stands.
-float PixelOpacity(uint32_t I, uint32_t B, float c, float fallback)
+// One pixel's opacity: its departure from the photo under it (the fill, or
+// another estimate per channel) against the grey's; where that is nearly the
+// grey itself, nothing tells, and fallback stands.
+float PixelOpacity(uint32_t I, const std::array<float, 3>& B, float c, float fallback)
 {
     float num = 0, den = 0;
     for (int k = 0; k < 3; ++k) {
-        num += Ch(I, k) - Ch(B, k);
-        den += c - Ch(B, k);
+        num += Ch(I, k) - B[size_t(k)];
+        den += c - B[size_t(k)];
     }
     return std::abs(den) < 30 ? fallback : num / den;
+}
+
+float PixelOpacity(uint32_t I, uint32_t B, float c, float fallback)
+{
+    return PixelOpacity(I, {Ch(B, 0), Ch(B, 1), Ch(B, 2)}, c, fallback);
 }
 
 // How much of the step at the mark's edges a grey c at opacity A leaves once
@@ -608,6 +614,8 @@ std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part
         return v[2];
     };
     auto whole = [&](int x, int y) { return L.Masked(x, y) && median(x, y) >= kWhole * e.opacity; };
+    // The photo under pixel p in channel c, were its coverage a.
+    auto under = [&](uint32_t p, int c, float a) { return (Ch(p, c) - a * e.colour) / (1.f - a); };
     // A whole pixel beside one that is not: the stroke's edge, covered in
     // part. Taken whole, it is un-blended too far and outlines the strokes
     // in the other shade; but its reading against the fill is no better
@@ -619,13 +627,10 @@ std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part
             if (!L.In(x + 2 * dx, y + 2 * dy) || whole(x + dx, y + dy) || !whole(x - dx, y - dy))
                 continue;
             const uint32_t in = L.I((y - dy) * L.w + x - dx), out = L.I((y + 2 * dy) * L.w + x + 2 * dx);
-            float num = 0, den = 0;
-            for (int c = 0; c < 3; ++c) {
-                const float b = (2 * (Ch(in, c) - e.opacity * e.colour) / (1.f - e.opacity) + Ch(out, c)) / 3;
-                num += Ch(L.I(y * L.w + x), c) - b;
-                den += e.colour - b;
-            }
-            const float a = std::abs(den) < 30 ? e.opacity : num / den;
+            std::array<float, 3> photo{};
+            for (int c = 0; c < 3; ++c)
+                photo[size_t(c)] = (under(in, c, e.opacity) * 2 + Ch(out, c)) / 3;
+            const float a = PixelOpacity(L.I(y * L.w + x), photo, e.colour, e.opacity);
             return a >= kEdgeWhole * e.opacity ? e.opacity : std::max(a, kNone * e.opacity);
         }
         return e.opacity;
@@ -642,13 +647,10 @@ std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part
                 continue;
             const uint32_t in = L.I((y + dy) * L.w + x + dx), across = L.I((y - dy) * L.w + x - dx);
             const float inside = edge(x + dx, y + dy);
-            float num = 0, den = 0;
-            for (int c = 0; c < 3; ++c) {
-                const float b = ((Ch(in, c) - inside * e.colour) / (1.f - inside) + Ch(across, c)) / 2;
-                num += Ch(L.I(y * L.w + x), c) - b;
-                den += e.colour - b;
-            }
-            return std::abs(den) < 30 ? 0.f : std::clamp(num / den, 0.f, kNone * e.opacity);
+            std::array<float, 3> photo{};
+            for (int c = 0; c < 3; ++c)
+                photo[size_t(c)] = (under(in, c, inside) + Ch(across, c)) / 2;
+            return std::clamp(PixelOpacity(L.I(y * L.w + x), photo, e.colour, 0.f), 0.f, kNone * e.opacity);
         }
         return 0.f;
     };
@@ -666,10 +668,8 @@ std::vector<uint32_t> Unblended(const Local& L, const std::vector<int32_t>& part
         else if (a == e.opacity)
             a = edge(x, y);
         uint32_t px = 0xFF000000u;
-        for (int c = 0; c < 3; ++c) {
-            const float b = (Ch(L.I(i), c) - a * e.colour) / (1.f - a);
-            px |= uint32_t(std::lround(std::clamp(b, 0.f, 255.f))) << (8 * c);
-        }
+        for (int c = 0; c < 3; ++c)
+            px |= uint32_t(std::lround(std::clamp(under(L.I(i), c, a), 0.f, 255.f))) << (8 * c);
         out[k] = px;
     }
     return out;
