@@ -99,7 +99,8 @@ dots among ground specks dropped|retouch/fills/LetterFill.cpp|s/    if (double(c
 parts joined only edge to edge|retouch/fills/Regions.cpp|s/const int reach = corners ? 1 : 0;/const int reach = 0;/
 holes joined across corners|retouch/fills/Regions.cpp|s/const int reach = corners ? 1 : 0;/const int reach = 1;/
 objects cut by the rectangle kept|retouch/fills/LetterFill.cpp|s/    if (cut.size() < kFewestCut)/    if (true)/
-letters joined to a cut object whatever their colour|retouch/fills/LetterFill.cpp|s/score\[k\] >= kObjectEvidence \&\& alike(colour\[size_t(j)\], p)/score[k] >= kObjectEvidence/
+objects running on past the mask kept|retouch/fills/LetterFill.cpp|s/        DropRunningObjects(pic, R, score, mask);/        (void)0;/
+letters joined to a cut object whatever their colour|retouch/fills/LetterFill.cpp|s/score\[k\] >= kObjectEvidence \&\& Alike(colour\[size_t(j)\], p)/score[k] >= kObjectEvidence/
 humps tried only when the faint peak outlines nothing|retouch/fills/Unblend.cpp|s/for (size_t t = 1; t < outlines.size(); ++t) {/for (size_t t = most ? outlines.size() : 1; t < outlines.size(); ++t) {/
 hump taken though it outlines less|retouch/fills/Unblend.cpp|s/outlined > most \&\& //
 coloured letter dropped beside a passing mark|retouch/fills/Unblend.cpp|s/ || (passed \&\& v == Refusal::Coloured)//

@@ -1040,32 +1040,42 @@ constexpr int kBeyond = 4, kAlikeColour = 60;
 constexpr float kObjectEvidence = 1.f;
 constexpr size_t kFewestCut = 3;
 
+bool Alike(uint32_t a, uint32_t b)
+{
+    int d = 0;
+    for (int c = 0; c < 24; c += 8)
+        d += std::abs(int((a >> c) & 255) - int((b >> c) & 255));
+    return d <= kAlikeColour;
+}
+
+// Whether the colour of the picture's pixel (x, y) runs on from it along
+// (dx, dy) for kBeyond pixels, straight out or one beside (a slanted
+// object), each of them inside `within` and one that `also` takes, given
+// it and how far out it lies.
+template <typename Also>
+bool RunsOn(const WordPicture& pic, const Box& within, int x, int y, int dx, int dy, Also&& also)
+{
+    const uint32_t p = pic.At(x, y);
+    for (int d = 1; d <= kBeyond; ++d) {
+        bool any = false;
+        for (int s = -1; s <= 1 && !any; ++s) {
+            const int qx = x + d * dx + s * dy, qy = y + d * dy + s * dx;
+            if (qx < within.x0 || qy < within.y0 || qx > within.x1 || qy > within.y1)
+                return false;
+            any = Alike(p, pic.At(qx, qy)) && also(qx, qy, d);
+        }
+        if (!any)
+            return false;
+    }
+    return true;
+}
+
 void DropCutObjects(const WordPicture& pic, const Box& R, const std::vector<float>& score, std::vector<uint8_t>& mask)
 {
     const int w = R.w(), h = R.h();
     const size_t n = mask.size();
-    auto alike = [](uint32_t a, uint32_t b) {
-        int d = 0;
-        for (int c = 0; c < 24; c += 8)
-            d += std::abs(int((a >> c) & 255) - int((b >> c) & 255));
-        return d <= kAlikeColour;
-    };
-    // From the edge pixel (x, y) of the picture outwards along (dx, dy).
-    auto runsOn = [&](int x, int y, int dx, int dy) {
-        const uint32_t p = pic.At(x, y);
-        for (int d = 1; d <= kBeyond; ++d) {
-            bool any = false;
-            for (int s = -1; s <= 1 && !any; ++s) {
-                const int qx = x + d * dx + s * dy, qy = y + d * dy + s * dx;
-                if (qx < 0 || qy < 0 || qx >= pic.W || qy >= pic.H)
-                    return false;
-                any = alike(p, pic.At(qx, qy));
-            }
-            if (!any)
-                return false;
-        }
-        return true;
-    };
+    const Box whole{0, 0, pic.W - 1, pic.H - 1};
+    auto runsOn = [&](int x, int y, int dx, int dy) { return RunsOn(pic, whole, x, y, dx, dy, [](int, int, int) { return true; }); };
     std::vector<int32_t> cut;
     auto edge = [&](int x, int y, int dx, int dy) {
         const size_t i = size_t(y) * w + x;
@@ -1097,7 +1107,7 @@ void DropCutObjects(const WordPicture& pic, const Box& R, const std::vector<floa
             if (object[k] || !mask[k])
                 return;
             const uint32_t p = pic.At(R.x0 + int(k % size_t(w)), R.y0 + int(k / size_t(w)));
-            if (score[k] >= kObjectEvidence && alike(colour[size_t(j)], p)) {
+            if (score[k] >= kObjectEvidence && Alike(colour[size_t(j)], p)) {
                 object[k] = 1;
                 colour[k] = colour[size_t(j)];
                 cut.push_back(int32_t(k));
@@ -1114,6 +1124,48 @@ void DropCutObjects(const WordPicture& pic, const Box& R, const std::vector<floa
             for (int32_t k : part)
                 mask[size_t(k)] = 1;
     });
+}
+
+// A blade of grass, a petal, a lit rim inside the rectangle stands out of
+// the strips beside only in part: where its colour is furthest from
+// theirs it is masked, and the rest of it runs on past the mask's edge,
+// still holding some of the evidence. A letter's edge gives way to the
+// ground, and a translucent mark's mostly does too (over a ground of its
+// own shade up to about two thirds of its edge runs on). A part of the
+// mask whose strong edge pixels (kObjectEvidence) nearly all (kRunOnShare,
+// kFewestCut at least) have their colour run on past it for kBeyond pixels
+// of the rectangle, each holding kRunOnEvidence or more, is such an
+// object's, and goes.
+constexpr double kRunOnShare = 0.8;
+constexpr float kRunOnEvidence = 0.5f;
+
+void DropRunningObjects(const WordPicture& pic, const Box& R, const std::vector<float>& score, std::vector<uint8_t>& mask)
+{
+    const int w = R.w(), h = R.h();
+    // The pixel next to the edge is its anti-aliased rim: only its colour counts.
+    auto evident = [&](int x, int y, int d) { return d == 1 || score[size_t(y - R.y0) * size_t(w) + size_t(x - R.x0)] >= kRunOnEvidence; };
+    std::vector<int32_t> objects;
+    EachPart(R, mask, [&](const std::vector<int32_t>& part) {
+        size_t edges = 0, runs = 0;
+        for (int32_t k : part) {
+            if (score[size_t(k)] < kObjectEvidence)
+                continue;
+            const int x = k % w, y = k / w;
+            // Out through its first unmasked side.
+            for (const auto& [dx, dy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}}) {
+                const int nx = x + dx, ny = y + dy;
+                if (nx < 0 || ny < 0 || nx >= w || ny >= h || mask[size_t(ny) * w + nx])
+                    continue;
+                ++edges;
+                runs += RunsOn(pic, R, R.x0 + x, R.y0 + y, dx, dy, evident);
+                break;
+            }
+        }
+        if (edges >= kFewestCut && double(runs) >= kRunOnShare * double(edges))
+            objects.insert(objects.end(), part.begin(), part.end());
+    });
+    for (int32_t k : objects)
+        mask[size_t(k)] = 0;
 }
 
 // Grown by 1 pixel for the anti-aliased edge, and by a second where that
@@ -1163,6 +1215,7 @@ std::vector<uint8_t> FindLetters(const WordPicture& pic, const SelRect& rect)
         DropLines(R, mask);
         DropGroundSpecks(R, strips, beside, whole, mask);
         DropCutObjects(pic, R, score, mask);
+        DropRunningObjects(pic, R, score, mask);
         GrowForHalos(R, mask, score);
     }, workers);
     for (size_t i = 0; i < mask.size(); ++i)
