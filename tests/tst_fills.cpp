@@ -19,6 +19,8 @@
 #include <random>
 #include <tuple>
 
+#include <sched.h>
+
 using retouch::PixelBuffer;
 using retouch::SelRect;
 using testsupport::MakePicture;
@@ -726,6 +728,31 @@ private slots:
         }
         QVERIFY(shared != bg);
         QVERIFY(shared == alone);
+    }
+
+    // Pinned to one core (taskset, a container's cpuset), the work stays on
+    // the calling thread: helpers for cores the process may not use would
+    // only wait for them, spinning.
+    void onlyTheCoresAllowed()
+    {
+        cpu_set_t was;
+        QCOMPARE(sched_getaffinity(0, sizeof was, &was), 0);
+        if (CPU_COUNT(&was) < 2)
+            QSKIP("needs two cores to pin the test to one");
+        int first = 0;
+        while (!CPU_ISSET(first, &was))
+            ++first;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(first, &one);
+        QCOMPARE(sched_setaffinity(0, sizeof one, &one), 0);
+        const unsigned free = retouch::FreeCores();
+        std::vector<unsigned> workers(16, 99);
+        retouch::InParallel(workers.size(), [&](size_t i, unsigned w) { workers[i] = w; });
+        QCOMPARE(sched_setaffinity(0, sizeof was, &was), 0);
+        QCOMPARE(free, 1u);
+        QCOMPARE(workers, std::vector<unsigned>(16, 0));
+        QVERIFY(retouch::FreeCores() >= 2);
     }
 
     // A grey mark over a photo's texture: found, and the photo under it

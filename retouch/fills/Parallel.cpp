@@ -7,13 +7,29 @@
 #include <thread>
 #include <vector>
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 namespace retouch {
 namespace {
 thread_local bool t_oneCore = false;
 // A task of InParallel beside others runs on this thread.
 thread_local bool t_inTask = false;
 
-unsigned Cores() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
+// The cores this thread may run on: under taskset or a container's cpuset
+// they are fewer than the machine's, and a Crew's helpers sized to the
+// machine would spin for a core that never comes (a subtitle's fill took
+// three and a half times as long on one core).
+unsigned Cores()
+{
+#if defined(__linux__)
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        return std::clamp(unsigned(CPU_COUNT(&allowed)), 1u, 8u);
+#endif
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
 } // namespace
 
 OneCoreHere::OneCoreHere() : was_(t_oneCore) { t_oneCore = true; }

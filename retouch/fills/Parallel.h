@@ -12,9 +12,9 @@
 namespace retouch {
 
 // Runs task(index, worker) once for every index below count, on the calling
-// thread (worker 0) and up to workers - 1 more (0: as many as the machine
-// has cores, at most 8), each taking the next index left. Returns once all
-// are done; the first exception a task threw is rethrown then.
+// thread (worker 0) and up to workers - 1 more (0: as many as the cores the
+// thread may run on, at most 8), each taking the next index left. Returns
+// once all are done; the first exception a task threw is rethrown then.
 void InParallel(size_t count, const std::function<void(size_t index, unsigned worker)>& task, unsigned workers = 0);
 
 // Pixels of work below which another thread costs more than it saves.
@@ -52,8 +52,8 @@ private:
 };
 
 // The cores work on this thread may take for itself: 1 within a task that
-// InParallel runs beside others, or under OneCoreHere; else the machine's
-// (at most 8).
+// InParallel runs beside others, or under OneCoreHere; else those it may
+// run on (at most 8).
 unsigned FreeCores();
 
 // While one lives, InParallel on its thread runs every task there: for
