@@ -104,6 +104,7 @@ letters joined to a cut object whatever their colour|retouch/fills/LetterFill.cp
 humps tried only when the faint peak outlines nothing|retouch/fills/Unblend.cpp|s/for (size_t t = 1; t < outlines.size(); ++t) {/for (size_t t = most ? outlines.size() : 1; t < outlines.size(); ++t) {/
 hump taken though it outlines less|retouch/fills/Unblend.cpp|s/outlined > most \&\& //
 coloured letter dropped beside a passing mark|retouch/fills/Unblend.cpp|s/ || (passed \&\& v == Refusal::Coloured)//
+peaks the photo around explains as well taken for a mark|retouch/fills/Unblend.cpp|s/all >= kAboveAround \* theirs/all >= 0 * theirs/
 coloured parts kept with no mark beside them|retouch/fills/Unblend.cpp|s/(passed \&\& v == Refusal::Coloured)/v == Refusal::Coloured/
 coloured letter dropped beside a mark over a smooth ground|retouch/fills/Unblend.cpp|s/return v == Refusal::None || v == Refusal::Smooth; });/return v == Refusal::None; });/
 rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/kSameShare = 0.2f, kRimSlack = 0.15f,/kSameShare = 0.2f, kRimSlack = 0.f,/

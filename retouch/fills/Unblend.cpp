@@ -705,6 +705,12 @@ constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
 constexpr float kSameOpacity = 0.04f, kSameShare = 0.2f, kRimSlack = 0.15f, kOutlineAgreement = 0.2f;
 // A mark's opacity must stand out of the texture's by this many edges.
 constexpr int kLeastEdges = 40;
+// ... and the rectangle hold this many times the steps at it that as much
+// of the photo around holds. Highlights on stucco, stars, sparkle on water
+// cluster: a rectangle's share of them swings far past a count's chance
+// spread, but seldom to half again the ring's; a mark's edges add to them
+// by more (over a painting's strokes a faint mark's may not).
+constexpr double kAboveAround = 1.5;
 // A hump is sought above this opacity: below, the photo's own faintest
 // steps crowd.
 constexpr float kAboveTexture = 0.16f;
@@ -1365,9 +1371,13 @@ std::vector<uint8_t> FindAt(const WordPicture& pic, const SelRect& rect, std::ve
         for (int b = least; b <= strongest; ++b) {
             const double peak = gathered(excess, b);
             const double spread = std::max(0.0, excess[size_t(b - 4)]) + std::max(0.0, excess[size_t(b + 4)]);
-            // And well above the count's own chance spread.
+            // And well above the count's own chance spread, and well above
+            // the photo's own steps there.
             const double all = v[size_t(b)] + v[size_t(b - 1)] / 2.0 + v[size_t(b + 1)] / 2.0;
-            if (peak > 2 * spread && peak - spread > std::max<double>(kLeastEdges, height[size_t(g)]) && peak > 4 * std::sqrt(all)) {
+            const auto& o = around[size_t(g)];
+            const double theirs = scale * (o[size_t(b)] + o[size_t(b - 1)] / 2.0 + o[size_t(b + 1)] / 2.0);
+            if (peak > 2 * spread && peak - spread > std::max<double>(kLeastEdges, height[size_t(g)]) && peak > 4 * std::sqrt(all)
+                && all >= kAboveAround * theirs) {
                 height[size_t(g)] = peak - spread;
                 bin[size_t(g)] = b;
             }
