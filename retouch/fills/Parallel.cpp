@@ -19,8 +19,8 @@ thread_local bool t_inTask = false;
 
 // The cores this thread may run on: under taskset or a container's cpuset
 // they are fewer than the machine's, and a Crew's helpers sized to the
-// machine would spin for a core that never comes (a subtitle's fill took
-// three and a half times as long on one core).
+// machine would spin for a core that never comes (pinned to one core, a
+// subtitle's fill took two and a half times as long as it does alone).
 unsigned Cores()
 {
 #if defined(__linux__)
