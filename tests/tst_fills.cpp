@@ -1079,6 +1079,22 @@ private slots:
         }
     }
 
+    // A dark mark among more squares than before, lifted 14 % towards white:
+    // they now outline more than the mark does and are taken at full
+    // resolution; but halved, each is too small to pass for a stroke, and
+    // the look at half the resolution finds the mark's shade. The mark,
+    // outlined at its stronger opacity as well, is taken instead.
+    void translucentMarkAmongManyFaintSquares()
+    {
+        const int W = 320, H = 200;
+        platform::Surface ground = Slope(W, H, 90, 110);
+        std::vector<uint8_t> squares(size_t(W) * H, 0);
+        for (const int y : {68, 86, 140, 158})
+            for (int x = 38; x < 285; x += 14)
+                Set(squares, W, QRect(x, y, 11, 11));
+        QCOMPARE(BarsMissed(Blended(ground, squares, qRgb(255, 255, 255), 0.14), 0.3), QString());
+    }
+
     // A dark mark beside dark stalks with a soft rim a pixel wide: the rims
     // step 26 % of the way to black, far more often than the mark steps at
     // all, and peak highest, well above the faintest opacities; but each

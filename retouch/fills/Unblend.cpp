@@ -1263,10 +1263,16 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     return mask;
 }
 
+// An outline not taken, and the blends it was outlined for.
+struct Outlined {
+    std::vector<Blend> blends;
+    std::vector<uint8_t> mask;
+};
+
 // The mark in rect at the picture's own resolution (FindTranslucent, but
 // for the look at half of it); found receives the blends outlined when a
-// mark is.
-std::vector<uint8_t> FindAt(const WordPicture& pic, const SelRect& rect, std::vector<Blend>& found)
+// mark is, others the other outlines that could have been taken.
+std::vector<uint8_t> FindAt(const WordPicture& pic, const SelRect& rect, std::vector<Blend>& found, std::vector<Outlined>& others)
 {
     const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
     const size_t n = size_t(w) * h;
@@ -1472,6 +1478,14 @@ std::vector<uint8_t> FindAt(const WordPicture& pic, const SelRect& rect, std::ve
     }
     if (most > 0)
         found = tries[taken];
+    // Kept for a second thought (see FindWith): the other shade's outlines
+    // at stronger opacities than the one taken.
+    for (size_t t = 0; t < outlines.size() && most > 0; ++t) {
+        const size_t outlined = size_t(std::count(outlines[t].begin(), outlines[t].end(), 1));
+        if (t != taken && outlined > 0 && outlined * 4 < n * 3 && (tries[t][0].grey > 127) != (found[0].grey > 127)
+            && tries[t][0].opacity > found[0].opacity)
+            others.push_back({tries[t], std::move(outlines[t])});
+    }
     return std::move(outlines[taken]);
 }
 
@@ -1519,11 +1533,15 @@ struct Halved {
 
 } // namespace
 
-std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect)
+namespace {
+
+// FindTranslucent; blends receives those of the mark found, at the finest
+// resolution that found one.
+std::vector<uint8_t> FindWith(const WordPicture& pic, const SelRect& rect, std::vector<Blend>& blends)
 {
     const int w = rect.X2 - rect.X1 + 1, h = rect.Y2 - rect.Y1 + 1;
-    std::vector<Blend> blends;
-    std::vector<uint8_t> mask = FindAt(pic, rect, blends);
+    std::vector<Outlined> others;
+    std::vector<uint8_t> mask = FindAt(pic, rect, blends, others);
     if (std::min(w, h) < kLeastHalved)
         return mask;
     // Over a rough ground (a canvas's weave, fibres, sand) the photo's own
@@ -1533,7 +1551,32 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
     // (and that look halves again), with the ring its search reads about
     // the rectangle.
     const Halved half(pic, rect, 2 * (std::clamp(std::min(w, h) / 6, 8, 40) + 2));
-    const std::vector<uint8_t> coarse = FindTranslucent(half.pic, half.rect);
+    std::vector<Blend> coarseBlends;
+    const std::vector<uint8_t> coarse = FindWith(half.pic, half.rect, coarseBlends);
+    // Over stucco or a weave the photo's own faint steps of one shade can
+    // outline more than a mark of the other: at full resolution they are
+    // taken. Averaged, they shrink and the mark stays; where the coarse
+    // look finds the other shade and this one outlined that shade too, at
+    // a stronger opacity than it took, that outline is the mark.
+    auto light = [](const std::vector<Blend>& b) { return b[0].grey > 127; };
+    if (!blends.empty() && !coarseBlends.empty() && light(blends) != light(coarseBlends)) {
+        const Outlined* mark = nullptr;
+        size_t most = 0;
+        for (const Outlined& o : others) {
+            const size_t outlined = size_t(std::count(o.mask.begin(), o.mask.end(), 1));
+            if (outlined > most)
+                mark = &o, most = outlined;
+        }
+        if (mark) {
+            mask = mark->mask;
+            blends = mark->blends;
+        }
+    }
+    // For the look above: the blends found here, or else below.
+    const auto reported = [&] {
+        if (blends.empty())
+            blends = coarseBlends;
+    };
     // What it adds is what lies a pixel apart from what was found already:
     // joined to it, a coarse piece would make a letter found cleanly a part
     // of another shape, and its verdict another. Only the pieces that add
@@ -1552,8 +1595,10 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
                 more[size_t(i)] = 0;
         return !adds;
     });
-    if (parts.empty())
+    if (parts.empty()) {
+        reported();
         return mask;
+    }
     // Each piece judged again at the picture's own resolution: taken where
     // it has an inside there and reads as a mark over a rough ground (one
     // whose edges stay, or whose channels or strokes disagree, as a rough
@@ -1576,7 +1621,16 @@ std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect
             for (int32_t i : parts[k])
                 mask[size_t(i)] |= !near[size_t(i)];
     }
+    reported();
     return mask;
+}
+
+} // namespace
+
+std::vector<uint8_t> FindTranslucent(const WordPicture& pic, const SelRect& rect)
+{
+    std::vector<Blend> blends;
+    return FindWith(pic, rect, blends);
 }
 
 namespace {
