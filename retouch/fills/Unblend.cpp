@@ -1263,10 +1263,11 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     return mask;
 }
 
-// An outline not taken, and the blends it was outlined for.
+// An outline not taken, the blends it was outlined for and its pixels.
 struct Outlined {
     std::vector<Blend> blends;
     std::vector<uint8_t> mask;
+    size_t outlined;
 };
 
 // The mark in rect at the picture's own resolution (FindTranslucent, but
@@ -1484,7 +1485,7 @@ std::vector<uint8_t> FindAt(const WordPicture& pic, const SelRect& rect, std::ve
         const size_t outlined = size_t(std::count(outlines[t].begin(), outlines[t].end(), 1));
         if (t != taken && outlined > 0 && outlined * 4 < n * 3 && (tries[t][0].grey > 127) != (found[0].grey > 127)
             && tries[t][0].opacity > found[0].opacity)
-            others.push_back({tries[t], std::move(outlines[t])});
+            others.push_back({tries[t], std::move(outlines[t]), outlined});
     }
     return std::move(outlines[taken]);
 }
@@ -1560,14 +1561,9 @@ std::vector<uint8_t> FindWith(const WordPicture& pic, const SelRect& rect, std::
     // a stronger opacity than it took, that outline is the mark.
     auto light = [](const std::vector<Blend>& b) { return b[0].grey > 127; };
     if (!blends.empty() && !coarseBlends.empty() && light(blends) != light(coarseBlends)) {
-        const Outlined* mark = nullptr;
-        size_t most = 0;
-        for (const Outlined& o : others) {
-            const size_t outlined = size_t(std::count(o.mask.begin(), o.mask.end(), 1));
-            if (outlined > most)
-                mark = &o, most = outlined;
-        }
-        if (mark) {
+        const auto mark = std::max_element(others.begin(), others.end(),
+                                           [](const Outlined& a, const Outlined& b) { return a.outlined < b.outlined; });
+        if (mark != others.end()) {
             mask = mark->mask;
             blends = mark->blends;
         }
