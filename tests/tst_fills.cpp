@@ -1162,6 +1162,41 @@ private slots:
         QVERIFY2(left * 2 < marked, qPrintable(QString("%1 of %2 left").arg(left).arg(marked)));
     }
 
+    // White rings outlined in black over a dusky sky: beside the outline,
+    // every pixel of the sky reads as white at its own level's opacity. The
+    // sky in their counters and between them is no mark.
+    void translucentSearchLeavesAnOutlinedCaption()
+    {
+        const int W = 400, H = 140;
+        platform::Surface ground = platform::MakeSurface(W, H);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                ground.setPixel(x, y, qRgb(30 + y / 10 + x / 40, 36 + y / 10, 50 + y / 10));
+        platform::Surface pic = ground.copy();
+        QPainterPath rings;
+        rings.setFillRule(Qt::OddEvenFill);
+        for (int k = 0; k < 6; ++k) {
+            rings.addEllipse(QRectF(40 + 54 * k, 40, 44, 60));
+            rings.addEllipse(QRectF(54 + 54 * k, 56, 16, 28));
+        }
+        QPainter painter(&pic);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.strokePath(rings, QPen(Qt::black, 8));
+        painter.fillPath(rings, Qt::white);
+        painter.end();
+        const SelRect rect{20, 20, 379, 119};
+        const std::vector<uint8_t> found = retouch::FindTranslucent(words(pic), rect);
+        size_t sky = 0; // found pixels 3 or more from any ink
+        for (int y = rect.Y1; y <= rect.Y2; ++y)
+            for (int x = rect.X1; x <= rect.X2; ++x) {
+                bool inked = false;
+                for (int d = 0; d < 25; ++d)
+                    inked = inked || pic.pixel(x + d % 5 - 2, y + d / 5 - 2) != ground.pixel(x + d % 5 - 2, y + d / 5 - 2);
+                sky += found[size_t(y - rect.Y1) * 360 + size_t(x - rect.X1)] && !inked;
+            }
+        QCOMPARE(sky, size_t(0));
+    }
+
     // A mark turned 30 or 45 degrees over texture: the core of its strokes
     // (the mask shrunk by a square) lies deeper within a slanted side than
     // a straight walk of 3 pixels reaches, yet it is told and found.

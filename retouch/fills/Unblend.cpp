@@ -689,6 +689,14 @@ constexpr float kVotedOpacity[2] = {0.02f, 0.86f};
 // a mark's edge when every channel agrees on its opacity within this, and
 // it is at least kLeastStep levels over the three channels.
 constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
+// A step up from black (every channel at most this) tells nothing: beside
+// it, any grey pixel reads as white at its own level's opacity. Beside an
+// opaque caption's black outline, the photo seen in its letters' counters
+// and between its letters would pass for a faint white mark. (Not the other
+// way round: a dark mark over a blown-out white is common, and its edges
+// there are most of what outlines it; white-outlined black captions are
+// rare.)
+constexpr float kBlack = 8.f;
 // An edge is taken for the mark's own when its opacity lies within a share
 // kSameShare of the mark's (kSameOpacity at the least), its rim pixel even
 // a little past the step (by about an eighth of it), the channels agreeing
@@ -775,6 +783,8 @@ struct Step {
         for (int k = 0; k < 3; ++k)
             den += c - q[k];
         if (std::abs(den) < 60 || !between)
+            return -1;
+        if (c > 127 && std::max({q[0], q[1], q[2]}) <= kBlack)
             return -1;
         const float A = num / den;
         if (A < range[0] || A > range[1])
