@@ -106,7 +106,7 @@ hump taken though it outlines less|retouch/fills/Unblend.cpp|s/outlined > most \
 coloured letter dropped beside a passing mark|retouch/fills/Unblend.cpp|s/ || (passed \&\& v == Refusal::Coloured)//
 peaks the photo around explains as well taken for a mark|retouch/fills/Unblend.cpp|s/all >= kAboveAround \* theirs/all >= 0 * theirs/
 faint steps of one shade kept though the coarse look finds the other|retouch/fills/Unblend.cpp|s/        if (mark != others.end()) {/        if (false) {/
-steps up from black taken for the edges of a white mark|retouch/fills/Unblend.cpp|s/c > 127 \&\& std::max({q\[0\], q\[1\], q\[2\]}) <= kBlack/false/
+steps up from black taken for the edges of a white mark|retouch/fills/Unblend.cpp|s/                if (black \&\& b.grey > 127)/                if (false)/
 coloured parts kept with no mark beside them|retouch/fills/Unblend.cpp|s/(passed \&\& v == Refusal::Coloured)/v == Refusal::Coloured/
 coloured letter dropped beside a mark over a smooth ground|retouch/fills/Unblend.cpp|s/return v == Refusal::None || v == Refusal::Smooth; });/return v == Refusal::None; });/
 rim pixels off the step never edges|retouch/fills/Unblend.cpp|s/kSameShare = 0.2f, kRimSlack = 0.15f,/kSameShare = 0.2f, kRimSlack = 0.f,/

@@ -689,13 +689,16 @@ constexpr float kVotedOpacity[2] = {0.02f, 0.86f};
 // a mark's edge when every channel agrees on its opacity within this, and
 // it is at least kLeastStep levels over the three channels.
 constexpr float kChannelAgreement = 0.06f, kLeastStep = 24.f;
-// A step up from black (every channel at most this) tells nothing: beside
-// it, any grey pixel reads as white at its own level's opacity. Beside an
-// opaque caption's black outline, the photo seen in its letters' counters
-// and between its letters would pass for a faint white mark. (Not the other
-// way round: a dark mark over a blown-out white is common, and its edges
-// there are most of what outlines it; white-outlined black captions are
-// rare.)
+// A step up from black (every channel at most this) outlines no white
+// mark: beside black, any grey pixel reads as white at its own level's
+// opacity, and along an opaque caption's black outline the photo seen in
+// its counters and between its letters would be outlined as a faint white
+// mark. The votes still count such steps, so the blends tried stay the
+// same: without them, a rectangle's other faint peaks come forward (a
+// meadow's dark blades, the light between two dark wires). Not the other
+// way round: a dark mark over a blown-out white is common, and its steps
+// there are much of what outlines it; black captions outlined in white
+// are rare.
 constexpr float kBlack = 8.f;
 // An edge is taken for the mark's own when its opacity lies within a share
 // kSameShare of the mark's (kSameOpacity at the least), its rim pixel even
@@ -783,8 +786,6 @@ struct Step {
         for (int k = 0; k < 3; ++k)
             den += c - q[k];
         if (std::abs(den) < 60 || !between)
-            return -1;
-        if (c > 127 && std::max({q[0], q[1], q[2]}) <= kBlack)
             return -1;
         const float A = num / den;
         if (A < range[0] || A > range[1])
@@ -1024,10 +1025,13 @@ std::vector<Outline> Outlines(const std::vector<uint32_t>& pixels, int w, int h,
         const Step step(I[p], I[m], I[q], kRimSlack);
         if (!step.between)
             return;
+        const bool black = std::max({step.q[0], step.q[1], step.q[2]}) <= kBlack;
         for (size_t t = 0; t < sets.size(); ++t) {
             if (!wanted[t])
                 continue;
             const bool ours = std::any_of(sets[t].begin(), sets[t].end(), [&](const Blend& b) {
+                if (black && b.grey > 127)
+                    return false;
                 const float A = step.Opacity(b.grey, kMarkOpacity, kOutlineAgreement);
                 return A >= 0 && std::abs(A - b.opacity) <= std::max(kSameOpacity, kSameShare * b.opacity);
             });
