@@ -141,6 +141,8 @@ QString Misses(const std::vector<uint8_t>& found, const std::vector<uint8_t>& ma
     const int rw = rect.X2 - rect.X1 + 1;
     size_t marked = 0, missed = 0;
     for (size_t i = 0; i < found.size(); ++i) {
+        if (found[i] > 1)
+            return QString("%1 found at %2: not a mask").arg(found[i]).arg(i);
         const bool in = mark[size_t(rect.Y1 + int(i) / rw) * W + size_t(rect.X1 + int(i) % rw)];
         marked += in;
         missed += in && !found[i];

@@ -1271,9 +1271,11 @@ std::vector<uint8_t> MarkOf(const WordPicture& pic, const SelRect& rect, const s
     for (size_t i = 0; i < n; ++i)
         kept[i] = mask[i] && strokes[i];
     JoinAlike(L, blends, widest, kept);
+    // Grown, the pieces JoinAlike marks 2 come out as 2 or 3: a mask is 0
+    // or 1, and outlines are compared by their count of 1s.
     const std::vector<uint8_t> joined = Grown(kept, w, h);
     for (size_t i = 0; i < n; ++i)
-        mask[i] |= joined[i];
+        mask[i] = mask[i] || joined[i];
     return mask;
 }
 
